@@ -1,0 +1,32 @@
+#pragma once
+
+// One contiguous run of samples of one station and channel. The vector owns its array
+// exclusively; copies are deep. Fields are public: the archive fills them, the plot and the
+// CSS writer read them.
+class SampleVector {
+public:
+    SampleVector() = default;
+    SampleVector(const SampleVector& other);
+    SampleVector(SampleVector&& other) noexcept;
+    SampleVector& operator=(const SampleVector& other);
+    SampleVector& operator=(SampleVector&& other) noexcept;
+    virtual ~SampleVector();
+
+    // Replaces the samples with count zeros. Returns true on success; when the array
+    // cannot be allocated (or count is negative) the vector is left empty and false returned.
+    bool AllocateZeros(int count);
+
+    // Epoch seconds one sample interval after the last sample.
+    double EndTime() const;
+
+    float* samples = nullptr;  // sampleCount floats, or null when the vector holds no array
+    double sampleRate = 0.0;   // samples per second
+    int sampleCount = 0;
+    double startTime = 0.0;  // epoch seconds of sample 0; sample k lies at startTime + k / sampleRate
+    double calib = 1.0;
+    double calper = 1.0;
+
+private:
+    void Release();
+    void CopyFrom(const SampleVector& other);
+};

@@ -1,0 +1,27 @@
+#include "dsp/trace.h"
+
+#include <utility>
+
+void Trace::ClearSegments() {
+    segments.clear();
+}
+
+void Trace::AppendSegmentCopy(const SampleVector& segment) {
+    segments.push_back(std::make_unique<SampleVector>(segment));
+}
+
+void Trace::AppendSegment(SampleVector&& segment) {
+    segments.push_back(std::make_unique<SampleVector>(std::move(segment)));
+}
+
+int Trace::SegmentCount() const {
+    return static_cast<int>(segments.size());
+}
+
+SampleVector& Trace::SegmentAt(int index) {
+    return *segments[static_cast<size_t>(index)];
+}
+
+const SampleVector& Trace::SegmentAt(int index) const {
+    return *segments[static_cast<size_t>(index)];
+}

@@ -1,0 +1,77 @@
+#include "platform/host_path.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <memory>
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// Returns the entry of directory that equals name without regard to case, or name itself.
+std::string MatchEntry(const std::string& directory, const std::string& name) {
+    DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
+    if (!dir)
+        return name;
+    std::string best;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string candidate = entry->d_name;
+        if (candidate.size() == name.size() &&
+            strncasecmp(candidate.c_str(), name.c_str(), name.size()) == 0 &&
+            (best.empty() || candidate < best))
+            best = candidate;
+    }
+    return best.empty() ? name : best;
+}
+
+}  // namespace
+
+std::string MapHostPath(const std::string& windowsPath) {
+    std::string path = windowsPath;
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
+        path.erase(0, 2);
+    if (path.empty())
+        return path;
+
+    const bool absolute = path[0] == '/';
+    std::string result = absolute ? "" : ".";
+    std::string mapped = absolute ? "/" : "";
+    std::size_t pos = absolute ? 1 : 0;
+    bool matching = true;
+    while (pos <= path.size()) {
+        std::size_t slash = path.find('/', pos);
+        if (slash == std::string::npos)
+            slash = path.size();
+        const std::string component = path.substr(pos, slash - pos);
+        std::string chosen = component;
+        if (matching && !component.empty() && component != "." && component != "..") {
+            const std::string candidate = result + "/" + component;
+            if (!Exists(candidate)) {
+                chosen = MatchEntry(result, component);
+                // Once a folder is missing altogether nothing below it can exist either.
+                matching = Exists(result + "/" + chosen);
+            }
+        }
+        result += "/" + chosen;
+        mapped += chosen;
+        if (slash < path.size())
+            mapped += "/";
+        pos = slash + 1;
+    }
+    return mapped;
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests, the demo and the benchmark need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    libgd-dev
+    unixodbc unixodbc-dev libsqliteodbc
+    postgresql odbc-postgresql
+    googletest libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    xdg-utils faketime sqlite3 hyperfine time
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
