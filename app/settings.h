@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+#include "dsp/filter_band.h"
+#include "plot/rgb_triple.h"
+
+// Capacities of the text fields, in characters; longer values are cut to them.
+constexpr std::size_t START_TEXT_CAPACITY = 63;
+constexpr std::size_t EVENT_ID_CAPACITY = 63;
+constexpr std::size_t OUTPUT_FILE_CAPACITY = 63;
+constexpr std::size_t CSS_FILE_CAPACITY = 255;
+constexpr std::size_t DATA_DIR_CAPACITY = 511;
+constexpr std::size_t LOGIN_CAPACITY = 31;
+constexpr std::size_t CODE_CAPACITY = 15;
+
+// Every setting of one run: filled from the arguments, then from the run's INI file and
+// the system-wide KVR.ini, and completed by the run driver. Lives for the whole run.
+struct Settings {
+    std::string iniFile = ".\\wave.ini";
+    std::string systemIniFile;  // KVR.ini in the Windows directory
+    std::string startText;      // TBEG= value, or the event lookup's start text
+    std::string eventId;        // EVENTID=/ORID=, replaced by the full id of a found event
+    std::string outputFile;
+    bool cssEnabled = false;
+    std::string cssFile;
+    int imageWidth = 700;   // pixels
+    int imageHeight = 500;  // pixels; the layout replaces it with the final height
+    std::string dataDir;
+    std::string dsn;
+    std::string dbUser;
+    std::string dbPassword;
+    int windowSeconds = 0;   // 0 until set; negative: the window ends at the start time
+    int segmentSeconds = 0;  // 0: segment mode off
+    bool showMinMax = false;
+    bool showEvent = false;
+    bool showLabels = true;
+    bool preview = true;
+    RgbTriple backgroundColor;
+    RgbTriple waveformColor;
+    RgbTriple textColor;
+    std::string defaultScale;
+    FilterBand defaultFilter;
+    std::string phaseClause;     // SQL condition appended to the pick query; empty for all phases
+    std::string traceCountText;  // N#, upper-cased
+    double startTime = 0.0;      // epoch seconds, set by the run driver
+};

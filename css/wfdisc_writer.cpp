@@ -1,0 +1,260 @@
+#include "css/wfdisc_writer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/host_path.h"
+#include "platform/message_box.h"
+#include "timeutil/calendar.h"
+
+namespace {
+
+const char* const WRITE_ERROR_MESSAGE = "Ошибка записи файла wfdisc";
+
+// The widest value the eight-character nsamp column can hold.
+const int MAX_NSAMP = 99999999;
+
+// 0001-01-01 00:00:00: the calendar conversion does not reach further back.
+const double FIRST_CALENDAR_EPOCH = -62135596800.0;
+
+// Samples converted per write of a sample file, so that a long segment needs no second
+// array of its own size.
+const int CHUNK_SAMPLES = 4096;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// The UTC calendar fields of a segment's start, as the file name and lddate show them.
+struct StartFields {
+    bool known = false;  // false when the start time lies outside years 1 .. 99999
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;  // whole seconds, truncated
+};
+
+StartFields StartFieldsOf(double time) {
+    StartFields fields;
+    // Beyond these bounds the calendar's integer fields would overflow and jdate would no
+    // longer fit its eight characters; such a start keeps the null jdate and zero fields.
+    const double endOfCalendar = EpochFromCalendar(100000, 1, 1, 0, 0, 0.0f);
+    if (!std::isfinite(time) || time < FIRST_CALENDAR_EPOCH || time >= endOfCalendar)
+        return fields;
+    float second = 0.0f;
+    if (CalendarFromEpoch(time, fields.year, fields.month, fields.day, fields.hour, fields.minute,
+                          second) != 1)
+        return StartFields();
+    fields.second = static_cast<int>(second);
+    fields.known = true;
+    return fields;
+}
+
+// Formats value as the fixed conversion %<width>.<decimals>f would, as long as that fits the
+// column. A value too wide for it (a samprate of 1000 or more in %11.7f) gives up decimals
+// until it fits, and one too wide even without decimals goes into exponent form, so that
+// every later column of the record stays in place.
+std::string FitFixed(double value, int width, int decimals) {
+    char text[400];  // a double's %f needs at most 309 digits before the decimals
+    for (int places = decimals; places >= 0; --places) {
+        if (std::snprintf(text, sizeof text, "%*.*f", width, places, value) == width)
+            return text;
+    }
+    for (int places = width; places >= 0; --places) {
+        if (std::snprintf(text, sizeof text, "%*.*e", width, places, value) == width)
+            return text;
+    }
+    // Every double has a shorter exponent form ("-1e+308") than any column using this.
+    return std::string(static_cast<std::size_t>(width), '*');
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+const char* DataTypeOf(int selector) {
+    switch (selector) {
+        case 0:
+            return "i4";
+        case 1:
+            return "f4";
+        case 2:
+            return "s4";
+        default:
+            return "-";
+    }
+}
+
+// Truncates toward zero; values beyond the 32-bit range take its nearest end, NaN gives 0.
+std::int32_t SampleToInt32(float value) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483648.0f)
+        return INT32_MAX;
+    if (value < -2147483648.0f)
+        return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+void PutLittleEndian32(std::uint32_t value, unsigned char* out) {
+    out[0] = static_cast<unsigned char>(value & 0xFFu);
+    out[1] = static_cast<unsigned char>((value >> 8) & 0xFFu);
+    out[2] = static_cast<unsigned char>((value >> 16) & 0xFFu);
+    out[3] = static_cast<unsigned char>((value >> 24) & 0xFFu);
+}
+
+// Writes the 4 bytes of one sample in the byte order of its format, whatever the host's.
+void EncodeSample(float value, int selector, unsigned char* out) {
+    if (selector == 1) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        PutLittleEndian32(bits, out);
+        return;
+    }
+    std::int32_t integer = SampleToInt32(value);
+    if (selector == 2)
+        integer = SwapBytes32(integer);
+    PutLittleEndian32(static_cast<std::uint32_t>(integer), out);
+}
+
+// Creates (or truncates) the sample file and writes count samples in the selector's format;
+// an unknown selector leaves the file empty. Returns true when the file was written and
+// closed without error.
+bool WriteSampleFile(const std::string& path, const float* samples, int count, int selector) {
+    FileHandle out(std::fopen(path.c_str(), "wb"));
+    if (!out)
+        return false;
+    if (selector >= 0 && selector <= 2) {
+        unsigned char chunk[4 * CHUNK_SAMPLES];
+        for (int first = 0; first < count; first += CHUNK_SAMPLES) {
+            const int n = std::min(CHUNK_SAMPLES, count - first);
+            for (int i = 0; i < n; ++i) EncodeSample(samples[first + i], selector, chunk + 4 * i);
+            const std::size_t bytes = static_cast<std::size_t>(n) * 4;
+            if (std::fwrite(chunk, 1, bytes, out.get()) != bytes)
+                return false;
+        }
+    }
+    // A full disk may only show when the buffered stream is flushed.
+    return std::fclose(out.release()) == 0;
+}
+
+// Joins the wfdisc file's folder and a sample file name the way the wfdisc path is written,
+// then maps the result onto the host.
+std::string SampleFilePath(const std::string& directory, const std::string& name) {
+    const char last = directory.empty() ? '\0' : directory.back();
+    const bool endsInSeparator = last == '\\' || last == '/';
+    return MapHostPath(endsInSeparator ? directory + name : directory + "\\" + name);
+}
+
+// Formats the record of one segment (283 characters and a line feed) into record and its
+// sample file name into fileName. Returns false when the segment's sample count does not fit
+// the nsamp column, so that no record can describe it.
+bool FormatRecord(const Trace& trace, const SampleVector& segment, int count, int selector,
+                  int recordNumber, std::string& record, std::string& fileName) {
+    if (count > MAX_NSAMP)
+        return false;
+    const std::string channel = LowerCase(trace.channel);
+    const double time = segment.startTime;
+    // A segment without samples lasts no time, also when its rate is unknown (0).
+    const double endTime = count == 0 ? time : time + count / segment.sampleRate;
+    const StartFields start = StartFieldsOf(time);
+    const int jdate = start.known ? JulianDate(start.year, start.month, start.day) : -1;
+
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%d-%02d%02d%02d%02d%02d%04d-", recordNumber, start.hour,
+                  start.minute, start.second, start.day, start.month, start.year);
+    fileName = prefix + trace.station + "-" + channel + ".w";
+
+    char lddate[64] = "-";
+    if (start.known) {
+        std::snprintf(lddate, sizeof lddate, "%02d:%02d:%02d %02d.%02d.%04d", start.hour,
+                      start.minute, start.second, start.day, start.month, start.year);
+    }
+
+    // The CSS 3.0 layout: sta, chan, time, wfid, chanid, jdate, endtime, nsamp, samprate,
+    // calib, calper, instype, segtype, datatype, clip, dir, dfile, foff, commid, lddate.
+    // The times are %17.5f, samprate %11.7f, calib and calper %16.6f, fitted to their width.
+    const std::string timeText = FitFixed(time, 17, 5);
+    const std::string endTimeText = FitFixed(endTime, 17, 5);
+    const std::string rateText = FitFixed(static_cast<float>(segment.sampleRate), 11, 7);
+    const std::string calibText = FitFixed(static_cast<float>(segment.calib), 16, 6);
+    const std::string calperText = FitFixed(static_cast<float>(segment.calper), 16, 6);
+    char line[512];
+    const int length = std::snprintf(
+        line, sizeof line,
+        "%-6.6s %-8.8s %s %8d %8d %8d %s %8d %s %s %s %-6.6s %c %-2.2s %c %-64.64s %-32.32s "
+        "%10d %8d %-17.17s\n",
+        trace.station.c_str(), channel.c_str(), timeText.c_str(), -1, -1, jdate,
+        endTimeText.c_str(), count, rateText.c_str(), calibText.c_str(), calperText.c_str(), "-",
+        '-', DataTypeOf(selector), '-', ".", fileName.c_str(), 0, -1, lddate);
+    if (length != 284)
+        return false;
+    record.assign(line, static_cast<std::size_t>(length));
+    return true;
+}
+
+}  // namespace
+
+void WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
+                 int selector) {
+    FileHandle wfdisc(std::fopen(MapHostPath(wfdiscPath).c_str(), "ab"));
+    if (!wfdisc) {
+        // Without a wfdisc file no sample file could ever be found, so none is written.
+        ShowMessageBox(WRITE_ERROR_MESSAGE);
+        return;
+    }
+    const std::string directory = DirectoryOfPath(wfdiscPath);
+    std::string pending;
+    int recordNumber = 0;
+    for (const Trace* trace : traces) {
+        if (trace == nullptr)
+            continue;
+        for (int index = 0; index < trace->SegmentCount(); ++index) {
+            const SampleVector& segment = trace->SegmentAt(index);
+            // A count without an array (or a negative one) has nothing to write.
+            const int count =
+                segment.samples != nullptr && segment.sampleCount > 0 ? segment.sampleCount : 0;
+            std::string record;
+            std::string fileName;
+            if (!FormatRecord(*trace, segment, count, selector, recordNumber, record, fileName) ||
+                !WriteSampleFile(SampleFilePath(directory, fileName), segment.samples, count,
+                                 selector)) {
+                // The wfdisc file is closed unchanged by its handle.
+                ShowMessageBox(WRITE_ERROR_MESSAGE);
+                return;
+            }
+            ++recordNumber;
+            pending += record;
+        }
+    }
+    const bool written =
+        std::fwrite(pending.data(), 1, pending.size(), wfdisc.get()) == pending.size();
+    const bool closed = std::fclose(wfdisc.release()) == 0;
+    if (!written || !closed)
+        ShowMessageBox(WRITE_ERROR_MESSAGE);
+}
+
+std::string DirectoryOfPath(const std::string& path) {
+    const std::size_t separator = path.find_last_of("\\/");
+    if (separator == std::string::npos)
+        return ".";
+    // A file in the root folder keeps the root, so its sample files land beside it.
+    if (separator == 0)
+        return path.substr(0, 1);
+    return path.substr(0, separator);
+}
+
+std::int32_t SwapBytes32(std::int32_t value) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(value);
+    const std::uint32_t swapped =
+        (bits >> 24) | ((bits >> 8) & 0x0000FF00u) | ((bits << 8) & 0x00FF0000u) | (bits << 24);
+    return static_cast<std::int32_t>(swapped);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// A sample whose value equals this marker exactly is missing and takes no part in filtering.
+constexpr float MISSING_SAMPLE = -123456792.0f;
+
+// The coefficients of a cascade of second-order digital sections. Section i uses elements
+// 3i, 3i+1, 3i+2: H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2) with (b0, b1, b2)
+// from numerator and (1, a1, a2) from denominator.
+struct FilterSections {
+    float numerator[30] = {};
+    float denominator[30] = {};
+    int sectionCount = 0;
+};
+
+// Designs a Butterworth cascade. order 2..10; type "BP", "BR", "LP" or "HP" (first two
+// characters compared); low and high corners in Hz; sampleInterval in seconds.
+FilterSections DesignFilter(int order, const char* type, float low, float high,
+                            float sampleInterval);
+
+// Runs a designed cascade over samples in place, after removing their mean; missing samples
+// are skipped and keep the marker.
+void ApplyFilter(float* samples, int count, const FilterSections& sections);
+
+// Filters one segment in place: typeCode 0 band-pass, 1 low-pass, 2 band-reject,
+// 3 high-pass; order clamped to 2..10; corners in Hz; sampleInterval in seconds.
+void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode,
+                   int order, float low, float high);
