@@ -30,9 +30,15 @@ int IsLeapYear(int year) {
 }
 
 double EpochFromCalendar(int year, int month, int day, int hour, int minute, float second) {
-    const int y = year - 1970;
-    const int leapDays = (y + 1) / 4 - (y + 69) / 100 + (y + 369) / 400;
-    const double days = static_cast<double>(y) * 365.0 + leapDays + DayOfYear(year, month, day) - 1;
+    // Wide integers and doubles: the fields come unchecked from the command line, and a
+    // year or day near the limits of int must not overflow.
+    const long long y = static_cast<long long>(year) - 1970;
+    const long long leapDays = (y + 1) / 4 - (y + 69) / 100 + (y + 369) / 400;
+    double dayOfYear = DAYS_BEFORE_MONTH[month] + static_cast<double>(day);
+    if (month > 2 && IsLeapYear(year) == 1)
+        dayOfYear += 1.0;
+    const double days =
+        static_cast<double>(y) * 365.0 + static_cast<double>(leapDays) + dayOfYear - 1.0;
     return days * 86400.0 + hour * 3600.0 + minute * 60.0 + static_cast<double>(second);
 }
 
@@ -95,6 +101,4 @@ int MonthDayFromDayOfYear(int dayOfYear, int& month, int& day, int year) {
     return 0;
 }
 
-int JulianDate(int year, int month, int day) {
-    return year * 1000 + DayOfYear(year, month, day);
-}
+int JulianDate(int year, int month, int day) { return year * 1000 + DayOfYear(year, month, day); }

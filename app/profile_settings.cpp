@@ -1,0 +1,145 @@
+#include "app/profile_settings.h"
+
+#include <cstdio>
+
+#include "app/exit_status.h"
+#include "app/text_scan.h"
+#include "archive/catalogue.h"
+#include "platform/profile.h"
+
+namespace {
+
+// Capacity of the INI values that are parsed further (window, colours, filter, N#).
+constexpr std::size_t VALUE_CAPACITY = 63;
+constexpr std::size_t SCALE_CAPACITY = 31;
+
+// Reads a key of the run's file with the given default when field is still empty.
+void FillFromFile(std::string& field, const char* section, const char* key,
+                  const char* defaultValue, std::size_t capacity, const std::string& file) {
+    if (field.empty())
+        field = ReadProfileString(section, key, defaultValue, capacity, file);
+}
+
+// Reads one login key: the run's file first, then the system file with its default.
+void FillLogin(std::string& field, const char* key, const char* systemDefault,
+               const Settings& settings) {
+    FillFromFile(field, "DATABASE", key, "", LOGIN_CAPACITY, settings.iniFile);
+    FillFromFile(field, "DATABASE", key, systemDefault, LOGIN_CAPACITY, settings.systemIniFile);
+}
+
+RgbTriple ReadColour(const char* key, const char* defaultValue, const Settings& settings) {
+    return ParseRgbTriple(
+        ReadProfileString("WAVEFORMS", key, defaultValue, VALUE_CAPACITY, settings.iniFile));
+}
+
+FilterBand ReadFilter(const std::string& section, const Settings& settings) {
+    const std::string text =
+        ReadProfileString(section, "filter", "", VALUE_CAPACITY, settings.iniFile);
+    return text.empty() ? FilterBand() : ParseFilterBand(text);
+}
+
+}  // namespace
+
+std::string SystemIniFilePath() { return WindowsDirectory() + "\\KVR.ini"; }
+
+int LoadProfileSettings(Settings& settings) {
+    FillFromFile(settings.dataDir, "DATA", "DIR", "", DATA_DIR_CAPACITY, settings.iniFile);
+    FillFromFile(settings.dataDir, "DATA", "DIR", "C:\\", DATA_DIR_CAPACITY,
+                 settings.systemIniFile);
+    // Segment paths from the catalogue are appended to the data directory as they are.
+    if (settings.dataDir.empty() || settings.dataDir.back() != '\\')
+        settings.dataDir += '\\';
+
+    FillLogin(settings.dsn, "ODBC", "KVR", settings);
+    FillLogin(settings.dbUser, "USER", "KVR", settings);
+    FillLogin(settings.dbPassword, "PASSWORD", "MTZ", settings);
+
+    if (settings.windowSeconds == 0) {
+        const std::string text =
+            ReadProfileString("WAVEFORMS", "NSEC", "1800", VALUE_CAPACITY, settings.iniFile);
+        settings.windowSeconds = LeadingInteger(text);
+        const std::size_t colon = text.find(':');
+        if (colon != std::string::npos)
+            settings.segmentSeconds = LeadingInteger(text.substr(colon + 1));
+    }
+    if (settings.windowSeconds == 0) {
+        std::printf("Missing number of second (==0)! in INI (%s) or in command line (NSEC=)",
+                    settings.iniFile.c_str());
+        return STATUS_WINDOW_SETTINGS;
+    }
+    if (settings.segmentSeconds < 0) {
+        std::printf(
+            "Missing number of second segment(<=0)! in INI (%s) or in command line "
+            "(NSEC=sec:part)",
+            settings.iniFile.c_str());
+        return STATUS_WINDOW_SETTINGS;
+    }
+
+    if (settings.cssEnabled) {
+        FillFromFile(settings.cssFile, "CSS30OUTPUT", "FILE", ".\\wave.wfd", CSS_FILE_CAPACITY,
+                     settings.iniFile);
+    }
+    FillFromFile(settings.outputFile, "WAVEFORMS", "FILE", "OUT.GIF", OUTPUT_FILE_CAPACITY,
+                 settings.iniFile);
+    settings.backgroundColor = ReadColour("COLORBG", "255,255,255", settings);
+    settings.waveformColor = ReadColour("COLORWF", "0,0,128", settings);
+    settings.textColor = ReadColour("COLORTXT", "255,255,0", settings);
+    return STATUS_OK;
+}
+
+void LoadDisplaySettings(Settings& settings) {
+    settings.defaultScale =
+        ReadProfileString("WAVEFORMS", "SCALE", "AUTO", SCALE_CAPACITY, settings.iniFile);
+    settings.defaultFilter = ReadFilter("WAVEFORMS", settings);
+    settings.phaseClause = BuildPhaseClause(
+        ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
+    settings.traceCountText =
+        UpperCase(ReadProfileString("WAVEFORMS", "N#", "0", VALUE_CAPACITY, settings.iniFile));
+}
+
+void ReadStationEntry(const Settings& settings, int n, std::string& station, std::string& channel) {
+    char section[32];
+    std::snprintf(section, sizeof section, "STA%d", n);
+    station = ReadProfileString(section, "STA", "", CODE_CAPACITY, settings.iniFile);
+    channel = ReadProfileString(section, "CH", "BHZ", CODE_CAPACITY, settings.iniFile);
+}
+
+void ReadRowSettings(const std::string& section, const Settings& settings, FilterBand& band,
+                     std::string& scaleText) {
+    band = ReadFilter(section, settings);
+    // A row cannot switch a file-wide filter off: an absent or invalid band falls back.
+    if (!band.enabled && settings.defaultFilter.enabled)
+        band = settings.defaultFilter;
+    scaleText = ReadProfileString(section, "SCALE", "", SCALE_CAPACITY, settings.iniFile);
+    if (scaleText.empty())
+        scaleText = settings.defaultScale;
+    scaleText = UpperCase(scaleText);
+}
+
+FilterBand ParseFilterBand(const std::string& text) {
+    FilterBand band;
+    float low = 0.0f;
+    float high = 0.0f;
+    TextScanner scanner(text);
+    if (!scanner.ReadFloat(low) || !scanner.SkipAnyOf(",") || !scanner.ReadFloat(high))
+        return band;
+    band.low = low;
+    band.high = high;
+    band.enabled = low >= 0.0f && high >= 0.0f && low < high;
+    return band;
+}
+
+RgbTriple ParseRgbTriple(const std::string& text) {
+    RgbTriple colour;
+    TextScanner scanner(text);
+    if (scanner.ReadInt(colour.red) && scanner.SkipAnyOf(",") && scanner.ReadInt(colour.green) &&
+        scanner.SkipAnyOf(","))
+        scanner.ReadInt(colour.blue);
+    return colour;
+}
+
+int TraceCountFromText(const std::string& traceCountText) {
+    if (StartsWith(traceCountText, "LAST") || StartsWith(traceCountText, "FIRS"))
+        return 0;
+    return LeadingInteger(traceCountText);
+}

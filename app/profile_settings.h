@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+#include "app/settings.h"
+#include "dsp/filter_band.h"
+#include "plot/rgb_triple.h"
+
+// Returns the path of the system-wide configuration file: KVR.ini in the Windows directory.
+std::string SystemIniFilePath();
+
+// Fills what the arguments left open from the run's INI file (settings.iniFile) and the
+// system-wide file (settings.systemIniFile): data directory (always ending in a backslash),
+// data source, user and password, window and segment length, then the wfdisc file (only
+// with CSS export on), the output file and the three colours. Returns 0; or -2 after
+// printing a message when the window is 0 or the segment length negative, in which case
+// nothing after the window has been read.
+int LoadProfileSettings(Settings& settings);
+
+// Reads section WAVEFORMS of the run's file: SCALE into defaultScale, "filter" into
+// defaultFilter, PHASES into phaseClause (as a pick-query condition) and "N#" into
+// traceCountText (upper-cased).
+void LoadDisplaySettings(Settings& settings);
+
+// Reads station and channel codes of list entry n from section STA<n> of the run's file
+// (keys STA, default empty, and CH, default "BHZ").
+void ReadStationEntry(const Settings& settings, int n, std::string& station, std::string& channel);
+
+// Reads the settings of one row from section of the run's file: its "filter" band, which
+// falls back to defaultFilter when it is not enabled, and its SCALE text, which falls back
+// to defaultScale; the scale text is upper-cased.
+void ReadRowSettings(const std::string& section, const Settings& settings, FilterBand& band,
+                     std::string& scaleText);
+
+// Reads "low,high" (corners in Hz, one or more commas between them) into an order-3 band,
+// enabled when both corners are non-negative and low < high. A text from which two numbers
+// cannot be read gives a disabled band with corners 0.
+FilterBand ParseFilterBand(const std::string& text);
+
+// Reads "red,green,blue" (one or more commas between the numbers). Reading stops at the
+// first mismatch; components not read stay 0. No range check.
+RgbTriple ParseRgbTriple(const std::string& text);
+
+// Returns the number of list entries that traceCountText (upper case, not ALL) names: its
+// leading integer; 0 for texts beginning with LAST or FIRS, which name no count.
+int TraceCountFromText(const std::string& traceCountText);

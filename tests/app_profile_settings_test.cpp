@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/exit_status.h"
+#include "app/profile_settings.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// A run's file and a Windows directory with KVR.ini, both in a fresh folder.
+class ProfileFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        windowsDir = temp.Path() + "/Windows";
+        temp.Write("Windows/readme.txt", "");
+        setenv("WINDIR", windowsDir.c_str(), 1);
+        settings.iniFile = temp.File("wave.ini");
+        settings.systemIniFile = SystemIniFilePath();
+    }
+    void WriteRunFile(const std::string& text) { temp.Write("wave.ini", text); }
+    void WriteSystemFile(const std::string& text) { temp.Write("Windows/KVR.ini", text); }
+
+    TempDir temp;
+    std::string windowsDir;
+    Settings settings;
+};
+
+}  // namespace
+
+TEST_F(ProfileFiles, SystemFileIsKvrIniInTheWindowsDirectory) {
+    EXPECT_EQ(SystemIniFilePath(), windowsDir + "\\KVR.ini");
+}
+
+TEST_F(ProfileFiles, TakesLoginAndDataDirectoryFromArgumentThenRunFileThenSystemFile) {
+    struct Case {
+        const char* name;
+        std::string argumentDir, argumentDsn, runFile, systemFile;
+        std::string dataDir, dsn, user, password;
+    };
+    const Case cases[] = {
+        {"nothing anywhere", "", "", "", "", "C:\\", "KVR", "KVR", "MTZ"},
+        {"run's file", "", "", "[DATA]\nDIR=D:\\LOOP\n[DATABASE]\nODBC=r\nUSER=ru\nPASSWORD=rp\n",
+         "[DATA]\nDIR=E:\\\n[DATABASE]\nODBC=s\nUSER=su\nPASSWORD=sp\n", "D:\\LOOP\\", "r", "ru",
+         "rp"},
+        {"system file", "", "", "", "[DATA]\nDIR=E:\\SYS\\\n[DATABASE]\nODBC=s\nPASSWORD=sp\n",
+         "E:\\SYS\\", "s", "KVR", "sp"},
+        {"fields independent", "", "", "[DATABASE]\nUSER=ru\n", "[DATABASE]\nODBC=s\n", "C:\\", "s",
+         "ru", "MTZ"},
+        {"arguments win", "/SRV/LOOP", "ARG", "[DATA]\nDIR=D:\\\n[DATABASE]\nODBC=r\n",
+         "[DATABASE]\nODBC=s\n", "/SRV/LOOP\\", "ARG", "KVR", "MTZ"},
+        {"empty run value", "", "", "[DATABASE]\nODBC=\n[DATA]\nDIR=\n",
+         "[DATABASE]\nODBC=s\n[DATA]\nDIR=F:\\X\n", "F:\\X\\", "s", "KVR", "MTZ"},
+        {"empty system dir", "", "", "", "[DATA]\nDIR=\n", "\\", "KVR", "KVR", "MTZ"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteRunFile(c.runFile);
+        WriteSystemFile(c.systemFile);
+        Settings run = settings;
+        run.dataDir = c.argumentDir;
+        run.dsn = c.argumentDsn;
+        ASSERT_EQ(LoadProfileSettings(run), STATUS_OK);
+        EXPECT_EQ(run.dataDir, c.dataDir);
+        EXPECT_EQ(run.dsn, c.dsn);
+        EXPECT_EQ(run.dbUser, c.user);
+        EXPECT_EQ(run.dbPassword, c.password);
+    }
+}
+
+TEST_F(ProfileFiles, ReadsTheWindowOnlyWhenTheArgumentsLeftItOpen) {
+    struct Case {
+        int argumentWindow, argumentSegment;
+        std::string runFile;
+        int status, window, segment;
+        std::string message;
+    };
+    const std::string ini = settings.iniFile;
+    const std::string zero =
+        "Missing number of second (==0)! in INI (" + ini + ") or in command line (NSEC=)";
+    const std::string negative = "Missing number of second segment(<=0)! in INI (" + ini +
+                                 ") or in command line (NSEC=sec:part)";
+    const Case cases[] = {
+        {0, 0, "", 0, 1800, 0, ""},
+        {900, 0, "[WAVEFORMS]\nNSEC=3600:600\n", 0, 900, 0, ""},
+        {0, 600, "[WAVEFORMS]\nNSEC=3600\n", 0, 3600, 600, ""},
+        {0, 0, "[WAVEFORMS]\nNSEC=3600:600\n", 0, 3600, 600, ""},
+        {0, 0, "[WAVEFORMS]\nNSEC=-900\n", 0, -900, 0, ""},
+        {0, 0, "[WAVEFORMS]\nNSEC=600:0\n", 0, 600, 0, ""},
+        {0, 0, "[WAVEFORMS]\nNSEC=0\n", -2, 0, 0, zero},
+        {0, 0, "[WAVEFORMS]\nNSEC=\n", -2, 0, 0, zero},
+        {0, 0, "[WAVEFORMS]\nNSEC=600:-60\n", -2, 600, -60, negative},
+        {600, -60, "", -2, 600, -60, negative},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.runFile);
+        WriteRunFile(c.runFile + "[WAVEFORMS]\nFILE=plot.gif\n");
+        Settings run = settings;
+        run.windowSeconds = c.argumentWindow;
+        run.segmentSeconds = c.argumentSegment;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(LoadProfileSettings(run), c.status);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+        EXPECT_EQ(run.windowSeconds, c.window);
+        EXPECT_EQ(run.segmentSeconds, c.segment);
+        // After a window message nothing further is read.
+        EXPECT_EQ(run.outputFile, c.status == 0 ? "plot.gif" : "");
+    }
+}
+
+TEST_F(ProfileFiles, ReadsWfdiscFileOnlyForExportAndOutputFileWhenNotGiven) {
+    struct Case {
+        bool cssEnabled;
+        std::string argumentCss, argumentOutput, runFile, cssFile, outputFile;
+    };
+    const std::string longName(80, 'x');
+    const Case cases[] = {
+        {false, "", "", "[CSS30OUTPUT]\nFILE=a.wfd\n", "", "OUT.GIF"},
+        {true, "", "", "", ".\\wave.wfd", "OUT.GIF"},
+        {true, "", "", "[CSS30OUTPUT]\nFILE=a.wfd\n", "a.wfd", "OUT.GIF"},
+        {true, "B.WFD", "", "[CSS30OUTPUT]\nFILE=a.wfd\n", "B.WFD", "OUT.GIF"},
+        {false, "", "", "[WAVEFORMS]\nFILE=Plot.gif\n", "", "Plot.gif"},
+        {false, "", "ARG.GIF", "[WAVEFORMS]\nFILE=Plot.gif\n", "", "ARG.GIF"},
+        {false, "", "", "[WAVEFORMS]\nFILE=" + longName + "\n", "", longName.substr(0, 63)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.runFile);
+        WriteRunFile(c.runFile);
+        Settings run = settings;
+        run.cssEnabled = c.cssEnabled;
+        run.cssFile = c.argumentCss;
+        run.outputFile = c.argumentOutput;
+        ASSERT_EQ(LoadProfileSettings(run), STATUS_OK);
+        EXPECT_EQ(run.cssFile, c.cssFile);
+        EXPECT_EQ(run.outputFile, c.outputFile);
+    }
+}
+
+TEST_F(ProfileFiles, ReadsColoursWithTheirDefaults) {
+    WriteRunFile("[waveforms]\ncolorwf=10,20\ncolortxt=\n");
+    ASSERT_EQ(LoadProfileSettings(settings), STATUS_OK);
+    EXPECT_EQ(settings.backgroundColor.red + settings.backgroundColor.green +
+                  settings.backgroundColor.blue,
+              3 * 255);
+    EXPECT_EQ(settings.waveformColor.red, 10);
+    EXPECT_EQ(settings.waveformColor.green, 20);
+    EXPECT_EQ(settings.waveformColor.blue, 0);
+    EXPECT_EQ(settings.textColor.red + settings.textColor.green + settings.textColor.blue, 0);
+}
+
+TEST(ParseRgbTriple, StopsAtTheFirstMismatch) {
+    struct Case {
+        std::string text;
+        int red, green, blue;
+    };
+    const Case cases[] = {
+        {"255,255,0", 255, 255, 0}, {"10,20", 10, 20, 0},     {"1,,2,,,3", 1, 2, 3},
+        {" 1, 2,\t3", 1, 2, 3},     {"1 ,2,3", 1, 0, 0},      {"1;2;3", 1, 0, 0},
+        {"abc", 0, 0, 0},           {"300,-5,7", 300, -5, 7}, {"", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const RgbTriple colour = ParseRgbTriple(c.text);
+        EXPECT_EQ(colour.red, c.red);
+        EXPECT_EQ(colour.green, c.green);
+        EXPECT_EQ(colour.blue, c.blue);
+    }
+}
+
+TEST(ParseFilterBand, EnablesOnlyAnOrderedNonNegativeBand) {
+    struct Case {
+        std::string text;
+        bool enabled;
+        float low, high;
+    };
+    const Case cases[] = {
+        {"0.5,5", true, 0.5f, 5.0f},     {"0,5", true, 0.0f, 5.0f},
+        {" 1,,, 10", true, 1.0f, 10.0f}, {"5,0.5", false, 5.0f, 0.5f},
+        {"1,1", false, 1.0f, 1.0f},      {"-1,5", false, -1.0f, 5.0f},
+        {"1", false, 0.0f, 0.0f},        {"1;10", false, 0.0f, 0.0f},
+        {"abc", false, 0.0f, 0.0f},      {"inf,nan", false, 0.0f, 0.0f},
+        {"1,1e99", false, 0.0f, 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const FilterBand band = ParseFilterBand(c.text);
+        EXPECT_EQ(band.enabled, c.enabled);
+        EXPECT_EQ(band.low, c.low);
+        EXPECT_EQ(band.high, c.high);
+        EXPECT_EQ(band.order, 3);
+    }
+}
+
+TEST_F(ProfileFiles, LoadsDisplaySettingsOrTheirDefaults) {
+    LoadDisplaySettings(settings);
+    EXPECT_EQ(settings.defaultScale, "AUTO");
+    EXPECT_FALSE(settings.defaultFilter.enabled);
+    EXPECT_EQ(settings.phaseClause, "");
+    EXPECT_EQ(settings.traceCountText, "0");
+
+    WriteRunFile("[WAVEFORMS]\nSCALE=auto\nFILTER=1,10\nphases=p,S\nn#=all\n");
+    LoadDisplaySettings(settings);
+    EXPECT_EQ(settings.defaultScale, "auto");
+    EXPECT_TRUE(settings.defaultFilter.enabled);
+    EXPECT_EQ(settings.defaultFilter.high, 10.0f);
+    EXPECT_EQ(settings.phaseClause, " and iphase in ('p', 'S')");
+    EXPECT_EQ(settings.traceCountText, "ALL");
+}
+
+TEST_F(ProfileFiles, BuildsThePhaseClauseFromTheListsNames) {
+    struct Case {
+        std::string phases, clause;
+    };
+    const Case cases[] = {
+        {"P,S", " and iphase in ('P', 'S')"},
+        {"P, S", " and iphase in ('P', ' S')"},
+        {",,Pn,,Sn,", " and iphase in ('Pn', 'Sn')"},
+        {"P'x", " and iphase in ('P''x')"},
+        {",,,", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phases);
+        WriteRunFile("[WAVEFORMS]\nPHASES=" + c.phases + "\n");
+        LoadDisplaySettings(settings);
+        EXPECT_EQ(settings.phaseClause, c.clause);
+    }
+}
+
+TEST(TraceCountFromText, ReadsTheLeadingIntegerExceptLastAndFirst) {
+    struct Case {
+        std::string text;
+        int count;
+    };
+    const Case cases[] = {
+        {"3", 3},    {" 12X", 12}, {"0", 0},     {"-2", -2},  {"ABC", 0},
+        {"LAST", 0}, {"LAST5", 0}, {"FIRST", 0}, {"FIRS", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(TraceCountFromText(c.text), c.count);
+    }
+}
+
+TEST_F(ProfileFiles, ReadsStationEntriesWithChannelDefault) {
+    WriteRunFile("[STA0]\nSTA=KIV\nCH=SHZ\n[sta1]\nsta=ABCDEFGHIJKLMNOPQ\n");
+    struct Case {
+        int n;
+        std::string station, channel;
+    };
+    const Case cases[] = {{0, "KIV", "SHZ"}, {1, "ABCDEFGHIJKLMNO", "BHZ"}, {2, "", "BHZ"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.n);
+        std::string station = "old";
+        std::string channel = "old";
+        ReadStationEntry(settings, c.n, station, channel);
+        EXPECT_EQ(station, c.station);
+        EXPECT_EQ(channel, c.channel);
+    }
+}
+
+TEST_F(ProfileFiles, RowFilterFallsBackToTheFileWideBand) {
+    struct Case {
+        std::string section, fileWide;
+        bool enabled;
+        float low, high;
+    };
+    const Case cases[] = {
+        {"STA2", "1,10", true, 1.0f, 10.0f},  // invalid row band 20,5
+        {"STA1", "1,10", true, 2.0f, 8.0f},   // the row's own band
+        {"STA0", "1,10", true, 1.0f, 10.0f},  // no row band
+        {"STA3", "1,10", true, 1.0f, 10.0f},  // unreadable row band
+        {"STA2", "", false, 20.0f, 5.0f},     // nothing to fall back to
+        {"STA0", "10,1", false, 0.0f, 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.section + " / " + c.fileWide);
+        WriteRunFile("[WAVEFORMS]\nfilter=" + c.fileWide +
+                     "\n[STA1]\nfilter=2,8\n[STA2]\nfilter=20,5\n[STA3]\nfilter=x\n");
+        LoadDisplaySettings(settings);
+        FilterBand band;
+        std::string scale;
+        ReadRowSettings(c.section, settings, band, scale);
+        EXPECT_EQ(band.enabled, c.enabled);
+        EXPECT_EQ(band.low, c.low);
+        EXPECT_EQ(band.high, c.high);
+    }
+}
+
+TEST_F(ProfileFiles, RowScaleTextFallsBackToTheDefaultAndIsUpperCased) {
+    struct Case {
+        std::string runFile, section, scale;
+    };
+    const Case cases[] = {
+        {"", "STA0", "AUTO"},
+        {"[WAVEFORMS]\nSCALE=Automatic\n", "STA0", "AUTOMATIC"},
+        {"[WAVEFORMS]\nSCALE=auto\n[STA1]\nSCALE=500;-500\n", "STA1", "500;-500"},
+        {"[WAVEFORMS]\nSCALE=500\n[STA1]\nSCALE=\n", "STA1", "500"},
+        {"[STA1]\nSCALE=max\n", "STA1", "MAX"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.runFile);
+        WriteRunFile(c.runFile);
+        LoadDisplaySettings(settings);
+        FilterBand band;
+        std::string scale;
+        ReadRowSettings(c.section, settings, band, scale);
+        EXPECT_EQ(scale, c.scale);
+    }
+}

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+#include "timeutil/calendar.h"
+
+namespace {
+
+// Days from 1970-01-01 to a proleptic Gregorian date, counted from the 400-year era
+// structure instead of the year/leap-day sums the code under test uses.
+long long DaysFromCivil(int year, int month, int day) {
+    const long long y = month <= 2 ? year - 1 : year;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yearOfEra = y - era * 400;
+    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+struct Fields {
+    int year, month, day, hour, minute;
+    float second;
+};
+
+}  // namespace
+
+TEST(CalendarFromEpoch, GivesTheWorkedValues) {
+    struct Case {
+        double epoch;
+        Fields fields;
+    };
+    const Case cases[] = {
+        {0.0, {1970, 1, 1, 0, 0, 0.0f}},
+        {0.5, {1970, 1, 1, 0, 0, 0.5f}},
+        {951782400.0, {2000, 2, 29, 0, 0, 0.0f}},
+        {978220800.0, {2000, 12, 31, 0, 0, 0.0f}},  // last day of a 400-year cycle
+        {851990400.0, {1996, 12, 31, 0, 0, 0.0f}},  // last day of a 4-year cycle
+        {978307200.0, {2001, 1, 1, 0, 0, 0.0f}},
+        {852076800.0, {1997, 1, 1, 0, 0, 0.0f}},
+        {983787900.0, {2001, 3, 5, 10, 25, 0.0f}},
+        {-1.0, {1969, 12, 31, 23, 59, 59.0f}},
+        {4107542400.0, {2100, 3, 1, 0, 0, 0.0f}},  // 2100 has no 29 February
+        {-11676096000.0, {1600, 1, 1, 0, 0, 0.0f}},
+        {983787959.9999, {2001, 3, 5, 10, 25, 59.9999f}},  // the second never carries
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::fixed << c.epoch);
+        Fields got = {};
+        ASSERT_EQ(CalendarFromEpoch(c.epoch, got.year, got.month, got.day, got.hour, got.minute,
+                                    got.second),
+                  1);
+        EXPECT_EQ(got.year, c.fields.year);
+        EXPECT_EQ(got.month, c.fields.month);
+        EXPECT_EQ(got.day, c.fields.day);
+        EXPECT_EQ(got.hour, c.fields.hour);
+        EXPECT_EQ(got.minute, c.fields.minute);
+        EXPECT_NEAR(got.second, c.fields.second, 1e-4);
+    }
+}
+
+TEST(EpochFromCalendar, GivesTheWorkedValuesAndCarriesLargeFields) {
+    struct Case {
+        Fields fields;
+        double epoch;
+    };
+    const Case cases[] = {
+        {{1970, 1, 1, 0, 0, 0.0f}, 0.0},
+        {{2000, 2, 29, 12, 0, 0.0f}, 951825600.0},
+        {{2001, 3, 5, 10, 25, 0.0f}, 983787900.0},
+        {{2001, 3, 5, 10, 25, 30.5f}, 983787930.5},
+        {{2003, 1, 32, 0, 0, 0.0f}, 1044057600.0},  // day 32 is 1 February
+        {{2003, 1, 31, 24, 0, 0.0f}, 1044057600.0},
+        {{2004, 3, 2, 10, 80, 0.0f}, 1078226400.0},  // minute 80 is 11:20
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.fields.year << '-' << c.fields.month << '-' << c.fields.day);
+        EXPECT_EQ(EpochFromCalendar(c.fields.year, c.fields.month, c.fields.day, c.fields.hour,
+                                    c.fields.minute, c.fields.second),
+                  c.epoch);
+    }
+}
+
+TEST(EpochFromCalendar, FieldsAtTheLimitsOfIntDoNotOverflow) {
+    EXPECT_EQ(EpochFromCalendar(2003, 1, INT_MAX, 0, 0, 0.0f),
+              EpochFromCalendar(2003, 1, 1, 0, 0, 0.0f) + (INT_MAX - 1.0) * 86400.0);
+    EXPECT_TRUE(std::isfinite(EpochFromCalendar(INT_MIN, 1, 1, 0, 0, 0.0f)));
+    EXPECT_TRUE(std::isfinite(EpochFromCalendar(INT_MAX, 12, 31, INT_MAX, INT_MAX, 0.0f)));
+}
+
+TEST(Calendar, RoundTripsEveryDayFrom1970Through2099) {
+    const double timesOfDay[] = {0.0, 1.0, 43200.25, 86340.0, 86399.0, 86399.5};
+    for (int year = 1970; year <= 2099; ++year) {
+        for (int month = 1; month <= 12; ++month) {
+            const long long first = DaysFromCivil(year, month, 1);
+            const long long next =
+                month == 12 ? DaysFromCivil(year + 1, 1, 1) : DaysFromCivil(year, month + 1, 1);
+            for (int day = 1; day <= next - first; ++day) {
+                for (double timeOfDay : timesOfDay) {
+                    const double epoch = static_cast<double>(first + day - 1) * 86400.0 + timeOfDay;
+                    Fields f = {};
+                    ASSERT_EQ(CalendarFromEpoch(epoch, f.year, f.month, f.day, f.hour, f.minute,
+                                                f.second),
+                              1);
+                    ASSERT_TRUE(f.year == year && f.month == month && f.day == day)
+                        << year << '-' << month << '-' << day << " read " << f.year << '-'
+                        << f.month << '-' << f.day;
+                    ASSERT_EQ(EpochFromCalendar(f.year, f.month, f.day, f.hour, f.minute, f.second),
+                              epoch)
+                        << year << '-' << month << '-' << day << " + " << timeOfDay;
+                }
+            }
+        }
+    }
+}
+
+TEST(CalendarFromEpoch, FailsBeforeTheFirstDayLeavingTheDateUntouched) {
+    int year = -7, month = -7, day = -7, hour = 0, minute = 0;
+    float second = 0.0f;
+    EXPECT_EQ(CalendarFromEpoch(-62135596800.0 - 2 * 86400.0 + 3661.0, year, month, day, hour,
+                                minute, second),
+              0);
+    EXPECT_EQ(year + month + day, -21);
+}
+
+TEST(IsLeapYear, FollowsTheGregorianRule) {
+    struct Case {
+        int year, expected;
+    };
+    const Case cases[] = {{1900, 0}, {2100, 0}, {2000, 1}, {1600, 1},
+                          {2004, 1}, {2001, 0}, {1996, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.year);
+        EXPECT_EQ(IsLeapYear(c.year), c.expected);
+    }
+}
+
+TEST(JulianDate, CountsFebruary29OnlyInLeapYears) {
+    struct Case {
+        int year, month, day, expected;
+    };
+    const Case cases[] = {
+        {2001, 3, 5, 2001064}, {2000, 3, 5, 2000065}, {2000, 12, 31, 2000366},
+        {1900, 3, 1, 1900060}, {2003, 1, 1, 2003001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.year << '-' << c.month << '-' << c.day);
+        EXPECT_EQ(JulianDate(c.year, c.month, c.day), c.expected);
+    }
+}
+
+TEST(MonthDayFromDayOfYear, SplitsTheDayOrFailsOutsideTheYear) {
+    struct Case {
+        int dayOfYear, year, result, month, day;
+    };
+    const Case cases[] = {
+        {1, 2001, 1, 1, 1},     {60, 2000, 1, 2, 29},   {60, 2001, 1, 3, 1},
+        {365, 2001, 1, 12, 31}, {366, 2000, 1, 12, 31}, {366, 2001, 0, 0, 0},
+        {367, 2000, 0, 0, 0},   {0, 2001, 0, 0, 0},     {-5, 2001, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dayOfYear << " of " << c.year);
+        int month = -1;
+        int day = -1;
+        EXPECT_EQ(MonthDayFromDayOfYear(c.dayOfYear, month, day, c.year), c.result);
+        EXPECT_EQ(month, c.month);
+        EXPECT_EQ(day, c.day);
+    }
+}
