@@ -18,10 +18,13 @@ FilterSections DesignFilter(int order, const char* type, float low, float high,
                             float sampleInterval);
 
 // Runs a designed cascade over samples in place, after removing their mean; missing samples
-// are skipped and keep the marker.
+// (and non-finite ones) are skipped and keep their value.
 void ApplyFilter(float* samples, int count, const FilterSections& sections);
 
 // Filters one segment in place: typeCode 0 band-pass, 1 low-pass, 2 band-reject,
-// 3 high-pass; order clamped to 2..10; corners in Hz; sampleInterval in seconds.
-void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode,
-                   int order, float low, float high);
+// 3 high-pass; order clamped to 2..10; corners in Hz; sampleInterval in seconds. A corner at
+// or above half the sampling rate is dropped (a band-pass becomes a high-pass at its low
+// corner, a band-reject a low-pass at its low corner); a segment left without a usable
+// corner, with an unusable interval, or whose cascade would be unstable is left unchanged.
+void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
+                   float low, float high);

@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "dsp/filter.h"
+
+namespace {
+
+const double PI = 3.141592653589793;
+const double HALF_POWER = 1.0 / std::sqrt(2.0);
+
+// Magnitude of the cascade's frequency response at f Hz.
+double Gain(const FilterSections& sections, double f, double rate) {
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * PI * f / rate);
+    std::complex<double> h = 1.0;
+    for (int k = 0; k < sections.sectionCount; ++k) {
+        const float* b = sections.numerator + 3 * k;
+        const float* a = sections.denominator + 3 * k;
+        h *= (double(b[0]) + (double(b[1]) + double(b[2]) * z1) * z1) /
+             (1.0 + (double(a[1]) + double(a[2]) * z1) * z1);
+    }
+    return std::abs(h);
+}
+
+// Centre of a band between two corners: the geometric mean of the pre-warped corners.
+double BandCentre(double low, double high, double rate) {
+    return std::atan(std::sqrt(std::tan(PI * low / rate) * std::tan(PI * high / rate))) * rate / PI;
+}
+
+std::vector<float> Sine(int count, double rate, double f, double amplitude, double offset) {
+    std::vector<float> samples(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        samples[static_cast<size_t>(i)] =
+            static_cast<float>(offset + amplitude * std::sin(2.0 * PI * f * i / rate + 0.3));
+    return samples;
+}
+
+std::vector<float> Filtered(std::vector<float> samples, double rate, unsigned typeCode, int order,
+                            float low, float high) {
+    FilterSamples(samples.data(), static_cast<int>(samples.size()), 1.0 / rate, typeCode, order,
+                  low, high);
+    return samples;
+}
+
+bool SameBits(const std::vector<float>& x, const std::vector<float>& y) {
+    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0;
+}
+
+const char* const TYPE_NAMES[] = {"BP", "LP", "BR", "HP"};
+
+// Filters like ApplyFilter in the plainest way: mean over the samples that are not
+// missing, states from sample 0, direct form I with each section's output as a float.
+std::vector<float> ReferenceCascade(std::vector<float> x, const FilterSections& s) {
+    double sum = 0;
+    int used = 0;
+    for (float v : x) {
+        sum += v != MISSING_SAMPLE ? v : 0;
+        used += v != MISSING_SAMPLE;
+    }
+    for (float& v : x) v = v != MISSING_SAMPLE ? static_cast<float>(v - sum / used) : v;
+    float state[10][4];
+    for (auto& sectionState : state) std::fill(sectionState, sectionState + 4, x[0]);
+    for (float& v : x) {
+        if (v == MISSING_SAMPLE)
+            continue;
+        float in = v;
+        for (int k = 0; k < s.sectionCount; ++k) {
+            const float* b = s.numerator + 3 * k;
+            const float* a = s.denominator + 3 * k;
+            float* st = state[k];  // x1, x2, y1, y2
+            const float out =
+                static_cast<float>(double(b[0]) * in + double(b[1]) * st[0] + double(b[2]) * st[1] -
+                                   (double(a[1]) * st[2] + double(a[2]) * st[3]));
+            st[3] = st[2];
+            st[2] = out;
+            st[1] = st[0];
+            st[0] = in;
+            in = out;
+        }
+        v = in;
+    }
+    return x;
+}
+
+}  // namespace
+
+TEST(DesignFilter, HasHalfPowerCornersUnitPassBandAndSectionCounts) {
+    struct Case {
+        unsigned typeCode;
+        int order;
+        float low, high;
+        double rate;
+    };
+    const Case cases[] = {
+        {0, 3, 1, 5, 100},  {0, 2, 0.5f, 8, 40}, {0, 10, 2, 10, 50},  {2, 3, 1, 5, 100},
+        {2, 7, 3, 12, 100}, {1, 3, 0, 5, 100},   {1, 10, 0, 20, 200}, {1, 2, 0, 1, 20},
+        {3, 2, 1, 0, 100},  {3, 5, 2, 0, 40},    {3, 9, 10, 0, 100},
+    };
+    for (const Case& c : cases) {
+        const char* type = TYPE_NAMES[c.typeCode];
+        SCOPED_TRACE(testing::Message()
+                     << type << c.order << ' ' << c.low << '-' << c.high << " Hz at " << c.rate);
+        const FilterSections s =
+            DesignFilter(c.order, type, c.low, c.high, static_cast<float>(1.0 / c.rate));
+        const bool band = c.typeCode % 2 == 0;
+        EXPECT_EQ(s.sectionCount, band ? c.order : (c.order + 1) / 2);
+        const double centre = BandCentre(c.low, c.high, c.rate);
+        std::vector<std::pair<double, double>> expected;  // frequency, gain
+        if (c.typeCode != 1)
+            expected.push_back({c.low, HALF_POWER});
+        if (c.typeCode != 3)
+            expected.push_back({c.high, HALF_POWER});
+        if (c.typeCode == 0)
+            expected.push_back({centre, 1.0});
+        if (c.typeCode == 1 || c.typeCode == 2)
+            expected.push_back({0.0, 1.0});
+        // The real pole of an odd high-pass gives a section whose pole and zero at z = -1
+        // cancel; right at half the rate its float response is 0/0, so it is read below.
+        if (c.typeCode >= 2)
+            expected.push_back({c.rate * (c.typeCode == 3 && c.order % 2 ? 0.499 : 0.5), 1.0});
+        if (c.typeCode == 2)
+            expected.push_back({centre, 0.0});
+        for (const auto& [f, gain] : expected) {
+            SCOPED_TRACE(testing::Message() << "at " << f << " Hz");
+            EXPECT_NEAR(Gain(s, f, c.rate), gain, 2e-5);
+        }
+    }
+}
+
+TEST(DesignFilter, AgreesWithIndependentReference) {
+    // Magnitudes from scipy 1.10 (Debian python3-scipy): signal.butter(order, corners, btype,
+    // fs=rate, output='sos') and signal.sosfreqz at f. They match the closed form
+    // 1 / sqrt(1 + W^(2 order)) with w = tan(pi f / rate), W = w / wc (LP), wc / w (HP),
+    // (w^2 - wl wh) / (w (wh - wl)) (BP) and its reciprocal (BR) to 1e-13.
+    struct Case {
+        const char* type;
+        int order;
+        float low, high;
+        double rate, f, gain;
+    };
+    const Case cases[] = {
+        {"BP", 3, 1, 5, 100, 0.5, 0.0747257319},     {"BP", 3, 1, 5, 100, 2, 0.999997842},
+        {"BP", 3, 1, 5, 100, 10, 0.0687932703},      {"BP", 3, 1, 5, 100, 30, 0.00079102954},
+        {"BP", 6, 0.5f, 2, 40, 0.25, 0.00413599574}, {"BP", 6, 0.5f, 2, 40, 4, 0.00349137437},
+        {"BR", 4, 2, 8, 50, 0.5, 0.999998982},       {"BR", 4, 2, 8, 50, 3, 0.0280555927},
+        {"BR", 4, 2, 8, 50, 20, 0.999999932},        {"LP", 5, 0, 10, 100, 8, 0.95566291},
+        {"LP", 5, 0, 10, 100, 12, 0.348837786},      {"LP", 5, 0, 10, 100, 20, 0.0178856823},
+        {"HP", 2, 1, 0, 20, 0.25, 0.0614215306},     {"HP", 2, 1, 0, 20, 0.5, 0.239713544},
+        {"HP", 2, 1, 0, 20, 2, 0.972911499},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << c.order << " at " << c.f << " Hz");
+        const FilterSections s =
+            DesignFilter(c.order, c.type, c.low, c.high, static_cast<float>(1.0 / c.rate));
+        EXPECT_NEAR(Gain(s, c.f, c.rate), c.gain, 2e-6 + 2e-5 * c.gain);
+    }
+}
+
+TEST(DesignFilter, OddLowPassStartsWithRealPole) {
+    const FilterSections s = DesignFilter(3, "LP", 0, 5, 0.01f);
+    ASSERT_EQ(s.sectionCount, 2);
+    // The real pole's section is first order padded to second: its denominator has the
+    // bilinear image of s = infinity, z = -1, as a root.
+    EXPECT_NEAR(1.0 - s.denominator[1] + s.denominator[2], 0.0, 1e-6);
+    EXPECT_GT(std::fabs(1.0 - s.denominator[4] + s.denominator[5]), 0.1);
+}
+
+TEST(DesignFilter, ZeroLowCornerPutsBandPassPolePairAtOne) {
+    const FilterSections s = DesignFilter(4, "BP", 0, 5, 0.01f);
+    ASSERT_EQ(s.sectionCount, 4);
+    for (int k : {0, 2}) {
+        EXPECT_NEAR(s.denominator[3 * k + 1], -2.0f, 1e-6);
+        EXPECT_NEAR(s.denominator[3 * k + 2], 1.0f, 1e-6);
+    }
+}
+
+TEST(FilterSamples, MatchesPlainCascadeBitForBit) {
+    std::vector<float> noise(5000);
+    std::uint32_t seed = 7u;
+    for (float& v : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        v = 800.0f + static_cast<float>(seed >> 12) / 4096.0f;
+    }
+    std::vector<float> gappy = noise;
+    gappy[0] = MISSING_SAMPLE;  // the states start at the marker itself
+    gappy[1234] = gappy[1235] = gappy[4999] = MISSING_SAMPLE;
+    for (unsigned typeCode = 0; typeCode < 4; ++typeCode) {
+        for (int order : {2, 3, 8}) {
+            SCOPED_TRACE(testing::Message() << TYPE_NAMES[typeCode] << order);
+            const FilterSections s = DesignFilter(order, TYPE_NAMES[typeCode], 1, 5, 0.01f);
+            for (const std::vector<float>& input : {noise, gappy})
+                EXPECT_TRUE(SameBits(Filtered(input, 100, typeCode, order, 1, 5),
+                                     ReferenceCascade(input, s)));
+        }
+    }
+    // Starting at the marker throws the cascade far off at the first real sample.
+    EXPECT_GT(std::fabs(Filtered(gappy, 100, 0, 3, 1, 5)[1]), 1e6f);
+}
+
+TEST(FilterSamples, ClampsOrderToTwoThroughTen) {
+    const std::vector<float> x = Sine(2000, 100, 3, 100, 10);
+    EXPECT_TRUE(SameBits(Filtered(x, 100, 0, 1, 1, 5), Filtered(x, 100, 0, 2, 1, 5)));
+    EXPECT_TRUE(SameBits(Filtered(x, 100, 0, 12, 1, 5), Filtered(x, 100, 0, 10, 1, 5)));
+    EXPECT_FALSE(SameBits(Filtered(x, 100, 0, 3, 1, 5), Filtered(x, 100, 0, 2, 1, 5)));
+}
+
+TEST(FilterSamples, RemovesMeanForEveryType) {
+    // An offset far above the signal shows as a huge start-up step or a shifted output
+    // unless the mean is removed first. The sine lies in each type's pass band.
+    const double passFrequency[] = {2.2, 1, 20, 10};
+    for (unsigned typeCode = 0; typeCode < 4; ++typeCode) {
+        SCOPED_TRACE(TYPE_NAMES[typeCode]);
+        EXPECT_TRUE(SameBits(Filtered(std::vector<float>(300, 4321.5f), 100, typeCode, 3, 1, 5),
+                             std::vector<float>(300, 0.0f)));
+        const std::vector<float> y =
+            Filtered(Sine(4000, 100, passFrequency[typeCode], 100, 1e5), 100, typeCode, 3, 1, 5);
+        double sum = 0;
+        for (float v : y) {
+            EXPECT_LT(std::fabs(v), 250.0f);
+            sum += v;
+        }
+        EXPECT_LT(std::fabs(sum / 4000), 5.0);
+    }
+}
+
+TEST(FilterSamples, SineKeepsAmplitudeInsideBandAndLosesItOutside) {
+    // Band-pass 1-5 Hz, order 3, at 100 samples per second, as the plot filters.
+    const double low = 1, high = 5, rate = 100;
+    const double centre = BandCentre(low, high, rate);
+    const struct {
+        double f, minimum, maximum;
+    } cases[] = {{centre, 0.98, 1.02}, {2, 0.98, 1.02}, {4, 0.9, 1.0},
+                 {0.1, 0, 0.01},       {25, 0, 0.01},   {45, 0, 0.001}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.f << " Hz");
+        const std::vector<float> y = Filtered(Sine(6000, rate, c.f, 1000, 0), rate, 0, 3, 1, 5);
+        float peak = 0;
+        for (size_t i = 3000; i < y.size(); ++i)  // past the start-up transient
+            peak = std::max(peak, std::fabs(y[i]));
+        EXPECT_GE(peak / 1000, c.minimum);
+        EXPECT_LE(peak / 1000, c.maximum);
+    }
+}
+
+TEST(FilterSamples, SkipsMissingAndNonFiniteSamplesCarryingState) {
+    const std::vector<float> x = Sine(1000, 100, 3, 500, 20);
+    std::vector<float> gappy = x;
+    gappy.insert(gappy.begin() + 400, MISSING_SAMPLE);
+    gappy.insert(gappy.begin() + 700, std::numeric_limits<float>::quiet_NaN());
+    gappy.insert(gappy.begin() + 701, std::numeric_limits<float>::infinity());
+    const std::vector<float> y = Filtered(x, 100, 0, 3, 1, 5);
+    std::vector<float> yGappy = Filtered(gappy, 100, 0, 3, 1, 5);
+    EXPECT_EQ(yGappy[400], MISSING_SAMPLE);
+    EXPECT_TRUE(std::isnan(yGappy[700]));
+    EXPECT_EQ(yGappy[701], std::numeric_limits<float>::infinity());
+    yGappy.erase(yGappy.begin() + 700, yGappy.begin() + 702);
+    yGappy.erase(yGappy.begin() + 400);
+    EXPECT_TRUE(SameBits(yGappy, y));
+}
+
+TEST(FilterSamples, LeavesUnfilterableSegmentsUnchanged) {
+    const std::vector<float> x = Sine(20000, 100, 3, 500, 20);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // The last two bands are below half the rate, but their poles lie so close to z = 1 or
+    // z = -1 that float coefficients put them outside the unit circle: the output would
+    // grow into infinity.
+    const struct {
+        const char* what;
+        double interval;
+        unsigned typeCode;
+        float low, high;
+    } cases[] = {{"zero interval", 0, 0, 1, 5},
+                 {"negative interval", -0.01, 0, 1, 5},
+                 {"NaN interval", nan, 0, 1, 5},
+                 {"infinite interval", 1e300, 0, 1, 5},
+                 {"interval below float", 1e-60, 0, 1, 5},
+                 {"unknown type", 0.01, 4, 1, 5},
+                 {"narrow low corner", 0.01, 0, 0.001f, 5},
+                 {"high corner", 0.01, 0, 1, 49.99998f}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<float> y = x;
+        FilterSamples(y.data(), 20000, c.interval, c.typeCode, 3, c.low, c.high);
+        EXPECT_TRUE(SameBits(y, x));
+    }
+    const std::vector<float> allMissing(50, MISSING_SAMPLE);
+    EXPECT_TRUE(SameBits(Filtered(allMissing, 100, 0, 3, 1, 5), allMissing));
+    std::vector<float> y = x;
+    FilterSamples(y.data(), 0, 0.01, 0, 3, 1, 5);
+    FilterSamples(y.data(), -5, 0.01, 0, 3, 1, 5);
+    FilterSamples(nullptr, 10, 0.01, 0, 3, 1, 5);
+    EXPECT_TRUE(SameBits(y, x));
+}
+
+TEST(FilterSamples, DropsCornersAtOrAboveHalfTheRate) {
+    // At 100 samples per second such a corner would make the cascade unstable.
+    const std::vector<float> x = Sine(3000, 100, 3, 500, 20);
+    const struct {
+        unsigned typeCode;
+        float low, high;
+        int fallbackType;  // -1: left unchanged
+        float fallbackLow, fallbackHigh;
+    } cases[] = {
+        {0, 1, 60, 3, 1, 0}, {0, 1, 50, 3, 1, 0},   {0, 50, 60, -1, 0, 0}, {0, 55, 70, -1, 0, 0},
+        {2, 1, 60, 1, 0, 1}, {2, 50, 60, -1, 0, 0}, {1, 0, 50, -1, 0, 0},  {3, 50, 0, -1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << TYPE_NAMES[c.typeCode] << ' ' << c.low << '-' << c.high);
+        const std::vector<float> y = Filtered(x, 100, c.typeCode, 3, c.low, c.high);
+        if (c.fallbackType < 0) {
+            EXPECT_TRUE(SameBits(y, x));
+        } else {
+            EXPECT_TRUE(SameBits(y, Filtered(x, 100, static_cast<unsigned>(c.fallbackType), 3,
+                                             c.fallbackLow, c.fallbackHigh)));
+        }
+    }
+    // Just below half the rate the band is designed as given.
+    EXPECT_FALSE(SameBits(Filtered(x, 100, 0, 3, 1, 49), Filtered(x, 100, 3, 3, 1, 0)));
+}
