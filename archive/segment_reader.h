@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Closes a stdio stream.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// Owns one open stdio stream; null when the file could not be opened.
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Returns the size in bytes of one stored sample of a datatype code: 1 for code 0, 2 for
+// codes 1 and 5, 4 for every other code (unknown codes included).
+int SampleWidth(int datatype);
+
+// Opens a segment file read-only, sharing it with the acquisition system that may still be
+// writing it. The file is dataDir, a backslash unless dataDir already ends with one, then
+// cpath exactly as the catalogue stores it; the Windows-style result is mapped onto the host
+// file name. Returns null when the file cannot be opened or is not a regular file (a cpath
+// naming a folder, say).
+FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath);
+
+// Reads count samples of a datatype from file, starting at byteOffset bytes from the
+// beginning of the file, and stores them as floats in destination[0 .. count - 1], which the
+// caller has filled with zeros. Samples the file does not have (a short file, an offset at
+// or beyond its end, a trailing partial sample, a read error) leave their zeros, as does an
+// unknown datatype; so do a negative offset or count and a buffer that cannot be allocated.
+// Multi-byte samples are little-endian whatever the host.
+void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
+                        int datatype);

@@ -1,0 +1,85 @@
+#include "archive/trace_reader.h"
+
+#include <climits>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "archive/segment_reader.h"
+
+namespace {
+
+// A count the window cannot hold comes from a corrupt row (a huge tqty or sps); allocating
+// it could exhaust memory for a single line of the plot. Within the window the truncations
+// allow at most one sample more than (t2 - t1) * sps; the margin of two keeps honest rows.
+bool IsPlausibleCount(double count, double sps, double t1, double t2) {
+    return std::isfinite(count) && count > 0.0 && count <= (t2 - t1) * sps + 2.0 &&
+           count <= static_cast<double>(INT_MAX);
+}
+
+// Returns foff + k * width in bytes, or -1 when the offset does not fit a 64-bit integer.
+long long ByteOffset(long long foff, double k, int width) {
+    const double offset = static_cast<double>(foff) + k * width;
+    // 2^62: far beyond any file, and safely inside the range of long long.
+    if (!(offset < 4611686018427387904.0))
+        return -1;
+    return foff + static_cast<long long>(k) * width;
+}
+
+}  // namespace
+
+SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2) {
+    const double tb = row.tbegin;
+    const double tq = row.tqty;
+    const double sps = row.sps;
+    const int width = SampleWidth(row.datatype);
+
+    double k = 0.0;
+    double count = 0.0;
+    double start = 0.0;
+    const double end = tb + tq <= t2 ? tb + tq : t2;
+    const bool beginsInWindow = tb >= t1 && tb <= t2;
+    const bool windowBeginsInSegment = t1 > tb && tb + tq > t1;
+    if (!(sps > 0.0 && std::isfinite(sps))) {
+        // Without a rate no sample can be placed in time.
+        if (beginsInWindow || windowBeginsInSegment)
+            start = tb;
+    } else if (beginsInWindow) {
+        start = tb;
+        count = std::trunc((end - tb) * sps);
+    } else if (windowBeginsInSegment) {
+        // Start at the last sample instant at or before t1.
+        k = std::trunc((t1 - tb) * sps);
+        start = k / sps + tb;
+        count = std::trunc((end - start) * sps);
+    }
+
+    SampleVector segment;
+    segment.sampleRate = sps;
+    segment.startTime = start;
+    if (!IsPlausibleCount(count, sps, t1, t2))
+        return segment;
+    if (!segment.AllocateZeros(static_cast<int>(count)))
+        return segment;
+
+    const long long offset = ByteOffset(row.foff, k, width);
+    if (offset < 0)
+        return segment;
+    const FileHandle file = OpenSegmentFile(dataDir, row.cpath);
+    if (file)
+        ReadSegmentSamples(file.get(), offset, segment.samples, segment.sampleCount, row.datatype);
+    return segment;
+}
+
+void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
+               const std::string& channel, double t1, double t2, Trace& trace) {
+    trace.ClearSegments();
+    std::vector<SegmentRow> rows;
+    if (!catalogue.ListSegments(station, channel, t1, t2, rows))
+        return;
+    trace.station = station;
+    trace.channel = channel;
+    // Each segment's samples were read straight into their final array; moving the segment
+    // into the trace keeps a single copy of them.
+    for (const SegmentRow& row : rows) trace.AppendSegment(ReadSegment(row, dataDir, t1, t2));
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "archive/catalogue.h"
+#include "dsp/sample_vector.h"
+#include "dsp/trace.h"
+
+// Refills trace with the samples of station/channel in the window [t1, t2] (epoch seconds):
+// one segment per catalogued segment that meets the window, in ascending start time, each
+// cut to the window and read from its file under dataDir. Segments are never joined: gaps
+// stay gaps and overlaps stay. When the segment listing fails the trace is left empty with
+// its codes unchanged; otherwise its codes become station and channel. Unreadable samples
+// are zeros (see ReadSegmentSamples).
+void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
+               const std::string& channel, double t1, double t2, Trace& trace);
+
+// Returns the part of one catalogued segment that falls into the window [t1, t2]: its rate
+// is the row's sps, its start the segment's last sample instant at or before t1 (or tbegin
+// when the segment begins inside the window), its samples read from the row's file under
+// dataDir. A segment beginning exactly at t2 gives no samples and starts at t2; one ending
+// exactly at t1 gives none and starts at 0.0. A row whose sample count cannot be right (a
+// negative tqty, an sps that is not a positive number, more samples than an int holds) or
+// whose array cannot be allocated gives a segment without samples.
+SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2);
