@@ -1,0 +1,56 @@
+#pragma once
+
+#include <gd.h>
+
+#include <string>
+
+#include "dsp/filter_band.h"
+#include "dsp/pick.h"
+#include "plot/plot_layout.h"
+#include "plot/trace_drawing.h"
+
+// The latest event of the catalogue, shown in the header on request.
+struct EventInfo {
+    float lat = 0.0f;         // degrees
+    float lon = 0.0f;         // degrees
+    double originTime = 0.0;  // epoch seconds
+};
+
+// Writes "min/max: %.0f/%.0f" (the range's min, then max) in green at the top of row's band.
+// The row loop draws it before the samples, so they cover it.
+void DrawMinMaxLabel(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout,
+                     int row, const AmplitudeRange& range);
+
+// Marks the picks of row that lie in [rowStart, rowEnd] (epoch seconds, both ends included)
+// with a vertical line and the phase name in the text colour, and writes the distance of the
+// latest of them, in km, at the right end of the row. Appends one palette entry (0,0,0) for
+// the distance label on every call, picks or not, so the palette grows by one per row; when
+// the palette is full the label takes the palette's first black entry instead.
+void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
+                    double rowStart, double rowEnd, const PickList& picks);
+
+// Writes the station and channel codes at the left of row's band in the text colour, and the
+// filter band at its right in green when the band is enabled.
+void DrawRowLabels(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout, int row,
+                   const std::string& station, const std::string& channel, const FilterBand& band);
+
+// Writes the header line above the first row: the start time (epoch seconds) on the left,
+// followed in segment mode by station, channel and the enabled filter band; the end time
+// start + windowSeconds on the right when the image is wider than 200 pixels; and the
+// event's position and origin time in blue when event is not null and the image is wider
+// than 400 pixels. The caller passes a null event unless /SHOWEVENT asked for it and the
+// event is known. Draws nothing when labels are off.
+void DrawPlotHeader(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout,
+                    double start, int windowSeconds, bool segmentMode, const std::string& station,
+                    const std::string& channel, const FilterBand& band, const EventInfo* event);
+
+// Draws the time axis along pixel row y: minute numbers from the whole second at or before
+// start, with a pair of tick lines at every number after start, mapping [start, end) (epoch
+// seconds) onto [x0, x1). Draws nothing for an empty or non-finite window. The caller draws
+// it only when labels are on.
+void DrawTimeAxis(gdImagePtr image, int blackIndex, double start, double end, int x0, int x1,
+                  int y);
+
+// Returns the minutes between axis numbers for a window (epoch seconds): 60 above two hours,
+// 10 above 40 minutes, 5 above 10 minutes, else 1.
+int TickStepMinutes(double start, double end);

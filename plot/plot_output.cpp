@@ -1,0 +1,38 @@
+#include "plot/plot_output.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/host_path.h"
+#include "platform/viewer.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+int WritePlotImage(GdImage image, const std::string& outputPath) {
+    if (!image)
+        return 0;
+    const std::string path = MapHostPath(outputPath);
+    gdImageInterlace(image.get(), 1);
+    FileHandle out(std::fopen(path.c_str(), "wb"));
+    if (!out)
+        return 0;
+    gdImageGif(image.get(), out.get());
+    // gdImageGif reports nothing: a failed write (a full disk) only shows in the stream's
+    // error flag or when the buffered rest is flushed on closing.
+    const bool written = std::ferror(out.get()) == 0;
+    const bool closed = std::fclose(out.release()) == 0;
+    image.reset();
+    if (written && closed)
+        return 1;
+    std::remove(path.c_str());
+    return 0;
+}
+
+void PreviewPlotImage(const std::string& outputPath) { OpenInViewer(MapHostPath(outputPath)); }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "plot/gd_image.h"
+
+// Writes the image as an interlaced GIF (GIF87a, the palette as the global colour table) to
+// the output path, mapped onto a host file name, and frees the image. Returns 1 when the file
+// is written and closed; 0 when the image is null, the file cannot be created (missing
+// folder, no permission) or writing it fails: then no file is left behind, not even a
+// partly written one. An existing file is overwritten.
+int WritePlotImage(GdImage image, const std::string& outputPath);
+
+// Opens the written output file (path mapped as for writing) in the desktop's viewer and
+// returns at once, without waiting for the viewer or looking at its result.
+void PreviewPlotImage(const std::string& outputPath);

@@ -1,0 +1,329 @@
+#include "plot/trace_drawing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
+#include "dsp/filter.h"
+#include "plot/pixel_coordinate.h"
+
+namespace {
+
+constexpr float WIDEN = 1.2f;
+
+// Reads the leading number of a scale value as strtod does (0 when there is none) as a
+// float; NaN counts as no number and values beyond the float range are cut to it.
+float ScaleValue(const char* text) {
+    const double value = std::strtod(text, nullptr);
+    if (std::isnan(value))
+        return 0.0f;
+    return static_cast<float>(
+        std::clamp(value, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+}
+
+// Widens a range by WIDEN about its middle, with mid and half as floats. The double
+// fallbacks and the final separation only come into play near the ends of the float range
+// or for ranges narrower than a few float steps, which would otherwise end up infinite or
+// empty (a flat row of 2^25 counts: adding 1 does not change the float).
+AmplitudeRange Widen(float max, float min) {
+    float mid = (max + min) / 2.0f;
+    float half = (max - min) / 2.0f;
+    if (!std::isfinite(mid))
+        mid = static_cast<float>((static_cast<double>(max) + min) / 2.0);
+    if (!std::isfinite(half))
+        half = static_cast<float>((static_cast<double>(max) - min) / 2.0);
+    AmplitudeRange range;
+    range.max = std::min(mid + WIDEN * half, FLT_MAX);
+    range.min = std::max(mid - WIDEN * half, -FLT_MAX);
+    if (!(range.max > range.min)) {
+        range.max = mid < FLT_MAX ? std::nextafter(mid, FLT_MAX) : mid;
+        range.min = mid > -FLT_MAX ? std::nextafter(mid, -FLT_MAX) : mid;
+    }
+    return range;
+}
+
+// Widens [min, max] to the finite samples among count: a NaN fails every comparison, and
+// an infinity would make the range infinite. Eight independent lanes break the chain of
+// one running extreme, so the comparisons overlap; the lanes meet in the extremes one
+// pass would find.
+void ScanFiniteRange(const float* samples, int count, float& max, float& min) {
+    constexpr int LANES = 8;
+    float highs[LANES];
+    float lows[LANES];
+    for (int k = 0; k < LANES; ++k) {
+        highs[k] = max;
+        lows[k] = min;
+    }
+    int i = 0;
+    for (; i + LANES <= count; i += LANES) {
+        for (int k = 0; k < LANES; ++k) {
+            const float v = samples[i + k];
+            const float forMax = v <= FLT_MAX ? v : -FLT_MAX;
+            const float forMin = v >= -FLT_MAX ? v : FLT_MAX;
+            highs[k] = forMax > highs[k] ? forMax : highs[k];
+            lows[k] = forMin < lows[k] ? forMin : lows[k];
+        }
+    }
+    for (; i < count; ++i) {
+        const float v = samples[i];
+        if (v > highs[0] && v <= FLT_MAX)
+            highs[0] = v;
+        if (v < lows[0] && v >= -FLT_MAX)
+            lows[0] = v;
+    }
+    for (int k = 0; k < LANES; ++k) {
+        max = highs[k] > max ? highs[k] : max;
+        min = lows[k] < min ? lows[k] : min;
+    }
+}
+
+// The constants that map one segment's samples onto pixels.
+struct PieceMapping {
+    double startTime;    // epoch seconds of sample 0
+    double sampleRate;   // samples per second
+    double windowStart;  // epoch seconds mapped to x = 1
+    double xscale;       // pixels per second
+    double height;       // image height H
+    double rowOffset;    // H - row top
+    double min;          // the range's min, mapped to the row top
+    double yscale;       // pixels per count, negative for any band of positive height
+};
+
+// x of sample j: trunc(1 + (t_j - S) * xscale) with t_j = startTime + j / sampleRate.
+inline int ColumnOf(const PieceMapping& m, int j) {
+    const double t = m.startTime + static_cast<double>(j) / m.sampleRate;
+    return PixelFromDouble(1.0 + (t - m.windowStart) * m.xscale);
+}
+
+// y of a value: H - trunc((H - r) + (s - min) * yscale), so larger values lie lower.
+inline int RowOf(const PieceMapping& m, float sample) {
+    const double v = m.rowOffset + (static_cast<double>(sample) - m.min) * m.yscale;
+    return PixelFromDouble(m.height - std::trunc(v));
+}
+
+// The column-run rule, sample by sample: the reference form, used whenever the fast form's
+// conditions do not hold.
+void DrawSampleBySample(gdImagePtr image, int color, const PieceMapping& m, const float* samples,
+                        int count) {
+    bool open = false;
+    int column = 0;
+    int lo = 0;
+    int hi = 0;
+    for (int j = 0; j < count; ++j) {
+        const float sample = samples[j];
+        if (std::isnan(sample))
+            continue;
+        const int x = ColumnOf(m, j);
+        const int y = RowOf(m, sample);
+        if (open && x == column) {
+            lo = std::min(lo, y);
+            hi = std::max(hi, y);
+            continue;
+        }
+        if (open) {
+            gdImageLine(image, column, lo, x, y, color);
+            if (lo != hi)
+                gdImageLine(image, column, lo, column, hi, color);
+        }
+        open = true;
+        column = x;
+        lo = y;
+        hi = y;
+    }
+    if (open && lo != hi)
+        gdImageLine(image, column, lo, column, hi, color);
+}
+
+// Returns the first index after first whose column differs from column (or count), given
+// that ColumnOf is monotonic in j, so that the samples of one column are contiguous.
+// Gallops forward, then bisects: a column of k samples costs about 2 log2(k) evaluations.
+int ColumnEnd(const PieceMapping& m, int first, int column, int count) {
+    // Invariant: known lies in the column; probe is count or the index of a later column.
+    int known = first;
+    int probe = count;
+    long long step = 1;
+    while (step < count - known) {
+        const int candidate = known + static_cast<int>(step);
+        if (ColumnOf(m, candidate) != column) {
+            probe = candidate;
+            break;
+        }
+        known = candidate;
+        step *= 2;
+    }
+    while (probe - known > 1) {
+        const int middle = known + (probe - known) / 2;
+        if (ColumnOf(m, middle) == column)
+            known = middle;
+        else
+            probe = middle;
+    }
+    return probe;
+}
+
+// Finds the smallest and largest of count samples, the first of which is a number; NaN
+// samples are passed over. Eight independent lanes break the chain of one running
+// extreme, so the comparisons overlap.
+void ColumnExtremes(const float* samples, int count, float& low, float& high) {
+    constexpr int LANES = 8;
+    float lows[LANES];
+    float highs[LANES];
+    for (int k = 0; k < LANES; ++k) {
+        lows[k] = samples[0];
+        highs[k] = samples[0];
+    }
+    int i = 0;
+    for (; i + LANES <= count; i += LANES) {
+        for (int k = 0; k < LANES; ++k) {
+            const float v = samples[i + k];
+            lows[k] = v < lows[k] ? v : lows[k];
+            highs[k] = v > highs[k] ? v : highs[k];
+        }
+    }
+    for (; i < count; ++i) {
+        const float v = samples[i];
+        lows[0] = v < lows[0] ? v : lows[0];
+        highs[0] = v > highs[0] ? v : highs[0];
+    }
+    low = lows[0];
+    high = highs[0];
+    for (int k = 1; k < LANES; ++k) {
+        low = lows[k] < low ? lows[k] : low;
+        high = highs[k] > high ? highs[k] : high;
+    }
+}
+
+// The column-run rule a column at a time, for a monotonic x and a decreasing y mapping:
+// then the samples of a column are contiguous, and its topmost and lowest pixels are those
+// of its smallest and largest value, so each column costs one pass of min/max and a few
+// exact evaluations of x and y. The pixels are those of DrawSampleBySample.
+void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, const float* samples,
+                        int count) {
+    bool open = false;
+    int column = 0;
+    int lo = 0;
+    int hi = 0;
+    int j = 0;
+    while (j < count) {
+        const int x = ColumnOf(m, j);
+        const int end = ColumnEnd(m, j, x, count);
+        int first = j;
+        while (first < end && std::isnan(samples[first])) ++first;
+        if (first < end) {
+            if (open) {
+                gdImageLine(image, column, lo, x, RowOf(m, samples[first]), color);
+                if (lo != hi)
+                    gdImageLine(image, column, lo, column, hi, color);
+            }
+            float low = 0.0f;
+            float high = 0.0f;
+            ColumnExtremes(samples + first, end - first, low, high);
+            open = true;
+            column = x;
+            lo = RowOf(m, low);
+            hi = RowOf(m, high);
+        }
+        j = end;
+    }
+    if (open && lo != hi)
+        gdImageLine(image, column, lo, column, hi, color);
+}
+
+}  // namespace
+
+void PrepareRowSamples(Trace& trace, const FilterBand& band) {
+    if (!band.enabled)
+        return;
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        SampleVector& segment = trace.SegmentAt(i);
+        // A segment without a usable rate has no filter to design.
+        if (segment.samples == nullptr || segment.sampleCount < 1 || !(segment.sampleRate > 0.0) ||
+            !std::isfinite(segment.sampleRate))
+            continue;
+        const double interval = 1.0 / segment.sampleRate;
+        if (!std::isfinite(interval))
+            continue;
+        FilterSamples(segment.samples, segment.sampleCount, interval, 0, band.order, band.low,
+                      band.high);
+        // The filter starts from the first sample's value, not from its steady state: the
+        // first ten seconds are covered with the ten seconds after them.
+        const double transient = 10.0 * std::trunc(segment.sampleRate);
+        if (2.0 * transient < segment.sampleCount) {
+            const int k = static_cast<int>(transient);
+            std::copy(segment.samples + k, segment.samples + 2 * k, segment.samples);
+        }
+    }
+}
+
+AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {
+    std::string upper = scaleText;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+    float max = 0.0f;
+    float min = 0.0f;
+    if (upper.compare(0, 4, "AUTO") == 0) {
+        max = -FLT_MAX;
+        min = FLT_MAX;
+        for (int i = 0; i < trace.SegmentCount(); ++i) {
+            const SampleVector& segment = trace.SegmentAt(i);
+            if (segment.samples != nullptr)
+                ScanFiniteRange(segment.samples, segment.sampleCount, max, min);
+        }
+        if (max == -FLT_MAX) {
+            max = 0.0f;
+            min = 0.0f;
+        }
+    } else {
+        const size_t separator = upper.rfind(';');
+        if (separator == std::string::npos) {
+            max = 15000.0f;
+            min = -15000.0f;
+        } else {
+            max = ScaleValue(upper.substr(0, separator).c_str());
+            min = ScaleValue(upper.c_str() + separator + 1);
+        }
+        if (max < min)
+            std::swap(max, min);
+    }
+    if (max == min) {
+        max = max + 1.0f;
+        min = min - 1.0f;
+    }
+    return Widen(max, min);
+}
+
+void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
+                    const AmplitudeRange& range, double windowStart, double windowEnd,
+                    const SampleVector& segment) {
+    const int count = segment.sampleCount;
+    if (segment.samples == nullptr || count < 2)
+        return;
+    const double span = windowEnd - windowStart;
+    const double amplitudeSpan = static_cast<double>(range.max) - range.min;
+    // Without a window, a range or a rate no sample has a pixel.
+    if (span == 0.0 || !std::isfinite(span) || !(amplitudeSpan > 0.0) ||
+        !(segment.sampleRate > 0.0) || !std::isfinite(segment.sampleRate) ||
+        !std::isfinite(segment.startTime))
+        return;
+    PieceMapping m;
+    m.startTime = segment.startTime;
+    m.sampleRate = segment.sampleRate;
+    m.windowStart = windowStart;
+    m.xscale = (layout.width - 1 - 1) / span;
+    m.height = layout.height;
+    m.rowOffset = layout.height - layout.RowTop(row);
+    m.min = range.min;
+    m.yscale = -layout.rowHeight / amplitudeSpan;
+
+    // The column form needs x finite and monotonic over the segment (it is when both ends
+    // are finite) and a negative yscale, so that y never decreases as the value grows.
+    const double lastTime = m.startTime + static_cast<double>(count - 1) / m.sampleRate;
+    const double firstX = 1.0 + (m.startTime - m.windowStart) * m.xscale;
+    const double lastX = 1.0 + (lastTime - m.windowStart) * m.xscale;
+    if (std::isfinite(firstX) && std::isfinite(lastX) && std::isfinite(m.yscale) && m.yscale < 0.0)
+        DrawColumnByColumn(image, waveformIndex, m, segment.samples, count);
+    else
+        DrawSampleBySample(image, waveformIndex, m, segment.samples, count);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <gd.h>
+
+#include <string>
+
+#include "dsp/filter_band.h"
+#include "dsp/sample_vector.h"
+#include "dsp/trace.h"
+#include "plot/plot_layout.h"
+
+// The sample values (counts) mapped onto a row's band: min onto the band's top row, max onto
+// its bottom row. ResolveAmplitudeRange always gives finite values with max > min.
+struct AmplitudeRange {
+    float max = 1.2f;
+    float min = -1.2f;
+};
+
+// Band-pass filters every segment of the trace in place when the band is enabled (order of
+// the band, sample interval 1 / sampleRate) and hides each segment's start-up transient by
+// copying samples 10 r .. 20 r - 1 over samples 0 .. 10 r - 1 (r the whole samples per
+// second) when the segment is longer than 20 r samples. Does nothing when the band is off.
+// Segments without samples or without a positive, finite rate are left alone.
+void PrepareRowSamples(Trace& trace, const FilterBand& band);
+
+// Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every
+// sample of the trace, leaving out NaN and infinite ones; "max;min" is a fixed range (0 for
+// a missing number, the two ordered); any other text is +-15000. A flat or empty range
+// becomes value +-1, and every range is then widened by 1.2 about its middle.
+AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace);
+
+// Draws one segment into row of the image with the waveform index, mapping the window
+// [windowStart, windowEnd] (epoch seconds) onto x = 1 .. width - 1 and the range onto the
+// band. Samples sharing a pixel column become one vertical line, and each column is joined
+// to the next from its topmost pixel. Nothing is clipped here: samples outside the window or
+// range land outside the band and gd clips them to the image. NaN samples are left out as
+// if absent; infinite ones and huge ones are drawn at a clamped distance far off the image.
+// Nothing is drawn for a segment whose rate is not positive and finite, an empty or
+// infinite window, or a range without max > min.
+void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
+                    const AmplitudeRange& range, double windowStart, double windowEnd,
+                    const SampleVector& segment);

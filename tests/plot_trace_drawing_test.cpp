@@ -1,0 +1,475 @@
+#include <gd.h>
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "dsp/filter.h"
+#include "plot/plot_layout.h"
+#include "plot/trace_drawing.h"
+
+namespace {
+
+const float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
+const float INF = std::numeric_limits<float>::infinity();
+
+SampleVector MakeSegment(const std::vector<float>& values, double sampleRate, double startTime) {
+    SampleVector segment;
+    segment.AllocateZeros(static_cast<int>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) segment.samples[i] = values[i];
+    segment.sampleRate = sampleRate;
+    segment.startTime = startTime;
+    return segment;
+}
+
+void AppendValues(Trace& trace, const std::vector<float>& values) {
+    trace.AppendSegment(MakeSegment(values, 1.0, 0.0));
+}
+
+struct Canvas {
+    PlotLayout layout;
+    PlotPalette palette;
+    GdImage image;
+};
+
+Canvas MakeCanvas(const PlotLayout& layout) {
+    Canvas canvas;
+    canvas.layout = layout;
+    canvas.image =
+        CreatePlotImage(layout, {255, 255, 255}, {0, 0, 128}, {255, 255, 0}, canvas.palette);
+    return canvas;
+}
+
+// Counts the pixels whose palette index differs between two images of one size.
+int DifferentPixels(gdImagePtr a, gdImagePtr b) {
+    int different = 0;
+    for (int y = 0; y < gdImageSY(a); ++y)
+        for (int x = 0; x < gdImageSX(a); ++x)
+            different += gdImageGetPixel(a, x, y) != gdImageGetPixel(b, x, y);
+    return different;
+}
+
+int LitPixels(gdImagePtr image, int index) {
+    int lit = 0;
+    for (int y = 0; y < gdImageSY(image); ++y)
+        for (int x = 0; x < gdImageSX(image); ++x) lit += gdImageGetPixel(image, x, y) == index;
+    return lit;
+}
+
+TEST(ResolveAmplitudeRange, WidensFixedScales) {
+    struct Case {
+        const char* scale;
+        float max, min;
+    };
+    const Case cases[] = {
+        {"500;-500", 600.0f, -600.0f},
+        {"-500;500", 600.0f, -600.0f},  // the two values are ordered
+        {"1000;-1000", 1200.0f, -1200.0f},
+        {"2000", 18000.0f, -18000.0f},  // no ";": +-15000 whatever the text says
+        {"", 18000.0f, -18000.0f},
+        {";", 1.2f, -1.2f},                 // no numbers: 0 and 0, then the flat rule
+        {"1e3;x", 1100.0f, -100.0f},        // 1000 and 0
+        {"1000;-1000;5", 1099.5f, -94.5f},  // the last ";" splits: 1000 and 5
+        {"nan;-5", 0.5f, -5.5f},            // NaN counts as no number
+    };
+    Trace empty;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scale);
+        const AmplitudeRange range = ResolveAmplitudeRange(c.scale, empty);
+        EXPECT_FLOAT_EQ(range.max, c.max);
+        EXPECT_FLOAT_EQ(range.min, c.min);
+    }
+}
+
+TEST(ResolveAmplitudeRange, FixedScaleIgnoresSamples) {
+    Trace trace;
+    AppendValues(trace, {1e6f, -1e6f});
+    const AmplitudeRange range = ResolveAmplitudeRange("500;-500", trace);
+    EXPECT_FLOAT_EQ(range.max, 600.0f);
+    EXPECT_FLOAT_EQ(range.min, -600.0f);
+}
+
+TEST(ResolveAmplitudeRange, AutoScalesToFiniteSamplesOfAllSegments) {
+    struct Case {
+        const char* name;
+        const char* scale;
+        std::vector<std::vector<float>> segments;
+        float max, min;
+    };
+    const Case cases[] = {
+        {"10 to 30", "AUTO", {{20, 10, 30, 15}}, 32.0f, 8.0f},
+        {"lower case", "auto", {{20, 10, 30, 15}}, 32.0f, 8.0f},
+        {"longer word", "Automatic", {{20, 10, 30, 15}}, 32.0f, 8.0f},
+        {"over segments", "AUTO", {{20, 10}, {}, {30}}, 32.0f, 8.0f},
+        {"no segments", "AUTO", {}, 1.2f, -1.2f},
+        {"empty segments", "AUTO", {{}, {}}, 1.2f, -1.2f},
+        {"flat", "AUTO", {{5, 5, 5}}, 6.2f, 3.8f},
+        {"NaN and infinities left out", "AUTO", {{NOT_A_NUMBER, 10, INF, 30, -INF}}, 32.0f, 8.0f},
+        {"only NaN", "AUTO", {{NOT_A_NUMBER, NOT_A_NUMBER}}, 1.2f, -1.2f},
+        {"only infinities", "AUTO", {{INF, -INF}}, 1.2f, -1.2f},
+        {"long segment", "AUTO", {std::vector<float>(1001, 20.0f), {10, 30}}, 32.0f, 8.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Trace trace;
+        for (const std::vector<float>& values : c.segments) AppendValues(trace, values);
+        const AmplitudeRange range = ResolveAmplitudeRange(c.scale, trace);
+        EXPECT_FLOAT_EQ(range.max, c.max);
+        EXPECT_FLOAT_EQ(range.min, c.min);
+    }
+}
+
+TEST(ResolveAmplitudeRange, FindsExtremesAnywhereInLongSegments) {
+    for (int position = 0; position < 19; ++position) {
+        SCOPED_TRACE(position);
+        std::vector<float> values(19, 0.0f);
+        values[static_cast<size_t>(position)] = 100.0f;
+        values[static_cast<size_t>((position + 7) % 19)] = -100.0f;
+        Trace trace;
+        AppendValues(trace, values);
+        const AmplitudeRange range = ResolveAmplitudeRange("AUTO", trace);
+        EXPECT_FLOAT_EQ(range.max, 120.0f);
+        EXPECT_FLOAT_EQ(range.min, -120.0f);
+    }
+}
+
+TEST(ResolveAmplitudeRange, KeepsEveryRangeFiniteAndOpen) {
+    struct Case {
+        const char* name;
+        const char* scale;
+        std::vector<float> values;
+    };
+    const Case cases[] = {
+        {"flat beyond float steps of 1", "AUTO", {33554432.0f, 33554432.0f}},
+        {"flat at the float limit", "AUTO", {FLT_MAX}},
+        {"float limits", "AUTO", {FLT_MAX, -FLT_MAX}},
+        {"adjacent floats", "AUTO", {1.0f, std::nextafter(1.0f, 2.0f)}},
+        {"smallest step", "AUTO", {0.0f, std::numeric_limits<float>::denorm_min()}},
+        {"huge fixed scale", "1e39;-1e39", {}},
+        {"infinite fixed scale", "inf;-inf", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Trace trace;
+        AppendValues(trace, c.values);
+        const AmplitudeRange range = ResolveAmplitudeRange(c.scale, trace);
+        EXPECT_TRUE(std::isfinite(range.max));
+        EXPECT_TRUE(std::isfinite(range.min));
+        EXPECT_GT(range.max, range.min);
+        for (float v : c.values) {
+            EXPECT_LE(v, range.max);
+            EXPECT_GE(v, range.min);
+        }
+    }
+}
+
+TEST(PrepareRowSamples, LeavesSamplesAloneWhenTheBandIsOff) {
+    Trace trace;
+    AppendValues(trace, {1, 2, 3, 4});
+    FilterBand band;
+    band.low = 1.0f;
+    band.high = 5.0f;
+    band.enabled = false;
+    PrepareRowSamples(trace, band);
+    EXPECT_EQ(trace.SegmentAt(0).samples[0], 1.0f);
+    EXPECT_EQ(trace.SegmentAt(0).samples[3], 4.0f);
+}
+
+TEST(PrepareRowSamples, FiltersEachSegmentAndHidesItsStartTransient) {
+    struct Case {
+        double sampleRate;
+        int count;
+        int copied;  // leading samples that take the values of the next as many
+    };
+    const Case cases[] = {
+        {20.0, 1000, 200},                    // k = 200, 2k < 1000
+        {20.0, 100, 0},                       // 2k >= count: left as filtered
+        {20.0, 400, 0},                       // 2k == count
+        {20.0, 401, 200},  {20.9, 401, 200},  // the rate is truncated before the multiplication
+        {0.5, 50, 0},                         // k = 0
+    };
+    FilterBand band;
+    band.low = 0.05f;
+    band.high = 0.2f;
+    band.order = 3;
+    band.enabled = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sampleRate << " sps, " << c.count);
+        std::vector<float> values(static_cast<size_t>(c.count));
+        for (int i = 0; i < c.count; ++i)
+            values[static_cast<size_t>(i)] = 100.0f +
+                                             50.0f * static_cast<float>(std::sin(i * 0.7)) +
+                                             (i % 7 == 0 ? 30.0f : 0.0f);
+        Trace trace;
+        trace.AppendSegment(MakeSegment(values, c.sampleRate, 0.0));
+        trace.AppendSegment(MakeSegment(values, c.sampleRate, 100.0));
+
+        std::vector<float> expected = values;
+        FilterSamples(expected.data(), c.count, 1.0 / c.sampleRate, 0, 3, band.low, band.high);
+        ASSERT_NE(expected, values);
+        std::vector<float> filtered = expected;
+        for (int j = 0; j < c.copied; ++j)
+            expected[static_cast<size_t>(j)] = filtered[static_cast<size_t>(j + c.copied)];
+
+        PrepareRowSamples(trace, band);
+        for (int s = 0; s < 2; ++s) {
+            const SampleVector& segment = trace.SegmentAt(s);
+            ASSERT_EQ(segment.sampleCount, c.count);
+            for (int j = 0; j < c.count; ++j)
+                ASSERT_EQ(segment.samples[j], expected[static_cast<size_t>(j)])
+                    << "segment " << s << " sample " << j;
+        }
+    }
+}
+
+TEST(PrepareRowSamples, SkipsSegmentsWithoutUsableRate) {
+    FilterBand band;
+    band.low = 0.5f;
+    band.high = 5.0f;
+    band.enabled = true;
+    const double rates[] = {0.0, -20.0, std::nan(""), INFINITY, 1e-320};
+    for (double rate : rates) {
+        SCOPED_TRACE(rate);
+        Trace trace;
+        trace.AppendSegment(MakeSegment({1, 2, 3}, rate, 0.0));
+        trace.AppendSegment(SampleVector());
+        PrepareRowSamples(trace, band);
+        EXPECT_EQ(trace.SegmentAt(0).samples[2], 3.0f);
+    }
+}
+
+// A plot of one band of 20 pixels on rows 1 .. 21 of a 12 x 21 image, labels off. With the
+// window [0, 10] s, x = trunc(1 + t); with the range [0, 20], y = 21 - trunc(20 - s), which
+// is 1 + s for whole values.
+PlotLayout SmallLayout() { return ComputePlotLayout(12, 21, 1, false, false); }
+
+const AmplitudeRange SMALL_RANGE{20.0f, 0.0f};
+
+struct Line {
+    int x1, y1, x2, y2;
+};
+
+void ExpectDrawnAsLines(const std::vector<float>& values, double sampleRate, double startTime,
+                        const std::vector<Line>& lines) {
+    Canvas actual = MakeCanvas(SmallLayout());
+    Canvas expected = MakeCanvas(SmallLayout());
+    ASSERT_EQ(actual.layout.rowHeight, 20);
+    ASSERT_EQ(actual.layout.height, 21);
+    DrawTracePiece(actual.image.get(), actual.palette.waveform, actual.layout, 0, SMALL_RANGE, 0.0,
+                   10.0, MakeSegment(values, sampleRate, startTime));
+    for (const Line& l : lines)
+        gdImageLine(expected.image.get(), l.x1, l.y1, l.x2, l.y2, expected.palette.waveform);
+    EXPECT_EQ(DifferentPixels(actual.image.get(), expected.image.get()), 0);
+}
+
+TEST(DrawTracePiece, JoinsColumnRunsFromTheirTopmostPixel) {
+    // Two samples per column; the NaN samples are left out as if absent.
+    ExpectDrawnAsLines({3, 7, 5, 5, 10, 2, 8, NOT_A_NUMBER, NOT_A_NUMBER, 4}, 2.0, 0.0,
+                       {
+                           {1, 4, 2, 6},   // column 1 (4..8) to the first sample of column 2
+                           {1, 4, 1, 8},   // column 1's run
+                           {2, 6, 3, 11},  // column 2 is one pixel: no run
+                           {3, 3, 4, 9},   // from column 3's top (y 3), not its last sample
+                           {3, 3, 3, 11},  // column 3's run
+                           {4, 9, 5, 5},   // across the NaN samples to column 5
+                       });
+}
+
+TEST(DrawTracePiece, TruncatesColumnsTowardZeroBeforeTheWindow) {
+    // t = -2.5 .. 0.5: x = trunc(1 + t) is -1, -1, 0, 0, 0, 1, 1 (trunc(-0.5) = trunc(0.5) = 0).
+    ExpectDrawnAsLines({1, 2, 3, 4, 5, 6, 7}, 2.0, -2.5,
+                       {
+                           {-1, 2, 0, 4},
+                           {-1, 2, -1, 3},
+                           {0, 4, 1, 7},
+                           {0, 4, 0, 6},
+                           {1, 7, 1, 8},  // the last column's run
+                       });
+}
+
+TEST(DrawTracePiece, DrawsValuesOutsideTheRangeBeyondTheBand) {
+    // 25 and -5 lie outside [0, 20]: they land below and above the band and gd clips them.
+    ExpectDrawnAsLines({10, 25, -5, 10}, 1.0, 0.0,
+                       {{1, 11, 2, 26}, {2, 26, 3, -4}, {3, -4, 4, 11}});
+}
+
+TEST(DrawTracePiece, DrawsNothingForShortOrTimelessSegments) {
+    struct Case {
+        const char* name;
+        std::vector<float> values;
+        double sampleRate;
+    };
+    const Case cases[] = {
+        {"no samples", {}, 1.0},
+        {"one sample", {5}, 1.0},
+        {"zero rate", {5, 10, 15}, 0.0},
+        {"negative rate", {5, 10, 15}, -1.0},
+        {"NaN rate", {5, 10, 15}, std::nan("")},
+        {"only NaN", {NOT_A_NUMBER, NOT_A_NUMBER, NOT_A_NUMBER}, 1.0},
+        {"one number among NaN", {NOT_A_NUMBER, 5, NOT_A_NUMBER}, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Canvas canvas = MakeCanvas(SmallLayout());
+        DrawTracePiece(canvas.image.get(), canvas.palette.waveform, canvas.layout, 0, SMALL_RANGE,
+                       0.0, 10.0, MakeSegment(c.values, c.sampleRate, 0.0));
+        EXPECT_EQ(LitPixels(canvas.image.get(), canvas.palette.waveform), 0);
+    }
+}
+
+TEST(DrawTracePiece, DrawsNothingForAClosedRange) {
+    const AmplitudeRange ranges[] = {{5.0f, 5.0f}, {-5.0f, 5.0f}, {NOT_A_NUMBER, 0.0f}};
+    for (const AmplitudeRange& range : ranges) {
+        SCOPED_TRACE(testing::Message() << range.max << ";" << range.min);
+        Canvas canvas = MakeCanvas(SmallLayout());
+        DrawTracePiece(canvas.image.get(), canvas.palette.waveform, canvas.layout, 0, range, 0.0,
+                       10.0, MakeSegment({1, 19, 1, 19}, 1.0, 0.0));
+        EXPECT_EQ(LitPixels(canvas.image.get(), canvas.palette.waveform), 0);
+    }
+}
+
+TEST(DrawTracePiece, DrawsHugeAndInfiniteValuesFarOffTheImage) {
+    // Under the range [0, 20] these values lie far beyond the image; the lines toward them
+    // must look like lines toward any point far below (or above) the image.
+    struct Case {
+        const char* name;
+        float far;
+        int farY;  // an ordinary far-off pixel row in the same direction
+    };
+    const Case cases[] = {
+        {"1e30", 1e30f, 100000}, {"+inf", INF, 100000},          {"-1e30", -1e30f, -100000},
+        {"-inf", -INF, -100000}, {"float max", FLT_MAX, 100000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Canvas actual = MakeCanvas(SmallLayout());
+        Canvas expected = MakeCanvas(SmallLayout());
+        DrawTracePiece(actual.image.get(), actual.palette.waveform, actual.layout, 0, SMALL_RANGE,
+                       0.0, 10.0, MakeSegment({5, c.far, 5, 7}, 1.0, 0.0));
+        const int w = expected.palette.waveform;
+        gdImageLine(expected.image.get(), 1, 6, 2, c.farY, w);
+        gdImageLine(expected.image.get(), 2, c.farY, 3, 6, w);
+        gdImageLine(expected.image.get(), 3, 6, 4, 8, w);
+        EXPECT_EQ(DifferentPixels(actual.image.get(), expected.image.get()), 0);
+        EXPECT_GT(LitPixels(actual.image.get(), w), 10);
+    }
+}
+
+TEST(DrawTracePiece, DrawsSegmentsFarOutsideTheWindowWithoutHarm) {
+    struct Case {
+        const char* name;
+        double startTime, windowStart, windowEnd;
+    };
+    const Case cases[] = {
+        {"long ago", -1e300, 0.0, 10.0},
+        {"far ahead", 1e300, 0.0, 10.0},
+        {"empty window", 0.0, 5.0, 5.0},
+        {"reversed window", 0.0, 10.0, 0.0},
+        {"infinite window", 0.0, -INFINITY, INFINITY},
+        {"window beyond doubles", 0.0, -1e308, 1e308},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Canvas canvas = MakeCanvas(SmallLayout());
+        DrawTracePiece(canvas.image.get(), canvas.palette.waveform, canvas.layout, 0, SMALL_RANGE,
+                       c.windowStart, c.windowEnd,
+                       MakeSegment({1, 19, 1, 19, 1, 19}, 1.0, c.startTime));
+        EXPECT_LE(LitPixels(canvas.image.get(), canvas.palette.waveform), 12 * 21);
+    }
+}
+
+// The column-run rule sample by sample, exactly as the plot defines it, for inputs whose
+// pixel coordinates stay well inside the int range.
+void ReferenceDraw(gdImagePtr image, int color, const PlotLayout& layout, int row,
+                   const AmplitudeRange& range, double windowStart, double windowEnd,
+                   const SampleVector& segment) {
+    const int x0 = 1;
+    const int x1 = layout.width - 1;
+    const double xscale = (x1 - x0) / (windowEnd - windowStart);
+    const double yscale =
+        -layout.rowHeight / (static_cast<double>(range.max) - static_cast<double>(range.min));
+    const int h = layout.height;
+    const int r = layout.RowTop(row);
+    bool open = false;
+    int c = 0, lo = 0, hi = 0;
+    for (int j = 0; j < segment.sampleCount; ++j) {
+        const float s = segment.samples[j];
+        if (std::isnan(s))
+            continue;
+        const double t = segment.startTime + j / segment.sampleRate;
+        const int x = static_cast<int>(x0 + (t - windowStart) * xscale);
+        const int y = h - static_cast<int>((h - r) + (s - static_cast<double>(range.min)) * yscale);
+        if (!open) {
+            open = true;
+            c = x;
+            lo = hi = y;
+        } else if (x == c) {
+            lo = std::min(lo, y);
+            hi = std::max(hi, y);
+        } else {
+            gdImageLine(image, c, lo, x, y, color);
+            if (lo != hi)
+                gdImageLine(image, c, lo, c, hi, color);
+            c = x;
+            lo = hi = y;
+        }
+    }
+    if (open && lo != hi)
+        gdImageLine(image, c, lo, c, hi, color);
+}
+
+TEST(DrawTracePiece, LightsExactlyThePixelsOfTheColumnRunRule) {
+    std::mt19937 random(20040302);
+    const double rates[] = {0.5, 1.0, 2.5, 7.3, 20.0, 100.0, 250.0};
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        const int width = std::uniform_int_distribution<int>(3, 90)(random);
+        const int rows = std::uniform_int_distribution<int>(1, 3)(random);
+        const bool labels = round % 2 == 0;
+        PlotLayout layout = ComputePlotLayout(
+            width, std::uniform_int_distribution<int>(40, 200)(random), rows, labels, false);
+        if (round % 10 == 9)
+            layout.rowHeight = 0;  // a hand-made layout without a band
+        const int row = std::uniform_int_distribution<int>(0, rows - 1)(random);
+        const double windowStart =
+            1078222800.0 + std::uniform_real_distribution<double>(0, 1000)(random);
+        const double span = std::uniform_real_distribution<double>(0.5, 120.0)(random);
+        const double rate = rates[std::uniform_int_distribution<int>(0, 6)(random)];
+        const double startTime =
+            windowStart + std::uniform_real_distribution<double>(-30.0, span + 10.0)(random);
+        const int count = std::uniform_int_distribution<int>(0, 4000)(random);
+        std::normal_distribution<float> value(0.0f, 400.0f);
+        std::vector<float> values(static_cast<size_t>(count));
+        for (float& v : values) {
+            const int kind = std::uniform_int_distribution<int>(0, 99)(random);
+            v = kind == 0 ? NOT_A_NUMBER : kind == 1 ? value(random) * 1000.0f : value(random);
+        }
+        if (round % 7 == 3)
+            for (size_t i = 0; i < values.size(); i += 3) values[i] = NOT_A_NUMBER;
+        const SampleVector segment = MakeSegment(values, rate, startTime);
+        AmplitudeRange range;
+        if (round % 3 == 0) {
+            range.max = 1200.0f;
+            range.min = -1200.0f;
+        } else {
+            Trace trace;
+            trace.AppendSegmentCopy(segment);
+            range = ResolveAmplitudeRange("AUTO", trace);
+        }
+
+        Canvas actual = MakeCanvas(layout);
+        Canvas expected = MakeCanvas(layout);
+        ASSERT_TRUE(actual.image);
+        DrawTracePiece(actual.image.get(), actual.palette.waveform, layout, row, range, windowStart,
+                       windowStart + span, segment);
+        ReferenceDraw(expected.image.get(), expected.palette.waveform, layout, row, range,
+                      windowStart, windowStart + span, segment);
+        ASSERT_EQ(DifferentPixels(actual.image.get(), expected.image.get()), 0)
+            << width << " px, rate " << rate << ", " << count << " samples";
+    }
+}
+
+}  // namespace
