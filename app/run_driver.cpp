@@ -1,7 +1,106 @@
 #include "app/run_driver.h"
 
-#include "app/exit_status.h"
+#include <cstdio>
+#include <utility>
 
-int RunProgram(int /*argc*/, char** /*argv*/) {
-    return STATUS_USAGE;
+#include "app/command_line.h"
+#include "app/exit_status.h"
+#include "app/profile_settings.h"
+#include "app/rows.h"
+#include "app/settings.h"
+#include "app/text_scan.h"
+#include "app/time_window.h"
+#include "archive/catalogue.h"
+#include "plot/annotations.h"
+#include "plot/plot_output.h"
+
+namespace {
+
+// A GIF stores each side of the image in 16 bits.
+const int MAX_IMAGE_SIDE = 65535;
+
+// Refuses what cannot become a picture or a time before the catalogue is contacted.
+// Returns 0, or -2 after printing a message.
+int CheckRunSettings(const Settings& settings) {
+    // An empty start text means an event lookup, whose own start text is always valid.
+    if (!settings.startText.empty() && !IsCurrentStart(settings.startText) &&
+        IsValidStartText(settings.startText) != 1) {
+        std::printf("Invalid start time (TBEG=%s)!\n", settings.startText.c_str());
+        return STATUS_WINDOW_SETTINGS;
+    }
+    // The requested height only seeds the row height, so any height up to the GIF limit
+    // gives a valid image; the width is the image's own.
+    if (settings.imageWidth < 1 || settings.imageWidth > MAX_IMAGE_SIDE ||
+        settings.imageHeight > MAX_IMAGE_SIDE) {
+        std::printf("Invalid image size (SIZE=%dx%d)!\n", settings.imageWidth,
+                    settings.imageHeight);
+        return STATUS_WINDOW_SETTINGS;
+    }
+    return STATUS_OK;
+}
+
+// Draws the header, the time axis and the border around the finished rows.
+void DrawFrame(const Settings& settings, const TimeWindow& window, const EventInfo* event,
+               PlotRows& rows) {
+    gdImagePtr image = rows.image.get();
+    const bool segmentMode = settings.segmentSeconds > 0;
+    if (settings.showLabels) {
+        const StationEntry& last = rows.entries.back();
+        DrawPlotHeader(image, rows.palette, rows.layout, window.start, settings.windowSeconds,
+                       segmentMode, last.station, last.channel, rows.lastRowBand, event);
+        const int axisSeconds = segmentMode ? settings.segmentSeconds : window.length;
+        DrawTimeAxis(image, rows.palette.black, window.start, window.start + axisSeconds, 0,
+                     rows.layout.width, rows.layout.height - 15);
+    }
+    DrawPlotBorder(image, rows.palette, rows.layout);
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+    Settings settings;
+    if (!ParseCommandLine(argc, argv, settings)) {
+        PrintUsage();
+        return STATUS_USAGE;
+    }
+    settings.systemIniFile = SystemIniFilePath();
+    int status = LoadProfileSettings(settings);
+    if (status != STATUS_OK)
+        return status;
+    status = CheckRunSettings(settings);
+    if (status != STATUS_OK)
+        return status;
+
+    Catalogue catalogue;
+    if (catalogue.OpenCatalogue(settings.dsn, settings.dbUser, settings.dbPassword) != 1) {
+        std::printf("Database open error (DSN=%s/USER=%s/PSW=%s)!", settings.dsn.c_str(),
+                    settings.dbUser.c_str(), settings.dbPassword.c_str());
+        return STATUS_DATABASE_OPEN;
+    }
+
+    EventInfo event{};
+    bool eventKnown = false;
+    if (settings.startText.empty()) {
+        status = ResolveEvent(settings, catalogue, event, eventKnown);
+        if (status != STATUS_OK)
+            return status;
+    }
+    const TimeWindow window = ComputeWindow(settings);
+    LoadDisplaySettings(settings);
+
+    PlotRows rows;
+    status = RunRows(settings, catalogue, window.start, window.length, rows);
+    if (status != STATUS_OK)
+        return status;
+    DrawFrame(settings, window, settings.showEvent && eventKnown ? &event : nullptr, rows);
+
+    if (WritePlotImage(std::move(rows.image), settings.outputFile) != 1) {
+        std::printf("Cannot write image file %s!\n", settings.outputFile.c_str());
+        return STATUS_IMAGE_WRITE;
+    }
+    catalogue.CloseCatalogue();
+    rows.entries.clear();
+    if (settings.preview)
+        PreviewPlotImage(settings.outputFile);
+    return STATUS_OK;
 }

@@ -1,0 +1,153 @@
+#include "app/rows.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/exit_status.h"
+#include "app/profile_settings.h"
+#include "archive/catalogue.h"
+#include "archive/trace_reader.h"
+#include "css/wfdisc_writer.h"
+#include "dsp/trace.h"
+#include "plot/annotations.h"
+#include "plot/trace_drawing.h"
+
+namespace {
+
+// CSS export always writes big-endian 32-bit integers ("s4").
+const int CSS_SELECTOR_S4 = 2;
+
+// A GIF stores its width and height in 16 bits; every row takes at least 21 pixel rows.
+const int MAX_IMAGE_SIDE = 65535;
+const int MAX_ROWS = MAX_IMAGE_SIDE / 21;
+
+int PrintTooFewTraces(const Settings& settings) {
+    std::printf("Missing number of trace (<=0)! in INI (%s)\n", settings.iniFile.c_str());
+    return STATUS_TRACE_COUNT;
+}
+
+// Draws one row: separators, samples (exported before filtering when asked), phase marks
+// and, outside segment mode, the labels.
+void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry& entry, int row,
+             double rowStart, double rowEnd, PlotRows& rows) {
+    const bool segmentMode = settings.segmentSeconds > 0;
+    char section[32];
+    std::snprintf(section, sizeof section, "STA%d", segmentMode ? 0 : row);
+    FilterBand band;
+    std::string scaleText;
+    ReadRowSettings(section, settings, band, scaleText);
+    gdImagePtr image = rows.image.get();
+    DrawRowSeparators(image, rows.palette, rows.layout, row);
+
+    Trace trace;
+    ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart, rowEnd, trace);
+    if (settings.cssEnabled && trace.SegmentCount() > 0)
+        WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4);
+
+    PrepareRowSamples(trace, band);
+    const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
+    if (settings.showMinMax)
+        DrawMinMaxLabel(image, rows.palette, rows.layout, row, range);
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        DrawTracePiece(image, rows.palette.waveform, rows.layout, row, range, rowStart, rowEnd,
+                       trace.SegmentAt(i));
+    }
+    DrawPhaseMarks(image, rows.palette.text, rows.layout, row, rowStart, rowEnd, entry.picks);
+    if (!segmentMode)
+        DrawRowLabels(image, rows.palette, rows.layout, row, entry.station, entry.channel, band);
+    rows.lastRowBand = band;
+}
+
+}  // namespace
+
+int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
+                     int windowLength, StationList& entries, bool& catalogueList) {
+    catalogueList = settings.traceCountText == "ALL";
+    const int count = catalogueList
+                          ? catalogue.ListCatalogueStations(settings.startTime, settings.eventId)
+                          : TraceCountFromText(settings.traceCountText);
+    if (count < 1)
+        return PrintTooFewTraces(settings);
+    if (settings.segmentSeconds > 0 && count > 1) {
+        std::printf("Missing number of trace (>1) for NSEC=%d:%d! in INI (%s)\n",
+                    settings.windowSeconds, settings.segmentSeconds, settings.iniFile.c_str());
+        return STATUS_TRACE_COUNT;
+    }
+    const double windowEnd = windowStart + windowLength;
+    for (int i = 0; i < count; ++i) {
+        StationEntry entry;
+        if (catalogueList)
+            catalogue.GetCatalogueStation(entry.station, entry.channel, i);
+        else
+            ReadStationEntry(settings, i, entry.station, entry.channel);
+        entry.index = i;
+        catalogue.QueryPicks(windowStart, windowEnd, entry.station, entry.channel,
+                             settings.eventId, settings.phaseClause, entry.picks);
+        entries.push_back(std::move(entry));
+    }
+    return STATUS_OK;
+}
+
+void SortStationEntries(StationList& entries) {
+    // Neighbour exchange keeps entries with equal first-pick times in listing order.
+    bool exchanged = true;
+    while (exchanged) {
+        exchanged = false;
+        for (size_t j = 0; j + 1 < entries.size(); ++j) {
+            if (entries[j + 1].FirstPickTime() < entries[j].FirstPickTime()) {
+                std::swap(entries[j], entries[j + 1]);
+                exchanged = true;
+            }
+        }
+    }
+}
+
+int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
+            PlotRows& rows) {
+    bool catalogueList = false;
+    const int status = BuildStationList(settings, catalogue, windowStart, windowLength,
+                                        rows.entries, catalogueList);
+    if (status != STATUS_OK)
+        return status;
+    SortStationEntries(rows.entries);
+
+    const bool segmentMode = settings.segmentSeconds > 0;
+    int rowCount = static_cast<int>(rows.entries.size());
+    if (segmentMode) {
+        rowCount = settings.windowSeconds / settings.segmentSeconds;
+        settings.windowSeconds = rowCount * settings.segmentSeconds;
+    }
+    // A window shorter than one segment leaves nothing to draw.
+    if (rowCount < 1)
+        return PrintTooFewTraces(settings);
+
+    if (rowCount > MAX_ROWS) {
+        std::printf("Too many rows (%d) for one image!\n", rowCount);
+        return STATUS_WINDOW_SETTINGS;
+    }
+
+    rows.layout = ComputePlotLayout(settings.imageWidth, settings.imageHeight, rowCount,
+                                    settings.showLabels, catalogueList);
+    settings.imageHeight = rows.layout.height;
+    if (rows.layout.height <= MAX_IMAGE_SIDE) {
+        rows.image = CreatePlotImage(rows.layout, settings.backgroundColor,
+                                     settings.waveformColor, settings.textColor, rows.palette);
+    }
+    if (!rows.image) {
+        std::printf("Cannot create an image of %dx%d pixels!\n", rows.layout.width,
+                    rows.layout.height);
+        return STATUS_WINDOW_SETTINGS;
+    }
+
+    for (int row = 0; row < rowCount; ++row) {
+        const StationEntry& entry = rows.entries[segmentMode ? 0 : static_cast<size_t>(row)];
+        double rowStart = windowStart;
+        double rowEnd = windowStart + windowLength;
+        if (segmentMode) {
+            rowStart = settings.startTime + static_cast<double>(row) * settings.segmentSeconds;
+            rowEnd = rowStart + settings.segmentSeconds;
+        }
+        DrawRow(settings, catalogue, entry, row, rowStart, rowEnd, rows);
+    }
+    return STATUS_OK;
+}

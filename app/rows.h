@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/settings.h"
+#include "app/station_entry.h"
+#include "dsp/filter_band.h"
+#include "plot/gd_image.h"
+#include "plot/plot_layout.h"
+
+class Catalogue;
+
+// What the row loop leaves for the run driver: the drawn image with its layout and
+// palette, the entries (alive until the image is written), and the filter band of the
+// last row, which the segment-mode header shows.
+struct PlotRows {
+    GdImage image;
+    PlotLayout layout;
+    PlotPalette palette;
+    StationList entries;
+    FilterBand lastRowBand;
+};
+
+// Builds the station list for the window [windowStart, windowStart + windowLength] (epoch
+// seconds, seconds): from the catalogue when traceCountText is ALL (catalogueList set
+// true), else from the STA<n> sections; each entry gets its picks. Returns 0, or -5 after
+// printing a trace-count message.
+int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
+                     int windowLength, StationList& entries, bool& catalogueList);
+
+// Orders entries by first-pick time, ascending and stable: entries without picks first.
+void SortStationEntries(StationList& entries);
+
+// Lists the stations, creates the image and draws every row: samples, CSS export when
+// asked, labels and phase marks. In segment mode it shortens windowSeconds to whole
+// segments. Returns 0; -5 after printing a trace-count message; -2 after printing a
+// message when the image cannot be created.
+int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
+            PlotRows& rows);

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds trazplot, makes a demo archive (a SQLite catalogue reached through the SQLite ODBC
+# driver, and segment files) with the archive generator, and draws it three ways:
+#   demo/event.gif  every station that picked the latest event, filtered, with its picks
+#   demo/drum.gif   one station as a drum recorder (segment mode)
+#   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
+# The pictures open in the desktop's GIF viewer where a desktop exists; set NOPREVIEW=1 to
+# never open them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build build -j2 --target trazplot make_archive
+
+demo="$root/demo"
+rm -rf "$demo"
+mkdir -p "$demo/loop" "$demo/css"
+
+# The catalogue's data source, declared in the demo folder only.
+cat > "$demo/odbcinst.ini" <<INI
+[SQLite3]
+Description=SQLite3 ODBC Driver
+Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
+INI
+cat > "$demo/odbc.ini" <<INI
+[DEMO]
+Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
+Database=$demo/catalogue.db
+INI
+export ODBCSYSINI="$demo" ODBCINI="$demo/odbc.ini"
+
+# Ten stations around one event, 30 minutes of 100-sample-per-second data.
+build/make_archive --dsn DEMO --data "$demo/loop" --schema db/schema.sql \
+    --stations 10 --start 1078221600 --span 1800 --segment 300 --sps 100 \
+    --events 1 --seed 7
+
+# The run's INI file: where the data lie, which catalogue, how to draw.
+cat > "$demo/wave.ini" <<INI
+[DATA]
+DIR=$demo/loop
+
+[DATABASE]
+ODBC=DEMO
+USER=KVR
+PASSWORD=MTZ
+
+[WAVEFORMS]
+NSEC=900
+N#=ALL
+filter=1,10
+PHASES=P,S
+COLORBG=255,255,255
+COLORWF=0,0,128
+COLORTXT=200,0,0
+FILE=event.gif
+
+[CSS30OUTPUT]
+FILE=.\\css\\event.wfd
+INI
+cat > "$demo/drum.ini" <<INI
+[DATA]
+DIR=$demo/loop
+
+[DATABASE]
+ODBC=DEMO
+
+[WAVEFORMS]
+NSEC=1800:300
+N#=1
+COLORTXT=200,0,0
+FILE=drum.gif
+
+[STA0]
+STA=GIRO
+CH=BHZ
+filter=0.5,8
+SCALE=1000;-1000
+INI
+
+preview=""
+if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
+    preview="/NOPREVIEW"
+fi
+
+cd "$demo"
+"$root/build/trazplot" EVENTID=LAST /SHOWEVENT $preview
+"$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini $preview
+"$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
+cp event.gif "$root/docs/demo-event.gif"
+cp drum.gif "$root/docs/demo-drum.gif"
+
+echo "demo: $demo/event.gif (latest event), $demo/drum.gif (drum recorder of GIRO),"
+echo "      $demo/css/event.wfd with $(ls "$demo/css" | grep -c '\.w$') sample files"
