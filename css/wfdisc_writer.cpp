@@ -80,6 +80,16 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
+// Codes come from the catalogue; a separator in one must not lead the sample file out of
+// the wfdisc file's folder, so it becomes an underscore in the file name.
+std::string FileNamePart(std::string code) {
+    for (char& c : code) {
+        if (c == '/' || c == '\\')
+            c = '_';
+    }
+    return code;
+}
+
 const char* DataTypeOf(int selector) {
     switch (selector) {
         case 0:
@@ -171,7 +181,7 @@ bool FormatRecord(const Trace& trace, const SampleVector& segment, int count, in
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "%d-%02d%02d%02d%02d%02d%04d-", recordNumber, start.hour,
                   start.minute, start.second, start.day, start.month, start.year);
-    fileName = prefix + trace.station + "-" + channel + ".w";
+    fileName = prefix + FileNamePart(trace.station) + "-" + FileNamePart(channel) + ".w";
 
     char lddate[64] = "-";
     if (start.known) {

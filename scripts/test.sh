@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test: once in a release build and once
-# under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs the dependencies, builds, and runs every test: once in a release build, the
+# fuzzers for a short while, the demo as a user would start it (without opening a viewer),
+# and every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
+# FUZZ_SECONDS sets each fuzzer's time (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +11,10 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTRAZPLOT_WERROR=ON
 cmake --build build -j2
 (cd build && ctest --output-on-failure -j2)
+
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+NOPREVIEW=1 scripts/demo.sh
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAZPLOT_SANITIZE=ON -DTRAZPLOT_BENCH=OFF \
     -DTRAZPLOT_WERROR=ON

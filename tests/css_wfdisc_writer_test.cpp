@@ -382,6 +382,8 @@ TEST(WriteWfdisc, CutsCodesToTheirColumnsButNotInFileNames) {
         {"ABCDEFG", "BHZ", "ABCDEF", "bhz", "0-10250005032001-ABCDEFG-bhz.w"},
         {"AB", "BHZ12345X", "AB", "bhz12345", "0-10250005032001-AB-bhz12345x.w"},
         {"abcdef", "bHz", "abcdef", "bhz", "0-10250005032001-abcdef-bhz.w"},
+        // Separators in a code stay in the column but never lead out of the folder.
+        {"X/../Y", "B\\Z", "X/../Y", "b\\z", "0-10250005032001-X_.._Y-b_z.w"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.station << ' ' << c.channel);

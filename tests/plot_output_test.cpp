@@ -80,7 +80,7 @@ TEST(WritePlotImage, WritesAnInterlacedGif87aWithThePaletteAsColourTable) {
         EXPECT_EQ(Word(gif, descriptor + 5), 700);
         EXPECT_EQ(Word(gif, descriptor + 7), height);
         EXPECT_TRUE(Byte(gif, descriptor + 9) & 0x40) << "interlace bit";
-        EXPECT_EQ(Byte(gif, static_cast<int>(gif.size()) - 1), 0x3B);
+        EXPECT_EQ(Byte(gif, gif.size() - 1), 0x3B);
 
         // gd reads back the same pixels.
         GdImage back(
