@@ -41,6 +41,10 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
 
     Trace trace;
     ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart, rowEnd, trace);
+    // A file that only touches the window (ending at its start, or beginning at its end) is
+    // listed but holds no samples in it: it draws nothing, and exported it would be a record
+    // without data dated 1970.
+    trace.RemoveEmptySegments();
     if (settings.cssEnabled && trace.SegmentCount() > 0)
         WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4);
 

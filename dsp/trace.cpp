@@ -1,9 +1,18 @@
 #include "dsp/trace.h"
 
+#include <algorithm>
 #include <utility>
 
 void Trace::ClearSegments() {
     segments.clear();
+}
+
+void Trace::RemoveEmptySegments() {
+    segments.erase(std::remove_if(segments.begin(), segments.end(),
+                                  [](const std::unique_ptr<SampleVector>& segment) {
+                                      return segment->sampleCount <= 0;
+                                  }),
+                   segments.end());
 }
 
 void Trace::AppendSegmentCopy(const SampleVector& segment) {

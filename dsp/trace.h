@@ -17,6 +17,8 @@ public:
 
     // Deletes every segment; station and channel stay.
     void ClearSegments();
+    // Deletes the segments that hold no samples; the others keep their order.
+    void RemoveEmptySegments();
     // Appends a deep copy of the segment.
     void AppendSegmentCopy(const SampleVector& segment);
     // Appends the segment itself, taking over its samples without copying them.

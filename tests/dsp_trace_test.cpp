@@ -75,3 +75,15 @@ TEST(Trace, AppendSegmentTakesOverTheSamples) {
     EXPECT_EQ(segment.samples, nullptr);
     EXPECT_EQ(segment.sampleCount, 0);
 }
+
+TEST(Trace, RemoveEmptySegmentsKeepsTheOthersInOrder) {
+    Trace trace;
+    trace.AppendSegment(SampleVector());
+    trace.AppendSegment(MakeSegment(100.0, 1.0f));
+    trace.AppendSegment(SampleVector());
+    trace.AppendSegment(MakeSegment(200.0, 2.0f));
+    trace.RemoveEmptySegments();
+    ASSERT_EQ(trace.SegmentCount(), 2);
+    EXPECT_EQ(trace.SegmentAt(0).startTime, 100.0);
+    EXPECT_EQ(trace.SegmentAt(1).startTime, 200.0);
+}

@@ -1,0 +1,442 @@
+// Which station each row of the picture shows, in which order and with which settings:
+// stations from the run's file and from the catalogue, segment mode, the CSS export per row,
+// and the same pictures from a SQLite and a PostgreSQL catalogue.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/e2e_harness.h"
+#include "tests/support/gif_probe.h"
+#include "tests/support/odbc_fixture.h"
+
+namespace {
+
+constexpr double MINUTE = 60.0;
+constexpr double SPS = 20.0;
+constexpr double PI = 3.14159265358979323846;
+// Every run of the hand-made catalogues shows 10:00:00 to 10:10:00.
+const std::vector<std::string> TEN_MINUTES = {"tbeg=10:00:00 02.03.2004", "nsec=600", "/NOPREVIEW"};
+
+// A sine of 1000 counts and 5 seconds' period, seconds long at 20 samples per second.
+std::vector<float> Sine(double seconds) {
+    std::vector<float> samples(static_cast<std::size_t>(seconds * SPS));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] =
+            static_cast<float>(1000.0 * std::sin(2.0 * PI * 0.2 * static_cast<double>(i) / SPS));
+    return samples;
+}
+
+std::vector<float> Constant(double seconds, float value) {
+    return std::vector<float>(static_cast<std::size_t>(seconds * SPS), value);
+}
+
+// The pixel column of a pick at time in a row showing [start, start + 600].
+int PickColumn(double time, double start) {
+    return static_cast<int>(1.0 + 698.0 * (time - start) / 600.0);
+}
+
+// Counts the text-coloured pixels of the phase-mark line of column x in a row.
+int MarkPixels(const GifPicture& picture, const PlotGeometry& geometry, int row, int x) {
+    const int top = geometry.RowTop(row);
+    return picture.CountColour(TEXT_COLOUR, x, top + 2, x, top + geometry.rowHeight - 2);
+}
+
+class Rows : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        source = std::make_unique<TestDataSource>(GetParam());
+        ASSERT_TRUE(source->IsReady()) << source->Error();
+        folder = std::make_unique<RunFolder>(*source);
+    }
+
+    // Writes a segment file of station's channel from tbegin and returns its filelist row.
+    std::string Segment(const std::string& station, const std::string& channel, double tbegin,
+                        const std::vector<float>& samples) const {
+        return WriteFloatSegment(folder->DataDir(), station, channel, tbegin, SPS, samples, 16);
+    }
+
+    ProcessResult Run(const std::vector<std::string>& arguments) const {
+        return folder->Run(arguments);
+    }
+
+    std::unique_ptr<TestDataSource> source;
+    std::unique_ptr<RunFolder> folder;
+};
+
+TEST_P(Rows, AreOrderedByTheirFirstPick) {
+    // Listed AAA (first pick 10:05), BBB (no picks), CCC (first pick 10:03): drawn BBB, CCC,
+    // AAA.
+    const double aaaPick = ARCHIVE_START + 5 * MINUTE;
+    const double cccPick = ARCHIVE_START + 3 * MINUTE;
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, Sine(600)) +
+                                   Segment("BBB", "BHZ", ARCHIVE_START, Sine(600)) +
+                                   Segment("CCC", "BHZ", ARCHIVE_START, Sine(600)) +
+                                   ArrivalInsert("AAA", "BHZ", "S", aaaPick + 60, 4.0, "E1") +
+                                   ArrivalInsert("AAA", "BHZ", "P", aaaPick, 4.0, "E1") +
+                                   ArrivalInsert("CCC", "BHZ", "P", cccPick, 2.0, "E1")));
+    folder->WriteWaveIni(
+        "[WAVEFORMS]\nN#=3\n\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=BBB\n\n[STA2]\nSTA=CCC\n");
+    const ProcessResult result = Run(TEN_MINUTES);
+    ASSERT_EQ(result.output, "");
+    ASSERT_EQ(result.status, 0);
+
+    const GifPicture picture(folder->WorkFile("OUT.GIF"));
+    ASSERT_TRUE(picture.IsLoaded());
+    const PlotGeometry geometry = GeometryFor(3, false);
+    ASSERT_EQ(picture.Height(), geometry.height);
+    ExpectStationLabels(picture, geometry, {"BBB", "CCC", "AAA"});
+    // Every row keeps its own picks: marks and the distance of its latest pick.
+    const int cccColumn = PickColumn(cccPick, ARCHIVE_START);
+    const int aaaColumn = PickColumn(aaaPick, ARCHIVE_START);
+    EXPECT_EQ(MarkPixels(picture, geometry, 0, cccColumn), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 0, aaaColumn), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 1, cccColumn), geometry.rowHeight - 3);
+    EXPECT_EQ(MarkPixels(picture, geometry, 1, aaaColumn), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 2, aaaColumn), geometry.rowHeight - 3);
+    EXPECT_EQ(MarkPixels(picture, geometry, 2, PickColumn(aaaPick + 60, ARCHIVE_START)),
+              geometry.rowHeight - 3);
+    gdFontPtr distanceFont = FontForRole(FontRole::DISTANCE_LABEL, geometry.rowHeight);
+    // BBB has no picks and so no distance label.
+    EXPECT_EQ(picture.CountColour(BLACK_COLOUR, 700 - 81, geometry.RowTop(0) + 1, 698,
+                                  geometry.RowTop(0) + 14),
+              0);
+    EXPECT_EQ(picture.TextMismatches(distanceFont, 700 - 81, geometry.RowTop(1), "  222 km",
+                                     BLACK_COLOUR),
+              0);
+    EXPECT_EQ(picture.TextMismatches(distanceFont, 700 - 81, geometry.RowTop(2), "  444 km",
+                                     BLACK_COLOUR),
+              0);
+    // One palette entry per row follows the six fixed ones; the last row's is in use.
+    EXPECT_EQ(picture.ColorsTotal(), 6 + 3);
+}
+
+TEST_P(Rows, MarkAndAreOrderedByTheListedPhasesOnly) {
+    const double at = ARCHIVE_START;
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", at, Sine(600)) +
+                                   Segment("BBB", "BHZ", at, Sine(600)) +
+                                   ArrivalInsert("AAA", "BHZ", "P", at + 2 * MINUTE, 1.0, "E1") +
+                                   ArrivalInsert("AAA", "BHZ", "S", at + 6 * MINUTE, 1.0, "E1") +
+                                   ArrivalInsert("BBB", "BHZ", "P", at + 4 * MINUTE, 1.0, "E1") +
+                                   ArrivalInsert("BBB", "BHZ", "S", at + 5 * MINUTE, 1.0, "E1")));
+    struct Case {
+        std::string phases;
+        std::vector<std::string> rows;
+        bool pMarked;
+    };
+    const Case cases[] = {
+        {"", {"AAA", "BBB"}, true},
+        {"PHASES=S\n", {"BBB", "AAA"}, false},
+        {"PHASES=P,S\n", {"AAA", "BBB"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phases);
+        folder->WriteWaveIni("[WAVEFORMS]\nN#=2\n" + c.phases +
+                             "\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=BBB\n");
+        const ProcessResult result = Run(TEN_MINUTES);
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+        const GifPicture picture(folder->WorkFile("OUT.GIF"));
+        ASSERT_TRUE(picture.IsLoaded());
+        const PlotGeometry geometry = GeometryFor(2, false);
+        ExpectStationLabels(picture, geometry, c.rows);
+        const int aaaRow = c.rows[0] == "AAA" ? 0 : 1;
+        const int full = geometry.rowHeight - 3;
+        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, PickColumn(at + 2 * MINUTE, at)),
+                  c.pMarked ? full : 0);
+        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, PickColumn(at + 6 * MINUTE, at)), full);
+        EXPECT_EQ(MarkPixels(picture, geometry, 1 - aaaRow, PickColumn(at + 4 * MINUTE, at)),
+                  c.pMarked ? full : 0);
+    }
+}
+
+TEST_P(Rows, TakeTheSettingsOfTheSectionOfTheirPositionAfterSorting) {
+    // STA0 lists AAA (pick 10:05) with a filter and a fixed scale, STA1 lists BBB (pick 10:03)
+    // without: BBB moves to row 0 and takes the settings of STA0.
+    ASSERT_TRUE(source->ExecuteSql(
+        Segment("AAA", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
+        Segment("BBB", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
+        ArrivalInsert("AAA", "BHZ", "P", ARCHIVE_START + 5 * MINUTE, 1.0, "E1") +
+        ArrivalInsert("BBB", "BHZ", "P", ARCHIVE_START + 3 * MINUTE, 1.0, "E1")));
+    folder->WriteWaveIni(
+        "[WAVEFORMS]\nN#=2\n\n[STA0]\nSTA=AAA\nfilter=1,5\nSCALE=1000;-1000\n\n"
+        "[STA1]\nSTA=BBB\n");
+    std::vector<std::string> arguments = TEN_MINUTES;
+    arguments.push_back("/SHOWMINMAX");
+    const ProcessResult result = Run(arguments);
+    ASSERT_EQ(result.output, "");
+    ASSERT_EQ(result.status, 0);
+
+    const GifPicture picture(folder->WorkFile("OUT.GIF"));
+    ASSERT_TRUE(picture.IsLoaded());
+    const PlotGeometry geometry = GeometryFor(2, false);
+    ASSERT_EQ(picture.Height(), geometry.height);
+    ExpectStationLabels(picture, geometry, {"BBB", "AAA"});
+    gdFontPtr small = FontForRole(FontRole::FILTER_LABEL, geometry.rowHeight);
+    const int filterY0 = geometry.RowTop(0) + geometry.rowHeight - 11;
+    const int filterY1 = geometry.RowTop(1) + geometry.rowHeight - 11;
+    // The next row's separator crosses the label's eleventh pixel row.
+    EXPECT_EQ(picture.TextMismatches(small, 700 - 90, filterY0, "Flt: 1.0-5.0/3", GREEN_COLOUR, 10),
+              0);
+    EXPECT_EQ(picture.CountColour(GREEN_COLOUR, 0, filterY1, 699, filterY1 + 11), 0);
+    // The fixed scale, widened, on BBB's row; AAA's constant 100 scaled automatically.
+    EXPECT_EQ(picture.TextMismatches(small, 50, geometry.RowTop(0) - 1, "min/max: -1200/1200",
+                                     GREEN_COLOUR),
+              0);
+    EXPECT_EQ(
+        picture.TextMismatches(small, 50, geometry.RowTop(1) - 1, "min/max: 99/101", GREEN_COLOUR),
+        0);
+}
+
+TEST_P(Rows, ComeFromTheCatalogueForAll) {
+    const double at = ARCHIVE_START;
+    ASSERT_TRUE(source->ExecuteSql(
+        Segment("AAA", "BHZ", at, Sine(600)) + Segment("AAA", "BHN", at, Sine(600)) +
+        Segment("BBB", "BHZ", at, Sine(600)) + Segment("CCC", "BHZ", at, Sine(600)) +
+        // Data that ended more than 300 s before the start, and data of a horizontal channel
+        // only: neither station is listed.
+        Segment("OLD", "BHZ", at - 20 * MINUTE, Sine(840)) + Segment("HOR", "BHN", at, Sine(600)) +
+        // Data that ended less than 300 s before the start: listed, with an empty row.
+        Segment("EDGE", "BHZ", at - 20 * MINUTE, Sine(960)) +
+        ArrivalInsert("AAA", "BHZ", "P", at + 4 * MINUTE, 1.0, "EV1") +
+        ArrivalInsert("BBB", "BHZ", "P", at + 2 * MINUTE, 1.0, "EV1") +
+        ArrivalInsert("BBB", "BHZ", "P", at + 6 * MINUTE, 1.0, "EV2") +
+        ArrivalInsert("OLD", "BHZ", "P", at + 1 * MINUTE, 1.0, "EV1")));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=ALL\n");
+    const int ev1Column = PickColumn(at + 2 * MINUTE, at);
+    const int ev2Column = PickColumn(at + 6 * MINUTE, at);
+
+    struct Case {
+        std::string name;
+        std::vector<std::string> more;
+        std::vector<std::string> rows;
+        int bbbRow;
+        bool ev2Marked;
+    };
+    const Case cases[] = {
+        // Listed by code, then sorted: the rows without picks first.
+        {"every station with recent vertical data", {}, {"CCC", "EDGE", "BBB", "AAA"}, 2, true},
+        {"the stations that picked the event", {"eventid=ev1"}, {"BBB", "AAA"}, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> arguments = TEN_MINUTES;
+        arguments.insert(arguments.end(), c.more.begin(), c.more.end());
+        const ProcessResult result = Run(arguments);
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+        const GifPicture picture(folder->WorkFile("OUT.GIF"));
+        ASSERT_TRUE(picture.IsLoaded());
+        const PlotGeometry geometry = GeometryFor(static_cast<int>(c.rows.size()), true);
+        ASSERT_EQ(picture.Height(), geometry.height);
+        ExpectStationLabels(picture, geometry, c.rows);
+        gdFontPtr channelFont = FontForRole(FontRole::CHANNEL_LABEL, geometry.rowHeight);
+        for (std::size_t row = 0; row < c.rows.size(); ++row) {
+            const int top = geometry.RowTop(static_cast<int>(row));
+            EXPECT_EQ(picture.TextMismatches(channelFont, 3, top + geometry.rowHeight - 11, "BHZ",
+                                             TEXT_COLOUR),
+                      0)
+                << "row " << row;
+        }
+        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, ev1Column), geometry.rowHeight - 3);
+        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, ev2Column),
+                  c.ev2Marked ? geometry.rowHeight - 3 : 0);
+    }
+}
+
+TEST_P(Rows, ExportOnlyTheRowsWithDataUnfiltered) {
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
+                                   Segment("CCC", "BHZ", ARCHIVE_START, Sine(600))));
+    folder->WriteWaveIni(
+        "[WAVEFORMS]\nN#=3\nfilter=1,5\n\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=NOD\n\n"
+        "[STA2]\nSTA=CCC\n\n[CSS30OUTPUT]\nFILE=.\\export\\rows.wfd\n");
+    std::vector<std::string> arguments = TEN_MINUTES;
+    arguments.push_back("css");
+    folder->WriteWorkFile("export/keep.txt", "");
+    // A second run appends its records to the same file.
+    for (int run = 0; run < 2; ++run) {
+        const ProcessResult result = Run(arguments);
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+    }
+
+    const std::vector<WfdiscRecord> records = ReadWfdisc(folder->WorkFile("export/rows.wfd"));
+    ASSERT_EQ(records.size(), 4u);
+    const char* const stations[] = {"AAA", "CCC", "AAA", "CCC"};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(records[i].length, 283u);
+        EXPECT_EQ(records[i].sta, stations[i]);
+        EXPECT_EQ(records[i].chan, "bhz");
+        EXPECT_NEAR(records[i].time, ARCHIVE_START, 1e-4);
+        EXPECT_NEAR(records[i].endtime, ARCHIVE_START + 600, 1e-4);
+        EXPECT_EQ(records[i].nsamp, 12000);
+        EXPECT_EQ(records[i].jdate, 2004062);
+        EXPECT_EQ(records[i].datatype, "s4");
+        EXPECT_EQ(records[i].dfile, "0-10000002032004-" + std::string(stations[i]) + "-bhz.w");
+    }
+    // The samples as read, big-endian integers, before the row's filter changed them.
+    const std::string samples =
+        ReadFileBytes(folder->WorkFile("export/0-10000002032004-AAA-bhz.w"));
+    ASSERT_EQ(samples.size(), 48000u);
+    for (std::size_t i = 0; i < samples.size(); i += 4) {
+        const std::uint32_t value =
+            static_cast<std::uint32_t>(static_cast<unsigned char>(samples[i]) << 24 |
+                                       static_cast<unsigned char>(samples[i + 1]) << 16 |
+                                       static_cast<unsigned char>(samples[i + 2]) << 8 |
+                                       static_cast<unsigned char>(samples[i + 3]));
+        ASSERT_EQ(value, 100u) << "sample " << i / 4;
+    }
+    EXPECT_EQ(ReadFileBytes(folder->WorkFile("export/0-10000002032004-CCC-bhz.w")).size(), 48000u);
+    EXPECT_FALSE(std::filesystem::exists(folder->WorkFile("export/0-10000002032004-NOD-bhz.w")));
+}
+
+TEST_P(Rows, ExportNoRecordOutsideTheirWindow) {
+    // Files of five minutes, and a window that starts where the first one ends: the catalogue
+    // lists that file too, since it touches the window at its start. It holds no sample of the
+    // window, so it must not become a record dated anywhere else (such as 1970-01-01).
+    const std::vector<float> fiveMinutes = Sine(300);
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, fiveMinutes) +
+                                   Segment("AAA", "BHZ", ARCHIVE_START + 300, fiveMinutes)));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=AAA\n");
+    const ProcessResult result = Run({"tbeg=10:05:00 02.03.2004", "nsec=300", "/NOPREVIEW", "css"});
+    ASSERT_EQ(result.output, "");
+    ASSERT_EQ(result.status, 0);
+
+    const std::vector<WfdiscRecord> records = ReadWfdisc(folder->WorkFile("wave.wfd"));
+    ExpectRecordsCover(RecordsWithSamples(records), ARCHIVE_START + 300, ARCHIVE_START + 600);
+    for (const WfdiscRecord& record : records) {
+        SCOPED_TRACE(record.dfile);
+        EXPECT_GE(record.time, ARCHIVE_START + 300);
+        EXPECT_LE(record.time, ARCHIVE_START + 600);
+    }
+}
+
+TEST_P(Rows, ShowOneStationAsSegmentsInSegmentMode) {
+    // ABEL from 10:00 to 10:30 with an event at about 10:15.
+    ASSERT_TRUE(folder->Generate({"--stations", "1", "--channels", "BHZ", "--span", "1800",
+                                  "--segment", "300", "--sps", "20", "--events", "1"}));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\nfilter=0.5,5\n");
+    struct Case {
+        std::string nsec;
+        int rows;
+        std::string headerEnd;
+    };
+    // 09:59:00 moves to the next 600-second boundary, 10:00:00.
+    const Case cases[] = {
+        {"nsec=3600:600", 6, "02/03/2004 11:00:00"},
+        // Five whole segments: the window shrinks to 3000 s.
+        {"nsec=3500:600", 5, "02/03/2004 10:50:00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nsec);
+        const ProcessResult result = Run({"tbeg=09:59:00 02.03.2004", c.nsec, "/NOPREVIEW",
+                                          "css=" + c.nsec.substr(5, 4) + ".wfd"});
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+        const GifPicture picture(folder->WorkFile("OUT.GIF"));
+        ASSERT_TRUE(picture.IsLoaded());
+        const PlotGeometry geometry = GeometryFor(c.rows, false);
+        ASSERT_EQ(picture.Height(), geometry.height);
+        ExpectHeader(picture, geometry, "02/03/2004 10:00:00     ABEL::BHZ     Flt: 0.5-5.0/3",
+                     c.headerEnd);
+        for (int row = 0; row < c.rows; ++row) {
+            SCOPED_TRACE(row);
+            const int top = geometry.RowTop(row);
+            // The recording fills the first three rows of ten minutes.
+            const int drawn =
+                picture.CountColour(WAVEFORM_COLOUR, 1, top, 698, top + geometry.rowHeight);
+            if (row < 3)
+                EXPECT_GT(drawn, 698);
+            else
+                EXPECT_EQ(drawn, 0);
+            // No row carries labels of its own.
+            EXPECT_EQ(picture.CountColour(TEXT_COLOUR, 0, top, 60, top + geometry.rowHeight), 0);
+            EXPECT_EQ(picture.CountColour(GREEN_COLOUR, 0, top, 699, top + geometry.rowHeight), 0);
+        }
+        // Every row exported its own ten minutes.
+        const std::vector<WfdiscRecord> records =
+            RecordsWithSamples(ReadWfdisc(folder->WorkFile(c.nsec.substr(5, 4) + ".WFD")));
+        ExpectRecordsCover(records, ARCHIVE_START, ARCHIVE_START + 30 * MINUTE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Rows, testing::ValuesIn(ALL_BACKENDS), BackendParamName);
+
+// The same archive and settings give the same bytes whichever database holds the catalogue.
+TEST(RowsOnBothBackends, GiveByteIdenticalPictures) {
+    std::vector<std::unique_ptr<TestDataSource>> sources;
+    std::vector<std::unique_ptr<RunFolder>> folders;
+    for (Backend backend : ALL_BACKENDS) {
+        sources.push_back(std::make_unique<TestDataSource>(backend));
+        ASSERT_TRUE(sources.back()->IsReady()) << sources.back()->Error();
+        folders.push_back(std::make_unique<RunFolder>(*sources.back()));
+        // Four stations with every sample encoding but one, vertical and horizontal channels.
+        ASSERT_TRUE(folders.back()->Generate({"--stations", "4", "--channels", "BHZ,BHN", "--span",
+                                              "1800", "--segment", "300", "--sps", "20", "--events",
+                                              "1", "--seed", "11"}));
+    }
+    struct Case {
+        std::string name;
+        std::string sections;
+        std::vector<std::string> arguments;
+        int rows;
+    };
+    const Case cases[] = {
+        {"the latest event",
+         "[WAVEFORMS]\nN#=ALL\nNSEC=600\nPHASES=P,S\n",
+         {"eventid=last", "/showevent"},
+         4},
+        {"every station", "[WAVEFORMS]\nN#=ALL\nNSEC=900\n", {"tbeg=10:10:00 02.03.2004"}, 4},
+        {"segment mode",
+         "[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=BORA\nfilter=0.5,8\n",
+         {"tbeg=09:59:00 02.03.2004", "nsec=1800:300"},
+         6},
+        // DUNK's horizontal channel has no picks and comes first; BORA picked before ABEL and
+        // takes the fixed scale of STA1.
+        {"filtered, with fixed and automatic scales",
+         "[WAVEFORMS]\nN#=3\nfilter=1,8\n\n[STA0]\nSTA=DUNK\nCH=BHN\n\n[STA1]\nSTA=ABEL\n"
+         "SCALE=4000;-4000\n\n[STA2]\nSTA=BORA\n",
+         {"tbeg=10:12:00 02.03.2004", "nsec=600", "/showminmax"},
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> pictures;
+        for (const auto& folder : folders) {
+            SCOPED_TRACE(BackendName(folder->Source().GetBackend()));
+            folder->WriteWaveIni(c.sections);
+            std::vector<std::string> arguments = c.arguments;
+            arguments.push_back("/NOPREVIEW");
+            const ProcessResult result = folder->Run(arguments);
+            ASSERT_EQ(result.output, "");
+            ASSERT_EQ(result.status, 0);
+            pictures.push_back(ReadFileBytes(folder->WorkFile("OUT.GIF")));
+            // Not an empty picture: every row has samples drawn.
+            const GifPicture picture(folder->WorkFile("OUT.GIF"));
+            ASSERT_TRUE(picture.IsLoaded());
+            const PlotGeometry geometry = GeometryFor(c.rows, false);
+            ASSERT_EQ(picture.Height(), geometry.height);
+            for (int row = 0; row < c.rows; ++row) {
+                const int top = geometry.RowTop(row);
+                EXPECT_GT(
+                    picture.CountColour(BACKGROUND_COLOUR, 1, top, 698, top + geometry.rowHeight),
+                    698)
+                    << "row " << row << " is not covered by others";
+                EXPECT_GT(
+                    picture.CountColour(WAVEFORM_COLOUR, 1, top, 698, top + geometry.rowHeight),
+                    698)
+                    << "row " << row;
+            }
+        }
+        ASSERT_EQ(pictures.size(), 2u);
+        EXPECT_TRUE(pictures[0] == pictures[1]) << "the pictures differ";
+    }
+}
+
+}  // namespace

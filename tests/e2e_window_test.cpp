@@ -1,0 +1,323 @@
+// The time window of a run, from a start text, from the current time (under a pinned clock)
+// and from an event. The header shows the window's ends; the CSS export shows exactly which
+// samples were read, since every row exports its samples before they are drawn.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/e2e_harness.h"
+#include "tests/support/gif_probe.h"
+#include "tests/support/odbc_fixture.h"
+
+namespace {
+
+constexpr double MINUTE = 60.0;
+// 2003-02-01 12:00:00 UTC.
+constexpr double FEBRUARY_NOON = 1044100800.0;
+// The event this file adds to the generated archive: origin at 10:24:50, first arrival
+// (BORA) at 10:25:07.
+constexpr double EVENT_ORIGIN = ARCHIVE_START + 24 * MINUTE + 50.0;
+constexpr double EVENT_FIRST_ARRIVAL = ARCHIVE_START + 25 * MINUTE + 7.0;
+const char* const EVENT_ID = "20040302_102450_1234";
+
+// What one run must show.
+struct WindowCase {
+    std::string name;
+    std::vector<std::string> arguments;
+    double start = 0.0;      // S, epoch seconds
+    double headerEnd = 0.0;  // the end the header shows
+    int rows = 1;
+    bool segmentMode = false;
+    double dataStart = 0.0;  // the samples exported: first instant
+    double dataEnd = 0.0;    // and the instant after the last
+};
+
+class Window : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        source = std::make_unique<TestDataSource>(GetParam());
+        ASSERT_TRUE(source->IsReady()) << source->Error();
+        folder = std::make_unique<RunFolder>(*source);
+    }
+
+    // Runs the case (at the pinned time when pinnedClock is not empty), exporting to a
+    // wfdisc file of its own, and checks header, rows and exported samples: stations are the
+    // codes the rows must show in normal mode, the one station of segment mode.
+    void ExpectWindow(const WindowCase& c, const std::vector<std::string>& stations,
+                      const std::string& pinnedClock = "",
+                      const std::vector<std::string>& environment = {}) {
+        SCOPED_TRACE(c.name);
+        ++runs;
+        const std::string wfdisc = "CASE" + std::to_string(runs) + ".WFD";
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("/NOPREVIEW");
+        arguments.push_back("css=" + wfdisc);
+        arguments.push_back("file=" + std::to_string(runs) + ".gif");
+        const ProcessResult result = pinnedClock.empty() ? folder->Run(arguments, environment)
+                                                         : folder->RunAt(pinnedClock, arguments);
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+
+        const GifPicture picture(folder->WorkFile(std::to_string(runs) + ".GIF"));
+        ASSERT_TRUE(picture.IsLoaded());
+        // At most twelve rows: the catalogue list's higher minimum row height never applies.
+        const PlotGeometry geometry = GeometryFor(c.rows, false);
+        EXPECT_EQ(picture.Height(), geometry.height) << c.rows << " rows";
+        const std::vector<WfdiscRecord> records =
+            RecordsWithSamples(ReadWfdisc(folder->WorkFile(wfdisc)));
+        if (c.segmentMode) {
+            ASSERT_EQ(stations.size(), 1u);
+            ExpectHeader(picture, geometry,
+                         HeaderDateTime(c.start) + "     " + stations[0] + "::BHZ",
+                         HeaderDateTime(c.headerEnd));
+            for (const WfdiscRecord& record : records) EXPECT_EQ(record.sta, stations[0]);
+            ExpectRecordsCover(records, c.dataStart, c.dataEnd);
+            return;
+        }
+        ExpectHeader(picture, geometry, HeaderDateTime(c.start), HeaderTime(c.headerEnd));
+        ExpectStationLabels(picture, geometry, stations);
+        for (const std::string& station : stations) {
+            SCOPED_TRACE(station);
+            std::vector<WfdiscRecord> ofStation;
+            for (const WfdiscRecord& record : records) {
+                if (record.sta == station)
+                    ofStation.push_back(record);
+            }
+            ExpectRecordsCover(ofStation, c.dataStart, c.dataEnd);
+        }
+    }
+
+    std::unique_ptr<TestDataSource> source;
+    std::unique_ptr<RunFolder> folder;
+    int runs = 0;
+};
+
+TEST_P(Window, FollowsTheStartText) {
+    // One station recorded from 11:45 to 12:15.
+    ASSERT_TRUE(
+        folder->Generate({"--stations", "1", "--channels", "BHZ", "--start", "1044099900", "--span",
+                          "1800", "--segment", "300", "--sps", "20", "--events", "0"}));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n");
+    const double noon = FEBRUARY_NOON;
+    const double recordingEnd = noon + 15 * MINUTE;
+    const WindowCase cases[] = {
+        {"600 s from the start",
+         {"tbeg=12:00:00 01.02.2003", "nsec=600"},
+         noon,
+         noon + 600,
+         1,
+         false,
+         noon,
+         noon + 600},
+        {"a negative window ends at the start",
+         {"tbeg=12:00:00 01.02.2003", "nsec=-600"},
+         noon - 600,
+         noon,
+         1,
+         false,
+         noon - 600,
+         noon},
+        // 12:00:00 lies on a multiple of 300 s and moves a whole segment.
+        {"segments from a start on a segment boundary",
+         {"tbeg=12:00:00 01.02.2003", "nsec=3600:300"},
+         noon + 300,
+         noon + 300 + 3600,
+         12,
+         true,
+         noon + 300,
+         recordingEnd},
+        {"segments from a start between boundaries",
+         {"TBEG=12:01:30 01.02.2003", "NSEC=3600:300"},
+         noon + 300,
+         noon + 300 + 3600,
+         12,
+         true,
+         noon + 300,
+         recordingEnd},
+        {"a start with a fraction of a second",
+         {"tbeg=11:58:20.5 01.02.2003", "nsec=100"},
+         noon - 99.5,
+         noon + 0.5,
+         1,
+         false,
+         noon - 99.5,
+         noon + 0.5},
+    };
+    for (const WindowCase& c : cases) ExpectWindow(c, {"ABEL"});
+    // Every time is UTC, whatever the local time zone: here five and a half hours east.
+    ExpectWindow(cases[0], {"ABEL"}, "", {"TZ=IST-5:30"});
+    ExpectWindow(cases[2], {"ABEL"}, "", {"TZ=IST-5:30"});
+}
+
+TEST_P(Window, EndsAtTheNextWholeMinuteForTheCurrentTime) {
+    // One station recorded from 10:00 to 10:30; the clock reads 10:20:15.
+    ASSERT_TRUE(folder->Generate({"--stations", "1", "--channels", "BHZ", "--span", "1800",
+                                  "--segment", "300", "--sps", "20", "--events", "0"}));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n");
+    const double at1011 = ARCHIVE_START + 11 * MINUTE;
+    const double at1021 = ARCHIVE_START + 21 * MINUTE;
+    const WindowCase cases[] = {
+        {"600 s up to the next minute",
+         {"tbeg=current", "nsec=600"},
+         at1011,
+         at1021,
+         1,
+         false,
+         at1011,
+         at1021},
+        // The two shifts add up: the window ends 600 s before the next minute.
+        {"a negative window",
+         {"TBEG=CURRENT", "nsec=-600"},
+         at1011 - 600,
+         at1011,
+         1,
+         false,
+         at1011 - 600,
+         at1011},
+        // 10:21:00 is aligned to 10:25:00, less 3600 s: twelve rows from 09:25:00, of which
+        // the recording fills the last five.
+        {"segments of a negative window",
+         {"tbeg=CURRENT", "nsec=-3600:300"},
+         ARCHIVE_START - 35 * MINUTE,
+         ARCHIVE_START + 25 * MINUTE,
+         12,
+         true,
+         ARCHIVE_START,
+         ARCHIVE_START + 25 * MINUTE},
+    };
+    for (const WindowCase& c : cases) ExpectWindow(c, {"ABEL"}, "2004-03-02 10:20:15");
+    // A moment exactly on a minute still gives the following minute.
+    ExpectWindow(cases[0], {"ABEL"}, "2004-03-02 10:20:00");
+}
+
+TEST_P(Window, StartsAFifthOfTheWindowBeforeTheEventsFirstArrival) {
+    // Two stations from 10:00 to 10:30 with the generator's event 1001 at about 10:15, and
+    // event 1234 added: origin 10:24:50, picked by BORA at 10:25:07 and by ABEL later.
+    ASSERT_TRUE(folder->Generate({"--stations", "2", "--channels", "BHZ", "--span", "1800",
+                                  "--segment", "300", "--sps", "20", "--events", "1"}));
+    ASSERT_TRUE(source->ExecuteSql(
+        "insert into origin (orid, eventid, lat, lon, origintime) values (1234, '" +
+        std::string(EVENT_ID) + "', 46.5, 14.25, " + std::to_string(EVENT_ORIGIN) + ");\n" +
+        ArrivalInsert("ABEL", "BHZ", "P", EVENT_FIRST_ARRIVAL + 5.5, 0.5, EVENT_ID) +
+        ArrivalInsert("BORA", "BHZ", "P", EVENT_FIRST_ARRIVAL, 0.2, EVENT_ID) +
+        ArrivalInsert("ABEL", "BHZ", "S", EVENT_FIRST_ARRIVAL + 23.0, 0.5, EVENT_ID)));
+    const auto firstArrivals =
+        source->QueryRows("select min(itime) from arrival where eventid like '20040302_1015%'");
+    ASSERT_EQ(firstArrivals.size(), 1u);
+    const double generatedFirstArrival = std::atof(firstArrivals[0][0].c_str());
+    ASSERT_GT(generatedFirstArrival, ARCHIVE_START + 15 * MINUTE);
+    ASSERT_LT(generatedFirstArrival, ARCHIVE_START + 16 * MINUTE);
+    // The generated event's window, 1800 s: 360 s before the first arrival, down to the
+    // minute.
+    const double generatedStart =
+        static_cast<double>(static_cast<long long>((generatedFirstArrival - 360.0) / 60.0)) * 60.0;
+
+    // The stations that picked the generated event, in the order of their first picks.
+    std::vector<std::string> generatedPickers;
+    for (const auto& row : source->QueryRows(
+             "select sta from arrival where eventid like '20040302_1015%' order by itime")) {
+        if (std::find(generatedPickers.begin(), generatedPickers.end(), row[0]) ==
+            generatedPickers.end())
+            generatedPickers.push_back(row[0]);
+    }
+    ASSERT_EQ(generatedPickers.size(), 2u);
+
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=ALL\nNSEC=1800\n");
+    const double at1019 = ARCHIVE_START + 19 * MINUTE;
+    const double recordingEnd = ARCHIVE_START + 30 * MINUTE;
+    // 10:25:07 less 360 s is 10:19:07, down to the minute 10:19:00.
+    const WindowCase byOrid = {"by orid", {"orid=1234"}, at1019, at1019 + 1800,
+                               2,         false,         at1019, recordingEnd};
+    ExpectWindow(byOrid, {"BORA", "ABEL"});
+    const WindowCase latest = {
+        "the latest event", {"eventid=last"}, at1019, at1019 + 1800, 2, false, at1019,
+        recordingEnd};
+    ExpectWindow(latest, {"BORA", "ABEL"});
+    const WindowCase byPrefix = {"by the beginning of the event id",
+                                 {"eventid=20040302_1015"},
+                                 generatedStart,
+                                 generatedStart + 1800,
+                                 2,
+                                 false,
+                                 generatedStart,
+                                 recordingEnd};
+    ExpectWindow(byPrefix, generatedPickers);
+    // A start text together with an event: no lookup, the event only chooses the stations.
+    const WindowCase withStart = {"an event with a start text",
+                                  {"tbeg=10:20:00 02.03.2004", "eventid=" + std::string(EVENT_ID)},
+                                  ARCHIVE_START + 20 * MINUTE,
+                                  ARCHIVE_START + 50 * MINUTE,
+                                  2,
+                                  false,
+                                  ARCHIVE_START + 20 * MINUTE,
+                                  recordingEnd};
+    ExpectWindow(withStart, {"BORA", "ABEL"});
+}
+
+TEST_P(Window, ShowsTheLatestEventOnlyWhenLastWasLookedUp) {
+    ASSERT_TRUE(folder->Generate({"--stations", "2", "--channels", "BHZ", "--span", "1800",
+                                  "--segment", "300", "--sps", "20", "--events", "1"}));
+    ASSERT_TRUE(source->ExecuteSql(
+        "insert into origin (orid, eventid, lat, lon, origintime) values (1234, '" +
+        std::string(EVENT_ID) + "', 46.5, 14.25, " + std::to_string(EVENT_ORIGIN) + ");\n" +
+        ArrivalInsert("BORA", "BHZ", "P", EVENT_FIRST_ARRIVAL, 0.2, EVENT_ID)));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=ALL\nNSEC=1800\n");
+    const PlotGeometry geometry = GeometryFor(1, true);
+    const std::string eventLine = "lat=46.50 lon=14.25 (2004/03/02 10:24:50.00)";
+    struct Case {
+        std::vector<std::string> arguments;
+        bool eventLineShown;
+        std::vector<std::string> environment;
+    };
+    const Case cases[] = {
+        {{"eventid=last", "/showevent"}, true, {}},
+        // The origin time is written in UTC, whatever the local time zone.
+        {{"eventid=last", "/showevent"}, true, {"TZ=IST-5:30"}},
+        {{"eventid=last"}, false, {}},
+        {{"orid=1234", "/showevent"}, false, {}},
+        {{"eventid=" + std::string(EVENT_ID), "tbeg=10:20:00 02.03.2004", "/showevent"}, false, {}},
+        // The line needs an image wider than 400 pixels.
+        {{"eventid=last", "/showevent", "size=401"}, true, {}},
+        {{"eventid=last", "/showevent", "size=400"}, false, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        SCOPED_TRACE(testing::PrintToString(arguments) + testing::PrintToString(c.environment));
+        arguments.push_back("/NOPREVIEW");
+        const ProcessResult result = folder->Run(arguments, c.environment);
+        ASSERT_EQ(result.output, "");
+        ASSERT_EQ(result.status, 0);
+        const GifPicture picture(folder->WorkFile("OUT.GIF"));
+        ASSERT_TRUE(picture.IsLoaded());
+        ASSERT_EQ(picture.Height(), geometry.height);
+        ExpectStationLabels(picture, geometry, {"BORA"});
+        const int width = picture.Width();
+        if (c.eventLineShown) {
+            EXPECT_EQ(picture.TextMismatches(FontForRole(FontRole::HEADER, geometry.rowHeight),
+                                             width / 2 - 160, 1, eventLine, BLUE_COLOUR),
+                      0);
+        } else {
+            EXPECT_EQ(picture.CountColour(BLUE_COLOUR, 0, 0, width - 1, 15), 0);
+        }
+    }
+}
+
+TEST_P(Window, LooksNothingUpForAnEventWithAStartText) {
+    ASSERT_TRUE(folder->Generate({"--stations", "2", "--channels", "BHZ", "--span", "1800",
+                                  "--segment", "300", "--sps", "20", "--events", "1"}));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=ALL\n");
+    // The picks and the station list are restricted to an event whose id is the text LAST.
+    const ProcessResult result =
+        folder->Run({"tbeg=10:10:00 02.03.2004", "eventid=last", "/NOPREVIEW"});
+    EXPECT_EQ(result.output, "Missing number of trace (<=0)! in INI (.\\wave.ini)\n");
+    EXPECT_EQ(result.status, 251);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Window, testing::ValuesIn(ALL_BACKENDS), BackendParamName);
+
+}  // namespace
