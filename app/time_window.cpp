@@ -16,15 +16,8 @@ namespace {
 // Returns the epoch time of the next whole minute after now (a moment exactly on a minute
 // still gives the following one).
 double NextWholeMinute() {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    float second = 0.0f;
-    CalendarFromEpoch(static_cast<double>(std::time(nullptr)), year, month, day, hour, minute,
-                      second);
-    return EpochFromCalendar(year, month, day, hour, minute + 1, 0.0f);
+    const CalendarFields now = CalendarOf(static_cast<double>(std::time(nullptr)));
+    return EpochFromCalendar(now.year, now.month, now.day, now.hour, now.minute + 1, 0.0f);
 }
 
 }  // namespace
@@ -78,11 +71,12 @@ TimeWindow ComputeWindow(Settings& settings) {
         // Moves forward to the next multiple of the segment length, by a full segment when
         // already on one; the fraction of a second stays.
         const long long whole = static_cast<long long>(start);
-        start = start - static_cast<double>(whole % settings.segmentSeconds) +
-                settings.segmentSeconds;
+        start =
+            start - static_cast<double>(whole % settings.segmentSeconds) + settings.segmentSeconds;
     }
     if (settings.windowSeconds < 0) {
-        settings.windowSeconds = settings.windowSeconds == INT_MIN ? INT_MAX : -settings.windowSeconds;
+        settings.windowSeconds =
+            settings.windowSeconds == INT_MIN ? INT_MAX : -settings.windowSeconds;
         start -= settings.windowSeconds;
     }
     settings.startTime = start;

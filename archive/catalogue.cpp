@@ -270,15 +270,9 @@ int Catalogue::FindEventStart(std::string& id, std::string& startText, float win
         return 1;
     // Whole seconds toward zero, then down to the minute.
     const long long minuteStart = static_cast<long long>(t) / 60 * 60;
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    float second = 0.0f;
-    CalendarFromEpoch(static_cast<double>(minuteStart), year, month, day, hour, minute, second);
-    startText = FormatText("%d:%d:%f %d//%d//%d", hour, minute, static_cast<double>(second), day,
-                           month, year);
+    const CalendarFields start = CalendarOf(static_cast<double>(minuteStart));
+    startText = FormatText("%d:%d:%f %d//%d//%d", start.hour, start.minute,
+                           static_cast<double>(start.second), start.day, start.month, start.year);
     id = eventId.Text();
     return 0;
 }

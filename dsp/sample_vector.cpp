@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <new>
 
-SampleVector::SampleVector(const SampleVector& other) {
-    CopyFrom(other);
-}
+SampleVector::SampleVector(const SampleVector& other) { CopyFrom(other); }
 
 SampleVector::SampleVector(SampleVector&& other) noexcept
     : samples(other.samples),
@@ -41,9 +39,7 @@ SampleVector& SampleVector::operator=(SampleVector&& other) noexcept {
     return *this;
 }
 
-SampleVector::~SampleVector() {
-    Release();
-}
+SampleVector::~SampleVector() { Release(); }
 
 bool SampleVector::AllocateZeros(int count) {
     Release();
@@ -56,9 +52,7 @@ bool SampleVector::AllocateZeros(int count) {
     return true;
 }
 
-double SampleVector::EndTime() const {
-    return startTime + sampleCount / sampleRate;
-}
+double SampleVector::EndTime() const { return startTime + sampleCount / sampleRate; }
 
 void SampleVector::Release() {
     delete[] samples;

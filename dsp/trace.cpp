@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-void Trace::ClearSegments() {
-    segments.clear();
-}
+void Trace::ClearSegments() { segments.clear(); }
 
 void Trace::RemoveEmptySegments() {
     segments.erase(std::remove_if(segments.begin(), segments.end(),
@@ -23,13 +21,9 @@ void Trace::AppendSegment(SampleVector&& segment) {
     segments.push_back(std::make_unique<SampleVector>(std::move(segment)));
 }
 
-int Trace::SegmentCount() const {
-    return static_cast<int>(segments.size());
-}
+int Trace::SegmentCount() const { return static_cast<int>(segments.size()); }
 
-SampleVector& Trace::SegmentAt(int index) {
-    return *segments[static_cast<size_t>(index)];
-}
+SampleVector& Trace::SegmentAt(int index) { return *segments[static_cast<size_t>(index)]; }
 
 const SampleVector& Trace::SegmentAt(int index) const {
     return *segments[static_cast<size_t>(index)];

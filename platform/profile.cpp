@@ -1,11 +1,12 @@
 #include "platform/profile.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <strings.h>
 
 #include "platform/host_path.h"
 

@@ -39,25 +39,6 @@ void DrawText(gdImagePtr image, gdFontPtr font, int x, int y, std::string text, 
     gdImageString(image, font, x, y, reinterpret_cast<unsigned char*>(&text[0]), color);
 }
 
-// The UTC calendar fields of an epoch time. The date stays 0 for times before year 1, and
-// all fields stay 0 for times the calendar cannot count in int fields (beyond some three
-// million years, or not finite).
-struct CalendarFields {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    float second = 0.0f;
-};
-
-CalendarFields CalendarOf(double epoch) {
-    CalendarFields f;
-    if (std::fabs(epoch) < 1.0e14)
-        CalendarFromEpoch(epoch, f.year, f.month, f.day, f.hour, f.minute, f.second);
-    return f;
-}
-
 // "%02d" of the seconds shows them truncated.
 std::string DateTimeText(const CalendarFields& f) {
     return Format("%02d/%02d/%04d %02d:%02d:%02d", f.day, f.month, f.year, f.hour, f.minute,

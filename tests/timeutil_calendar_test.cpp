@@ -168,3 +168,19 @@ TEST(MonthDayFromDayOfYear, SplitsTheDayOrFailsOutsideTheYear) {
         EXPECT_EQ(day, c.day);
     }
 }
+
+TEST(CalendarFromEpoch, RefusesTimesThatFitNoCalendarField) {
+    const double cases[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.0e300, -1.0e15};
+    for (double epoch : cases) {
+        SCOPED_TRACE(epoch);
+        int year = 7, month = 7, day = 7, hour = 7, minute = 7;
+        float second = 7.0f;
+        EXPECT_EQ(CalendarFromEpoch(epoch, year, month, day, hour, minute, second), 0);
+        EXPECT_EQ(year + month + day + hour + minute, 35);
+        const CalendarFields fields = CalendarOf(epoch);
+        EXPECT_EQ(fields.year + fields.month + fields.day + fields.hour + fields.minute, 0);
+    }
+    const CalendarFields worked = CalendarOf(983787900.0);
+    EXPECT_EQ(worked.year * 10000 + worked.month * 100 + worked.day, 20010305);
+    EXPECT_EQ(worked.hour * 100 + worked.minute, 1025);
+}

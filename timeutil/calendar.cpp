@@ -10,6 +10,9 @@ const int DAYS_IN_MONTH[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31
 // Seconds from 0001-01-01 to 1970-01-01 in the proleptic Gregorian calendar.
 const double EPOCH_OFFSET = 62135596800.0;
 
+// Beyond some three million years the year no longer fits an int.
+const double EPOCH_LIMIT = 1.0e14;
+
 int DayOfYear(int year, int month, int day) {
     int dayOfYear = DAYS_BEFORE_MONTH[month] + day;
     if (month > 2 && IsLeapYear(year) == 1)
@@ -44,6 +47,8 @@ double EpochFromCalendar(int year, int month, int day, int hour, int minute, flo
 
 int CalendarFromEpoch(double epoch, int& year, int& month, int& day, int& hour, int& minute,
                       float& second) {
+    if (!(std::fabs(epoch) < EPOCH_LIMIT))
+        return 0;
     const double t = epoch + EPOCH_OFFSET;
     double whole = 0.0;
     const double fraction = std::modf(t, &whole);
@@ -102,3 +107,10 @@ int MonthDayFromDayOfYear(int dayOfYear, int& month, int& day, int year) {
 }
 
 int JulianDate(int year, int month, int day) { return year * 1000 + DayOfYear(year, month, day); }
+
+CalendarFields CalendarOf(double epoch) {
+    CalendarFields fields;
+    CalendarFromEpoch(epoch, fields.year, fields.month, fields.day, fields.hour, fields.minute,
+                      fields.second);
+    return fields;
+}

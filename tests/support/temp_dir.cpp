@@ -18,9 +18,7 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path, ignored);
 }
 
-std::string TempDir::File(const std::string& name) const {
-    return path + "/" + name;
-}
+std::string TempDir::File(const std::string& name) const { return path + "/" + name; }
 
 std::string TempDir::Write(const std::string& name, const std::string& text) const {
     const std::string full = File(name);
