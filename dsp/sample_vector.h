@@ -22,8 +22,8 @@ public:
     float* samples = nullptr;  // sampleCount floats, or null when the vector holds no array
     double sampleRate = 0.0;   // samples per second
     int sampleCount = 0;
-    double startTime =
-        0.0;  // epoch seconds of sample 0; sample k lies at startTime + k / sampleRate
+    // Epoch seconds of sample 0; sample k lies at startTime + k / sampleRate.
+    double startTime = 0.0;
     double calib = 1.0;
     double calper = 1.0;
 
