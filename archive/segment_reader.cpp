@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <new>
 #include <system_error>
 
 #include "platform/host_path.h"
@@ -42,12 +41,59 @@ Stored LoadLittleEndian(const unsigned char* bytes) {
     return value;
 }
 
-// Converts n stored samples of type Stored into floats, in order.
+// Samples converted per step of DecodeInPlace.
+constexpr std::size_t DECODE_BLOCK = 64;
+
+// Converts n stored samples of type Stored into floats in place. The read that brought them
+// filled m floats of destination (n <= m), its samples placed from byte first = m x (4 -
+// width) on, so that narrow samples occupy the end of those floats. Sample i goes to float
+// i: each block is copied out before its floats are written, and the floats of samples
+// 0 .. i - 1 end at byte 4 i <= first + i x width, so no float lands on a stored sample
+// still to be converted.
 template <typename Stored>
-void DecodeSamples(const unsigned char* __restrict bytes, float* __restrict destination,
-                   std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i)
-        destination[i] = static_cast<float>(LoadLittleEndian<Stored>(bytes + i * sizeof(Stored)));
+void DecodeInPlace(float* destination, std::size_t first, std::size_t n) {
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(destination);
+    std::size_t i = 0;
+    if constexpr (sizeof(Stored) == sizeof(float)) {
+        // Each float replaces its own stored sample (first is 0): a plain vectorised loop.
+        for (; i < n; ++i) {
+            const float value =
+                static_cast<float>(LoadLittleEndian<Stored>(bytes + i * sizeof(Stored)));
+            std::memcpy(destination + i, &value, sizeof value);
+        }
+        return;
+    }
+    // Whole blocks are copied out with a size known here, which the compiler turns into a
+    // few vector moves before a vectorised conversion.
+    for (; i + DECODE_BLOCK <= n; i += DECODE_BLOCK) {
+        unsigned char stored[DECODE_BLOCK * sizeof(Stored)];
+        std::memcpy(stored, bytes + first + i * sizeof(Stored), sizeof stored);
+        for (std::size_t j = 0; j < DECODE_BLOCK; ++j) {
+            const float value =
+                static_cast<float>(LoadLittleEndian<Stored>(stored + j * sizeof(Stored)));
+            std::memcpy(destination + i + j, &value, sizeof value);
+        }
+    }
+    for (; i < n; ++i) {
+        const float value =
+            static_cast<float>(LoadLittleEndian<Stored>(bytes + first + i * sizeof(Stored)));
+        std::memcpy(destination + i, &value, sizeof value);
+    }
+}
+
+// Returns how many whole samples of width bytes the file holds from byteOffset on, at most
+// count. A stream whose end cannot be found (not a regular file) is asked for all count.
+std::size_t SamplesAvailable(std::FILE* file, long long byteOffset, std::size_t count,
+                             std::size_t width) {
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return count;
+    const off_t size = ftello(file);
+    if (size < 0)
+        return count;
+    if (static_cast<long long>(size) <= byteOffset)
+        return 0;
+    const auto available = static_cast<unsigned long long>(size - byteOffset) / width;
+    return available < count ? static_cast<std::size_t>(available) : count;
 }
 
 bool IsKnownDatatype(int datatype) {
@@ -81,7 +127,11 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath)
     if (!std::filesystem::is_regular_file(std::filesystem::status(hostPath, error)))
         return FileHandle();
     // A read-only stdio stream takes no lock, so the acquisition system keeps writing.
-    return FileHandle(std::fopen(hostPath.c_str(), "rb"));
+    FileHandle file(std::fopen(hostPath.c_str(), "rb"));
+    // A segment is read with a single large fread, which a stream buffer would only split.
+    if (file)
+        std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return file;
 }
 
 void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
@@ -95,38 +145,46 @@ void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destinatio
         return;
 
     const std::size_t width = static_cast<std::size_t>(SampleWidth(datatype));
-    const std::size_t wanted = static_cast<std::size_t>(count) * width;
-    // One read into a buffer of exactly the size asked for; a window too large to hold is
-    // left as zeros rather than ending the run.
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[wanted]);
-    if (!buffer)
+    const std::size_t wanted =
+        SamplesAvailable(file, byteOffset, static_cast<std::size_t>(count), width);
+    if (wanted == 0)
         return;
+    // One read straight into the destination, without a buffer of its own: samples as wide
+    // as a float overlay their floats, narrower ones are read into the end of the floats
+    // they become and converted forward (see DecodeInPlace). Floats beyond the samples the
+    // file holds are not touched.
+    const std::size_t first = wanted * (sizeof(float) - width);
     if (fseeko(file, static_cast<off_t>(byteOffset), SEEK_SET) != 0)
         return;
-    const std::size_t received = std::fread(buffer.get(), 1, wanted, file);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(destination);
+    const std::size_t received = std::fread(bytes + first, 1, wanted * width, file);
     // A trailing partial sample is not a sample.
     const std::size_t n = received / width;
 
     switch (datatype) {
         case 0:
-            DecodeSamples<std::int8_t>(buffer.get(), destination, n);
+            DecodeInPlace<std::int8_t>(destination, first, n);
             break;
         case 1:
-            DecodeSamples<std::int16_t>(buffer.get(), destination, n);
+            DecodeInPlace<std::int16_t>(destination, first, n);
             break;
         case 2:
-            DecodeSamples<std::int32_t>(buffer.get(), destination, n);
+            DecodeInPlace<std::int32_t>(destination, first, n);
             break;
         case 3:
-            if constexpr (HOST_LITTLE_ENDIAN)
-                std::memcpy(destination, buffer.get(), n * sizeof(float));
-            else
-                DecodeSamples<float>(buffer.get(), destination, n);
+            // Floats already lie in place on a little-endian host.
+            if constexpr (!HOST_LITTLE_ENDIAN)
+                DecodeInPlace<float>(destination, first, n);
             break;
         case 5:
-            DecodeSamples<std::uint16_t>(buffer.get(), destination, n);
+            DecodeInPlace<std::uint16_t>(destination, first, n);
             break;
         default:
             break;
     }
+    // A read that ended early (the file shrank since its size was taken, or failed) left
+    // stray bytes among the floats it should have filled; they become the zeros the caller
+    // put there.
+    if (n < wanted)
+        std::memset(destination + n, 0, (wanted - n) * sizeof(float));
 }

@@ -24,9 +24,10 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath)
 
 // Reads count samples of a datatype from file, starting at byteOffset bytes from the
 // beginning of the file, and stores them as floats in destination[0 .. count - 1], which the
-// caller has filled with zeros. Samples the file does not have (a short file, an offset at
-// or beyond its end, a trailing partial sample, a read error) leave their zeros, as does an
-// unknown datatype; so do a negative offset or count and a buffer that cannot be allocated.
-// Multi-byte samples are little-endian whatever the host.
+// caller has filled with zeros. The file is read once, straight into destination, and
+// converted there. Samples the file does not have (a short file, an offset at or beyond its
+// end, a trailing partial sample) are not touched and keep their zeros, as are all of them
+// for an unknown datatype, a negative offset or count; a read that fails part-way leaves
+// zeros from where it stopped. Multi-byte samples are little-endian whatever the host.
 void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
                         int datatype);

@@ -56,7 +56,27 @@ void FilterSamplesBandPassOrder3WithGap(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * count);
 }
 
+// Two segments filtered side by side, as the plot filters a row's segments; items are the
+// samples of both.
+void FilterSamplePairBandPassOrder3(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const std::vector<float> source = MakeSegment(count);
+    std::vector<float> first(source.size());
+    std::vector<float> second(source.size());
+    for (auto _ : state) {
+        first = source;
+        second = source;
+        FilterSamplePair(first.data(), count, 1.0 / 100.0, second.data(), count, 1.0 / 100.0, 0, 3,
+                         1.0f, 5.0f);
+        benchmark::DoNotOptimize(first.data());
+        benchmark::DoNotOptimize(second.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * count);
+}
+
 }  // namespace
 
 BENCHMARK(FilterSamplesBandPassOrder3)->Arg(360000);
+BENCHMARK(FilterSamplePairBandPassOrder3)->Arg(360000);
 BENCHMARK(FilterSamplesBandPassOrder3WithGap)->Arg(360000);

@@ -32,6 +32,12 @@ create table origin (
 );
 
 create index filelist_sta_ch_tbegin on filelist (sta, ch, tbegin);
+-- The segment listing asks for segments that begin before the window and end inside it, and
+-- the station listing for data ending after a time: both compare the end tbegin+tqty, which
+-- only an index on that very expression can serve. Without them a long disk loop is read
+-- from its first segment on for every row, and entirely for the station listing.
+create index filelist_sta_ch_end on filelist (sta, ch, (tbegin+tqty));
+create index filelist_end on filelist ((tbegin+tqty));
 create index arrival_sta_chan_itime on arrival (sta, chan, itime);
 create index arrival_eventid on arrival (eventid);
 create index origin_origintime on origin (origintime);

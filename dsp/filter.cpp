@@ -1,7 +1,12 @@
 #include "dsp/filter.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -13,14 +18,83 @@ constexpr int MAX_ORDER = 10;
 // one of them would otherwise turn the mean and every later output into NaN.
 bool IsSkipped(float sample) { return sample == MISSING_SAMPLE || !(std::fabs(sample) <= FLT_MAX); }
 
-// Runs the cascade of sectionCount sections over the samples, removing the mean from each
-// sample on the way in. Each section is direct form I; its output is accumulated in double
-// and rounded to float, exactly as a sample stored between the sections would be. The
-// states are floats widened to double, which is exact, so keeping them as doubles changes
-// no result. checkSkipped is false when the caller found no sample to skip.
+// The memory of one second-order section: its last two inputs and its last two outputs,
+// float values held as doubles.
+struct SectionMemory {
+    double x1 = 0.0;
+    double x2 = 0.0;
+    double y1 = 0.0;
+    double y2 = 0.0;
+};
+
+// The running sum of the samples that take part in filtering.
+struct UsableSum {
+    double sum = 0.0;
+    int used = 0;
+};
+
+// One segment made ready for its cascade: the mean that comes off each sample on the way
+// in, whether any sample is to be skipped, and the memory of every section.
+struct CascadeRun {
+    float* samples = nullptr;
+    int count = 0;
+    double mean = 0.0;
+    bool anySkipped = false;
+    SectionMemory memory[MAX_SECTIONS];
+};
+
+void AddUsable(const float* samples, int begin, int end, UsableSum& total) {
+    for (int i = begin; i < end; ++i) {
+        if (IsSkipped(samples[i]))
+            continue;
+        total.sum += samples[i];
+        ++total.used;
+    }
+}
+
+// The sums of two segments over their first count samples. Each sum is added in the order
+// AddUsable adds it; the two chains of additions overlap.
+void AddUsablePair(const float* first, const float* second, int count, UsableSum& firstTotal,
+                   UsableSum& secondTotal) {
+    for (int i = 0; i < count; ++i) {
+        if (!IsSkipped(first[i])) {
+            firstTotal.sum += first[i];
+            ++firstTotal.used;
+        }
+        if (!IsSkipped(second[i])) {
+            secondTotal.sum += second[i];
+            ++secondTotal.used;
+        }
+    }
+}
+
+// Settles the mean and the starting memory of a segment whose samples add up to total.
+// Returns false when no sample takes part, so that there is nothing to filter.
+bool PrepareRun(float* samples, int count, const UsableSum& total, CascadeRun& run) {
+    if (total.used == 0)
+        return false;
+    run.samples = samples;
+    run.count = count;
+    run.mean = total.sum / total.used;
+    run.anySkipped = total.used != count;
+    // Every state starts at the first sample after mean removal, even at the missing-sample
+    // marker when sample 0 is missing. A non-finite first sample would poison every state,
+    // so the states start at the mean level instead.
+    float start = samples[0];
+    if (start != MISSING_SAMPLE)
+        start = IsSkipped(start) ? 0.0f : static_cast<float>(start - run.mean);
+    for (SectionMemory& memory : run.memory) memory = {start, start, start, start};
+    return true;
+}
+
+// Runs the cascade of sectionCount sections over samples begin .. end - 1 of the run,
+// removing the mean from each sample on the way in, and leaves the sections' memory in the
+// run. Each section is direct form I; its output is accumulated in double and rounded to
+// float, exactly as a sample stored between the sections would be. The states are floats
+// widened to double, which is exact, so keeping them as doubles changes no result.
+// checkSkipped is false when the run has no sample to skip.
 template <int sectionCount, bool checkSkipped>
-void RunCascade(float* samples, int count, double mean, float start,
-                const FilterSections& sections) {
+void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& sections) {
     double b0[sectionCount + 1];
     double b1[sectionCount + 1];
     double b2[sectionCount + 1];
@@ -36,12 +110,14 @@ void RunCascade(float* samples, int count, double mean, float start,
         b2[k] = sections.numerator[3 * k + 2];
         a1[k] = sections.denominator[3 * k + 1];
         a2[k] = sections.denominator[3 * k + 2];
-        x1[k] = start;
-        x2[k] = start;
-        y1[k] = start;
-        y2[k] = start;
+        x1[k] = run.memory[k].x1;
+        x2[k] = run.memory[k].x2;
+        y1[k] = run.memory[k].y1;
+        y2[k] = run.memory[k].y2;
     }
-    for (int i = 0; i < count; ++i) {
+    float* const samples = run.samples;
+    const double mean = run.mean;
+    for (int i = begin; i < end; ++i) {
         const float sample = samples[i];
         if (checkSkipped && IsSkipped(sample))
             continue;
@@ -57,16 +133,174 @@ void RunCascade(float* samples, int count, double mean, float start,
         }
         samples[i] = static_cast<float>(x);
     }
+    for (int k = 0; k < sectionCount; ++k) run.memory[k] = {x1[k], x2[k], y1[k], y2[k]};
 }
 
 template <int sectionCount>
-void RunCascade(float* samples, int count, double mean, float start, const FilterSections& sections,
-                bool anySkipped) {
-    if (anySkipped)
-        RunCascade<sectionCount, true>(samples, count, mean, start, sections);
+void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& sections) {
+    if (run.anySkipped)
+        RunCascade<sectionCount, true>(run, begin, end, sections);
     else
-        RunCascade<sectionCount, false>(samples, count, mean, start, sections);
+        RunCascade<sectionCount, false>(run, begin, end, sections);
 }
+
+// Runs samples begin .. end - 1 of a run through its cascade of up to MAX_SECTIONS sections.
+void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sections) {
+    switch (sections.sectionCount) {
+        case 0:
+            RunCascade<0>(run, begin, end, sections);
+            break;
+        case 1:
+            RunCascade<1>(run, begin, end, sections);
+            break;
+        case 2:
+            RunCascade<2>(run, begin, end, sections);
+            break;
+        case 3:
+            RunCascade<3>(run, begin, end, sections);
+            break;
+        case 4:
+            RunCascade<4>(run, begin, end, sections);
+            break;
+        case 5:
+            RunCascade<5>(run, begin, end, sections);
+            break;
+        case 6:
+            RunCascade<6>(run, begin, end, sections);
+            break;
+        case 7:
+            RunCascade<7>(run, begin, end, sections);
+            break;
+        case 8:
+            RunCascade<8>(run, begin, end, sections);
+            break;
+        case 9:
+            RunCascade<9>(run, begin, end, sections);
+            break;
+        default:
+            RunCascade<10>(run, begin, end, sections);
+            break;
+    }
+}
+
+#if defined(__SSE2__)
+constexpr bool PAIR_CASCADE = true;
+
+// Each lane of x rounded to float, as a double: what static_cast<float> does to one.
+inline __m128d RoundToFloat(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
+
+// Two coefficients or states, the first run's in lane 0 and the second's in lane 1.
+inline __m128d Lanes(double first, double second) { return _mm_set_pd(second, first); }
+
+// Runs the first count samples of two runs without samples to skip through their cascades
+// of sectionCount sections side by side, one run in each lane of the vectors. Every
+// operation is that of RunCascade, in the same order and with the same roundings, so each
+// lane computes the very numbers the scalar cascade would; the two independent recursions
+// keep the floating-point units busy while each waits for its previous output.
+template <int sectionCount>
+void RunCascadePair(CascadeRun& first, CascadeRun& second, int count,
+                    const FilterSections& firstSections, const FilterSections& secondSections) {
+    __m128d b0[sectionCount + 1];
+    __m128d b1[sectionCount + 1];
+    __m128d b2[sectionCount + 1];
+    __m128d a1[sectionCount + 1];
+    __m128d a2[sectionCount + 1];
+    __m128d x1[sectionCount + 1];
+    __m128d x2[sectionCount + 1];
+    __m128d y1[sectionCount + 1];
+    __m128d y2[sectionCount + 1];
+    for (int k = 0; k < sectionCount; ++k) {
+        b0[k] = Lanes(firstSections.numerator[3 * k], secondSections.numerator[3 * k]);
+        b1[k] = Lanes(firstSections.numerator[3 * k + 1], secondSections.numerator[3 * k + 1]);
+        b2[k] = Lanes(firstSections.numerator[3 * k + 2], secondSections.numerator[3 * k + 2]);
+        a1[k] = Lanes(firstSections.denominator[3 * k + 1], secondSections.denominator[3 * k + 1]);
+        a2[k] = Lanes(firstSections.denominator[3 * k + 2], secondSections.denominator[3 * k + 2]);
+        x1[k] = Lanes(first.memory[k].x1, second.memory[k].x1);
+        x2[k] = Lanes(first.memory[k].x2, second.memory[k].x2);
+        y1[k] = Lanes(first.memory[k].y1, second.memory[k].y1);
+        y2[k] = Lanes(first.memory[k].y2, second.memory[k].y2);
+    }
+    float* const firstSamples = first.samples;
+    float* const secondSamples = second.samples;
+    const __m128d mean = Lanes(first.mean, second.mean);
+    for (int i = 0; i < count; ++i) {
+        const __m128 sample = _mm_set_ps(0.0f, 0.0f, secondSamples[i], firstSamples[i]);
+        __m128d x = RoundToFloat(_mm_sub_pd(_mm_cvtps_pd(sample), mean));
+        for (int k = 0; k < sectionCount; ++k) {
+            const __m128d forward =
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0[k], x), _mm_mul_pd(b1[k], x1[k])),
+                           _mm_mul_pd(b2[k], x2[k]));
+            const __m128d feedback = _mm_add_pd(_mm_mul_pd(a1[k], y1[k]), _mm_mul_pd(a2[k], y2[k]));
+            const __m128d out = RoundToFloat(_mm_sub_pd(forward, feedback));
+            y2[k] = y1[k];
+            y1[k] = out;
+            x2[k] = x1[k];
+            x1[k] = x;
+            x = out;
+        }
+        const __m128 result = _mm_cvtpd_ps(x);
+        firstSamples[i] = _mm_cvtss_f32(result);
+        secondSamples[i] = _mm_cvtss_f32(_mm_shuffle_ps(result, result, 1));
+    }
+    for (int k = 0; k < sectionCount; ++k) {
+        _mm_storel_pd(&first.memory[k].x1, x1[k]);
+        _mm_storeh_pd(&second.memory[k].x1, x1[k]);
+        _mm_storel_pd(&first.memory[k].x2, x2[k]);
+        _mm_storeh_pd(&second.memory[k].x2, x2[k]);
+        _mm_storel_pd(&first.memory[k].y1, y1[k]);
+        _mm_storeh_pd(&second.memory[k].y1, y1[k]);
+        _mm_storel_pd(&first.memory[k].y2, y2[k]);
+        _mm_storeh_pd(&second.memory[k].y2, y2[k]);
+    }
+}
+
+void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
+                     const FilterSections& firstSections, const FilterSections& secondSections) {
+    switch (firstSections.sectionCount) {
+        case 0:
+            RunCascadePair<0>(first, second, count, firstSections, secondSections);
+            break;
+        case 1:
+            RunCascadePair<1>(first, second, count, firstSections, secondSections);
+            break;
+        case 2:
+            RunCascadePair<2>(first, second, count, firstSections, secondSections);
+            break;
+        case 3:
+            RunCascadePair<3>(first, second, count, firstSections, secondSections);
+            break;
+        case 4:
+            RunCascadePair<4>(first, second, count, firstSections, secondSections);
+            break;
+        case 5:
+            RunCascadePair<5>(first, second, count, firstSections, secondSections);
+            break;
+        case 6:
+            RunCascadePair<6>(first, second, count, firstSections, secondSections);
+            break;
+        case 7:
+            RunCascadePair<7>(first, second, count, firstSections, secondSections);
+            break;
+        case 8:
+            RunCascadePair<8>(first, second, count, firstSections, secondSections);
+            break;
+        case 9:
+            RunCascadePair<9>(first, second, count, firstSections, secondSections);
+            break;
+        default:
+            RunCascadePair<10>(first, second, count, firstSections, secondSections);
+            break;
+    }
+}
+#else
+constexpr bool PAIR_CASCADE = false;
+
+void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
+                     const FilterSections& firstSections, const FilterSections& secondSections) {
+    RunSections(first, 0, count, firstSections);
+    RunSections(second, 0, count, secondSections);
+}
+#endif
 
 // True when the corner lies below half the sampling rate, both as given and as the design
 // sees it after rounding the product to float; NaN counts as not below.
@@ -93,81 +327,18 @@ bool IsStable(const FilterSections& sections) {
     return largest <= 1.0 + 1e-6;
 }
 
-}  // namespace
-
-void ApplyFilter(float* samples, int count, const FilterSections& sections) {
-    if (samples == nullptr || count <= 0)
-        return;
-    if (sections.sectionCount < 0 || sections.sectionCount > MAX_SECTIONS)
-        return;
-
-    double sum = 0.0;
-    int used = 0;
-    for (int i = 0; i < count; ++i) {
-        if (IsSkipped(samples[i]))
-            continue;
-        sum += samples[i];
-        ++used;
-    }
-    if (used == 0)
-        return;
-    const double mean = sum / used;
-
-    // The states start at the first sample after mean removal, even at the missing-sample
-    // marker when sample 0 is missing. A non-finite first sample would poison every state,
-    // so the states start at the mean level instead.
-    float start = samples[0];
-    if (start != MISSING_SAMPLE)
-        start = IsSkipped(start) ? 0.0f : static_cast<float>(start - mean);
-
-    const bool anySkipped = used != count;
-    switch (sections.sectionCount) {
-        case 0:
-            RunCascade<0>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 1:
-            RunCascade<1>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 2:
-            RunCascade<2>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 3:
-            RunCascade<3>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 4:
-            RunCascade<4>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 5:
-            RunCascade<5>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 6:
-            RunCascade<6>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 7:
-            RunCascade<7>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 8:
-            RunCascade<8>(samples, count, mean, start, sections, anySkipped);
-            break;
-        case 9:
-            RunCascade<9>(samples, count, mean, start, sections, anySkipped);
-            break;
-        default:
-            RunCascade<10>(samples, count, mean, start, sections, anySkipped);
-            break;
-    }
-}
-
-void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
-                   float low, float high) {
+// Settles the cascade FilterSamples runs for a sample interval (seconds), type code, order
+// and corners (Hz). Returns false when the segment is to be left as it is.
+bool DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, float low, float high,
+                        FilterSections& sections) {
     static const char* const TYPES[] = {"BP", "LP", "BR", "HP"};
-    if (samples == nullptr || count <= 0 || typeCode > 3)
-        return;
+    if (typeCode > 3)
+        return false;
     // The design takes the interval as a float; one that is not a positive float value
     // has no filter.
     if (!(sampleInterval > 0.0) || !(sampleInterval <= FLT_MAX) ||
         !(static_cast<float>(sampleInterval) > 0.0f))
-        return;
+        return false;
     if (order > MAX_ORDER)
         order = MAX_ORDER;
     if (order < MIN_ORDER)
@@ -183,17 +354,17 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
     switch (typeCode) {
         case 0:
             if (!lowUsable)
-                return;
+                return false;
             if (!highUsable)
                 type = "HP";
             break;
         case 1:
             if (!highUsable)
-                return;
+                return false;
             break;
         case 2:
             if (!lowUsable)
-                return;
+                return false;
             if (!highUsable) {
                 type = "LP";
                 high = low;
@@ -201,16 +372,81 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
             break;
         default:
             if (!lowUsable)
-                return;
+                return false;
             break;
     }
 
     // Float coefficients can still put a pole outside the unit circle, for a band very
     // narrow against the sampling rate or a corner a hair below half the rate; such a
     // cascade would grow without bound, so the segment is better left as it is.
-    const FilterSections sections =
-        DesignFilter(order, type, low, high, static_cast<float>(sampleInterval));
-    if (!IsStable(sections))
+    sections = DesignFilter(order, type, low, high, static_cast<float>(sampleInterval));
+    return IsStable(sections);
+}
+
+}  // namespace
+
+void ApplyFilter(float* samples, int count, const FilterSections& sections) {
+    if (samples == nullptr || count <= 0)
         return;
-    ApplyFilter(samples, count, sections);
+    if (sections.sectionCount < 0 || sections.sectionCount > MAX_SECTIONS)
+        return;
+    UsableSum total;
+    AddUsable(samples, 0, count, total);
+    CascadeRun run;
+    if (PrepareRun(samples, count, total, run))
+        RunSections(run, 0, count, sections);
+}
+
+void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
+                   float low, float high) {
+    if (samples == nullptr || count <= 0)
+        return;
+    FilterSections sections;
+    if (DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections))
+        ApplyFilter(samples, count, sections);
+}
+
+void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,
+                      int secondCount, double secondInterval, unsigned typeCode, int order,
+                      float low, float high) {
+    FilterSections firstSections;
+    FilterSections secondSections;
+    const bool firstUsable =
+        first != nullptr && firstCount > 0 &&
+        DesignUsableFilter(firstInterval, typeCode, order, low, high, firstSections);
+    bool secondUsable = second != nullptr && secondCount > 0;
+    if (secondUsable && firstUsable && secondInterval == firstInterval)
+        secondSections = firstSections;
+    else if (secondUsable)
+        secondUsable =
+            DesignUsableFilter(secondInterval, typeCode, order, low, high, secondSections);
+    if (!firstUsable || !secondUsable || first == second) {
+        if (firstUsable)
+            ApplyFilter(first, firstCount, firstSections);
+        if (secondUsable && second != first)
+            ApplyFilter(second, secondCount, secondSections);
+        return;
+    }
+
+    // From here on as ApplyFilter, for both segments at once as far as they go together.
+    const int common = std::min(firstCount, secondCount);
+    UsableSum firstTotal;
+    UsableSum secondTotal;
+    AddUsablePair(first, second, common, firstTotal, secondTotal);
+    AddUsable(first, common, firstCount, firstTotal);
+    AddUsable(second, common, secondCount, secondTotal);
+    CascadeRun firstRun;
+    CascadeRun secondRun;
+    const bool firstRuns = PrepareRun(first, firstCount, firstTotal, firstRun);
+    const bool secondRuns = PrepareRun(second, secondCount, secondTotal, secondRun);
+    int begin = 0;
+    if (PAIR_CASCADE && firstRuns && secondRuns && !firstRun.anySkipped && !secondRun.anySkipped &&
+        firstSections.sectionCount == secondSections.sectionCount) {
+        RunSectionsPair(firstRun, secondRun, common, firstSections, secondSections);
+        begin = common;
+    }
+    if (firstRuns)
+        RunSections(firstRun, begin, firstCount, firstSections);
+    if (secondRuns)
+        RunSections(secondRun, begin, secondCount, secondSections);
 }

@@ -28,3 +28,11 @@ void ApplyFilter(float* samples, int count, const FilterSections& sections);
 // corner, with an unusable interval, or whose cascade would be unstable is left unchanged.
 void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
                    float low, float high);
+
+// Filters two segments in place, each exactly as FilterSamples filters it alone with its own
+// sample interval and the shared type code, order and corners. The two cascades run side by
+// side, which hides much of the latency of each recursion; the samples come out the same to
+// the bit as from two calls of FilterSamples.
+void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,
+                      int secondCount, double secondInterval, unsigned typeCode, int order,
+                      float low, float high);

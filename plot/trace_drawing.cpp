@@ -1,10 +1,14 @@
 #include "plot/trace_drawing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "dsp/filter.h"
 #include "plot/pixel_coordinate.h"
@@ -12,6 +16,10 @@
 namespace {
 
 constexpr float WIDEN = 1.2f;
+
+// Samples of a row below which filtering on a second thread costs more than it saves
+// (starting a thread takes about as long as filtering a few thousand samples).
+constexpr long long MIN_SHARED_FILTER_SAMPLES = 100000;
 
 // Reads the leading number of a scale value as strtod does (0 when there is none) as a
 // float; NaN counts as no number and values beyond the float range are cut to it.
@@ -44,38 +52,62 @@ AmplitudeRange Widen(float max, float min) {
     return range;
 }
 
+// Eight float lanes as two SIMD vectors: the element-wise selects on them below become
+// single comparisons and min/max instructions, where a loop over eight scalar lanes stays
+// scalar.
+typedef float FloatLanes __attribute__((vector_size(16)));
+constexpr int LANES = 8;
+constexpr int LANES_PER_VECTOR = static_cast<int>(sizeof(FloatLanes) / sizeof(float));
+constexpr int VECTORS = LANES / LANES_PER_VECTOR;
+
+// Loads samples[k] into lane k.
+inline void LoadLanes(const float* samples, FloatLanes (&lanes)[VECTORS]) {
+    std::memcpy(lanes, samples, sizeof lanes);
+}
+
+inline void StoreLanes(const FloatLanes (&lanes)[VECTORS], float (&values)[LANES]) {
+    std::memcpy(values, lanes, sizeof values);
+}
+
 // Widens [min, max] to the finite samples among count: a NaN fails every comparison, and
-// an infinity would make the range infinite. Eight independent lanes break the chain of
-// one running extreme, so the comparisons overlap; the lanes meet in the extremes one
-// pass would find.
+// an infinity would make the range infinite. Lane k follows samples k, k + 8, k + 16, ...,
+// which breaks the chain of one running extreme; the lanes meet in the extremes one pass
+// would find.
 void ScanFiniteRange(const float* samples, int count, float& max, float& min) {
-    constexpr int LANES = 8;
-    float highs[LANES];
-    float lows[LANES];
-    for (int k = 0; k < LANES; ++k) {
-        highs[k] = max;
-        lows[k] = min;
+    const FloatLanes top = FloatLanes{} + FLT_MAX;
+    const FloatLanes bottom = FloatLanes{} - FLT_MAX;
+    FloatLanes highs[VECTORS];
+    FloatLanes lows[VECTORS];
+    for (int h = 0; h < VECTORS; ++h) {
+        highs[h] = FloatLanes{} + max;
+        lows[h] = FloatLanes{} + min;
     }
     int i = 0;
     for (; i + LANES <= count; i += LANES) {
-        for (int k = 0; k < LANES; ++k) {
-            const float v = samples[i + k];
-            const float forMax = v <= FLT_MAX ? v : -FLT_MAX;
-            const float forMin = v >= -FLT_MAX ? v : FLT_MAX;
-            highs[k] = forMax > highs[k] ? forMax : highs[k];
-            lows[k] = forMin < lows[k] ? forMin : lows[k];
+        FloatLanes values[VECTORS];
+        LoadLanes(samples + i, values);
+        for (int h = 0; h < VECTORS; ++h) {
+            const FloatLanes v = values[h];
+            const FloatLanes forMax = v <= top ? v : bottom;
+            const FloatLanes forMin = v >= bottom ? v : top;
+            highs[h] = forMax > highs[h] ? forMax : highs[h];
+            lows[h] = forMin < lows[h] ? forMin : lows[h];
         }
     }
+    float highest[LANES];
+    float lowest[LANES];
+    StoreLanes(highs, highest);
+    StoreLanes(lows, lowest);
     for (; i < count; ++i) {
         const float v = samples[i];
-        if (v > highs[0] && v <= FLT_MAX)
-            highs[0] = v;
-        if (v < lows[0] && v >= -FLT_MAX)
-            lows[0] = v;
+        if (v > highest[0] && v <= FLT_MAX)
+            highest[0] = v;
+        if (v < lowest[0] && v >= -FLT_MAX)
+            lowest[0] = v;
     }
     for (int k = 0; k < LANES; ++k) {
-        max = highs[k] > max ? highs[k] : max;
-        min = lows[k] < min ? lows[k] : min;
+        max = highest[k] > max ? highest[k] : max;
+        min = lowest[k] < min ? lowest[k] : min;
     }
 }
 
@@ -164,34 +196,38 @@ int ColumnEnd(const PieceMapping& m, int first, int column, int count) {
 }
 
 // Finds the smallest and largest of count samples, the first of which is a number; NaN
-// samples are passed over. Eight independent lanes break the chain of one running
-// extreme, so the comparisons overlap.
+// samples are passed over. Eight lanes, as in ScanFiniteRange.
 void ColumnExtremes(const float* samples, int count, float& low, float& high) {
-    constexpr int LANES = 8;
-    float lows[LANES];
-    float highs[LANES];
-    for (int k = 0; k < LANES; ++k) {
-        lows[k] = samples[0];
-        highs[k] = samples[0];
+    FloatLanes lows[VECTORS];
+    FloatLanes highs[VECTORS];
+    for (int h = 0; h < VECTORS; ++h) {
+        lows[h] = FloatLanes{} + samples[0];
+        highs[h] = FloatLanes{} + samples[0];
     }
     int i = 0;
     for (; i + LANES <= count; i += LANES) {
-        for (int k = 0; k < LANES; ++k) {
-            const float v = samples[i + k];
-            lows[k] = v < lows[k] ? v : lows[k];
-            highs[k] = v > highs[k] ? v : highs[k];
+        FloatLanes values[VECTORS];
+        LoadLanes(samples + i, values);
+        for (int h = 0; h < VECTORS; ++h) {
+            const FloatLanes v = values[h];
+            lows[h] = v < lows[h] ? v : lows[h];
+            highs[h] = v > highs[h] ? v : highs[h];
         }
     }
+    float lowest[LANES];
+    float highest[LANES];
+    StoreLanes(lows, lowest);
+    StoreLanes(highs, highest);
     for (; i < count; ++i) {
         const float v = samples[i];
-        lows[0] = v < lows[0] ? v : lows[0];
-        highs[0] = v > highs[0] ? v : highs[0];
+        lowest[0] = v < lowest[0] ? v : lowest[0];
+        highest[0] = v > highest[0] ? v : highest[0];
     }
-    low = lows[0];
-    high = highs[0];
+    low = lowest[0];
+    high = highest[0];
     for (int k = 1; k < LANES; ++k) {
-        low = lows[k] < low ? lows[k] : low;
-        high = highs[k] > high ? highs[k] : high;
+        low = lowest[k] < low ? lowest[k] : low;
+        high = highest[k] > high ? highest[k] : high;
     }
 }
 
@@ -231,30 +267,86 @@ void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, cons
         gdImageLine(image, column, lo, column, hi, color);
 }
 
+// Returns the sample interval (seconds) a segment is filtered with, or 0 when the segment
+// has no samples or no usable rate, and so no filter to design.
+double FilterInterval(const SampleVector& segment) {
+    if (segment.samples == nullptr || segment.sampleCount < 1 || !(segment.sampleRate > 0.0) ||
+        !std::isfinite(segment.sampleRate))
+        return 0.0;
+    const double interval = 1.0 / segment.sampleRate;
+    return std::isfinite(interval) ? interval : 0.0;
+}
+
+// The filter starts from the first sample's value, not from its steady state: the first ten
+// seconds of a filtered segment are covered with the ten seconds after them.
+void HideTransient(SampleVector& segment) {
+    const double transient = 10.0 * std::trunc(segment.sampleRate);
+    if (2.0 * transient < segment.sampleCount) {
+        const int k = static_cast<int>(transient);
+        std::copy(segment.samples + k, segment.samples + 2 * k, segment.samples);
+    }
+}
+
+// Filters one segment in place and hides its start-up transient.
+void PrepareSegment(SampleVector& segment, const FilterBand& band) {
+    const double interval = FilterInterval(segment);
+    if (interval == 0.0)
+        return;
+    FilterSamples(segment.samples, segment.sampleCount, interval, 0, band.order, band.low,
+                  band.high);
+    HideTransient(segment);
+}
+
+// Filters two segments in place, side by side, each as PrepareSegment would.
+void PrepareSegmentPair(SampleVector& first, SampleVector& second, const FilterBand& band) {
+    const double firstInterval = FilterInterval(first);
+    const double secondInterval = FilterInterval(second);
+    if (firstInterval == 0.0 || secondInterval == 0.0) {
+        PrepareSegment(first, band);
+        PrepareSegment(second, band);
+        return;
+    }
+    FilterSamplePair(first.samples, first.sampleCount, firstInterval, second.samples,
+                     second.sampleCount, secondInterval, 0, band.order, band.low, band.high);
+    HideTransient(first);
+    HideTransient(second);
+}
+
 }  // namespace
 
 void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     if (!band.enabled)
         return;
-    for (int i = 0; i < trace.SegmentCount(); ++i) {
-        SampleVector& segment = trace.SegmentAt(i);
-        // A segment without a usable rate has no filter to design.
-        if (segment.samples == nullptr || segment.sampleCount < 1 || !(segment.sampleRate > 0.0) ||
-            !std::isfinite(segment.sampleRate))
-            continue;
-        const double interval = 1.0 / segment.sampleRate;
-        if (!std::isfinite(interval))
-            continue;
-        FilterSamples(segment.samples, segment.sampleCount, interval, 0, band.order, band.low,
-                      band.high);
-        // The filter starts from the first sample's value, not from its steady state: the
-        // first ten seconds are covered with the ten seconds after them.
-        const double transient = 10.0 * std::trunc(segment.sampleRate);
-        if (2.0 * transient < segment.sampleCount) {
-            const int k = static_cast<int>(transient);
-            std::copy(segment.samples + k, segment.samples + 2 * k, segment.samples);
+    const int count = trace.SegmentCount();
+    long long samples = 0;
+    for (int i = 0; i < count; ++i) samples += std::max(trace.SegmentAt(i).sampleCount, 0);
+
+    // The recursive filter is bound by the latency of its sections, not by memory, and the
+    // segments are filtered independently of each other: segments are taken two at a time
+    // and run side by side, and a second thread takes pairs from the same queue while this
+    // one works. Every segment comes out as if filtered alone. A row too small to repay
+    // starting a thread is filtered here.
+    std::atomic<int> next{0};
+    const auto work = [&trace, &band, &next, count] {
+        for (int i = next.fetch_add(2); i < count; i = next.fetch_add(2)) {
+            if (i + 1 < count)
+                PrepareSegmentPair(trace.SegmentAt(i), trace.SegmentAt(i + 1), band);
+            else
+                PrepareSegment(trace.SegmentAt(i), band);
+        }
+    };
+    std::thread helper;
+    if (count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES &&
+        std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread(work);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one filters every segment.
         }
     }
+    work();
+    if (helper.joinable())
+        helper.join();
 }
 
 AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {

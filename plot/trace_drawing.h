@@ -20,7 +20,9 @@ struct AmplitudeRange {
 // the band, sample interval 1 / sampleRate) and hides each segment's start-up transient by
 // copying samples 10 r .. 20 r - 1 over samples 0 .. 10 r - 1 (r the whole samples per
 // second) when the segment is longer than 20 r samples. Does nothing when the band is off.
-// Segments without samples or without a positive, finite rate are left alone.
+// Segments without samples or without a positive, finite rate are left alone. The segments
+// of a large row are shared with a second thread; each is filtered on its own, so the
+// samples are the same either way.
 void PrepareRowSamples(Trace& trace, const FilterBand& band);
 
 // Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every

@@ -1,0 +1,247 @@
+#!/usr/bin/env bash
+# Times whole runs of trazplot on large synthetic archives and prints one table:
+#
+#   1  24 stations x 6 h x 100 sps, datatype 2, ten-minute files, normal mode, SCALE=AUTO
+#   2  case 1 with [WAVEFORMS] filter=1,10
+#   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows), filtered
+#   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
+#   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
+#
+# For each case: median wall time of hyperfine's runs (warm page cache), throughput (samples
+# read / median), peak RSS of one run (/usr/bin/time -v) against the bound
+# 1.2 x (4 bytes x the largest row's sample count) + 32 MiB, and the md5 of the GIF (and of
+# the CSS files) so that two builds can be compared.
+#
+#   bench/run.sh [BUILD_DIR]     default build-h of this source tree
+#
+# Environment:
+#   BENCH_DIR   folder of the archives and runs (default BUILD_DIR/bench-data); the archives
+#               are made once and reused when present
+#   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
+#   RUNS        hyperfine runs per case (default 10)
+#   CASES       the cases to run (default "1 2 3 4 5")
+#
+# Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
+# PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build-h}" && pwd)
+bench_dir=${BENCH_DIR:-$build/bench-data}
+program=${TRAZPLOT:-$build/trazplot}
+generator=$build/make_archive
+runs=${RUNS:-10}
+cases=${CASES:-1 2 3 4 5}
+
+for tool in hyperfine jq md5sum; do
+    command -v "$tool" >/dev/null || {
+        echo "run.sh: $tool is missing" >&2
+        exit 1
+    }
+done
+[ -x /usr/bin/time ] || {
+    echo "run.sh: /usr/bin/time is missing (Debian package time)" >&2
+    exit 1
+}
+for file in "$program" "$generator"; do
+    [ -x "$file" ] || {
+        echo "run.sh: $file is missing: build the targets trazplot and make_archive" >&2
+        exit 1
+    }
+done
+program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+
+SQLITE_DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
+PSQL_DRIVER=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so
+START=1078221600 # 2004-03-02 10:00:00 UTC, the first sample of both archives
+TBEG="TBEG=10:00:00 02.03.2004"
+SPS=100
+MULTI_STATIONS=24
+MULTI_SPAN=21600
+DAY_SPAN=86400
+# The generator's first 24 station codes.
+MULTI_CODES=(ABEL BORA CEDA DUNK ELMO FARO GIRO HALE IMST JURA KOBE LIMA MORA NEVA ODER PALA
+    QUAR RIGA SOLA TIRA UMEA VIGO WALD XANT)
+
+mkdir -p "$bench_dir"
+bench_dir=$(cd "$bench_dir" && pwd)
+pg_state=$bench_dir/pg
+css_dir=""
+
+cleanup() {
+    if [ -f "$pg_state/cluster" ]; then
+        "$root/scripts/pg_cluster.sh" stop "$pg_state" || true
+    fi
+    if [ -n "$css_dir" ]; then
+        rm -rf "$css_dir"
+    fi
+}
+trap cleanup EXIT
+
+write_odbc_ini() {
+    local pg_port=${1:-0}
+    cat >"$bench_dir/odbcinst.ini" <<INI
+[SQLite3]
+Driver=$SQLITE_DRIVER
+
+[PostgreSQL]
+Driver=$PSQL_DRIVER
+INI
+    cat >"$bench_dir/odbc.ini" <<INI
+[BENCH_MULTI]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/multi.db
+
+[BENCH_DAY]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/day.db
+
+[BENCH_PG]
+Driver=$PSQL_DRIVER
+Servername=127.0.0.1
+Port=$pg_port
+Database=bench
+SSLMode=disable
+INI
+}
+write_odbc_ini
+export ODBCSYSINI=$bench_dir ODBCINI=$bench_dir/odbc.ini
+
+# The generator options of each archive; the PostgreSQL catalogue is filled with the same
+# options as the multi-station one, so it catalogues the same (rewritten, identical) files.
+multi_options=(--data "$bench_dir/multi" --stations "$MULTI_STATIONS" --channels BHZ
+    --start "$START" --span "$MULTI_SPAN" --segment 600 --sps "$SPS" --datatype 2 --events 1)
+day_options=(--data "$bench_dir/day" --stations 1 --channels BHZ --start "$START"
+    --span "$DAY_SPAN" --segment 600 --sps "$SPS" --datatype 2 --events 1)
+
+make_archive_once() {
+    local name=$1 dsn=$2
+    shift 2
+    if [ -f "$bench_dir/$name.done" ]; then
+        return
+    fi
+    echo "making the $name archive in $bench_dir/$name ..." >&2
+    rm -rf "${bench_dir:?}/$name" "$bench_dir/$name.db"
+    "$generator" --dsn "$dsn" --schema "$root/db/schema.sql" "$@" >"$bench_dir/$name.log"
+    touch "$bench_dir/$name.done"
+}
+make_archive_once multi BENCH_MULTI "${multi_options[@]}"
+make_archive_once day BENCH_DAY "${day_options[@]}"
+
+# Writes the run folder of a case with its wave.ini; the remaining arguments are extra lines
+# for [WAVEFORMS], then "--" and whole extra sections.
+write_case() {
+    local number=$1 case_dir=$bench_dir/case$1 data=$2 dsn=$3 nsec=$4 count=$5
+    shift 5
+    mkdir -p "$case_dir"
+    rm -f "$case_dir"/*.gif
+    {
+        printf '[DATA]\nDIR=%s\n\n' "$bench_dir/$data"
+        printf '[DATABASE]\nODBC=%s\nUSER=KVR\nPASSWORD=MTZ\n\n' "$dsn"
+        printf '[WAVEFORMS]\nNSEC=%s\nN#=%s\nSCALE=AUTO\nFILE=case%s.gif\n' "$nsec" "$count" "$number"
+        while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+            printf '%s\n' "$1"
+            shift
+        done
+        [ $# -gt 0 ] && shift
+        printf '%s\n' "$@"
+    } >"$case_dir/wave.ini"
+}
+
+station_sections() {
+    local i
+    for i in "${!MULTI_CODES[@]}"; do
+        printf '\n[STA%d]\nSTA=%s\nCH=BHZ' "$i" "${MULTI_CODES[$i]}"
+    done
+}
+
+multi_samples=$((MULTI_STATIONS * MULTI_SPAN * SPS))
+multi_row=$((MULTI_SPAN * SPS))
+
+# Per case: description, samples read, largest row's samples, extra arguments.
+declare -A description samples row_samples arguments
+description[1]="24 sta x 6 h, normal, AUTO"
+description[2]="case 1, filter=1,10"
+description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
+description[4]="case 1, CSS export"
+description[5]="case 1, N#=ALL on PostgreSQL"
+for c in 1 2 4 5; do
+    samples[$c]=$multi_samples
+    row_samples[$c]=$multi_row
+done
+samples[3]=$((DAY_SPAN * SPS))
+row_samples[3]=$((1800 * SPS))
+
+write_case 1 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
+write_case 2 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" -- \
+    "$(station_sections)"
+write_case 3 day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" -- \
+    "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+css_dir=$(mktemp -d /dev/shm/trazplot-bench-css.XXXXXX)
+write_case 4 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)" \
+    "$(printf '\n[CSS30OUTPUT]\nFILE=%s/bench.wfd' "$css_dir")"
+arguments[4]="css"
+write_case 5 multi BENCH_PG "$MULTI_SPAN" ALL
+
+# Runs psql on database $1 of the private cluster as the catalogue's role.
+psql_bench() {
+    local database=$1
+    shift
+    PGPASSWORD=MTZ PGOPTIONS="-c client_min_messages=warning" psql -X -q -h 127.0.0.1 \
+        -p "$(cat "$pg_state/port")" -U KVR -d "$database" "$@" >/dev/null
+}
+
+if [[ " $cases " == *" 5 "* ]]; then
+    echo "starting the PostgreSQL cluster and filling its catalogue ..." >&2
+    "$root/scripts/pg_cluster.sh" start "$pg_state"
+    write_odbc_ini "$(cat "$pg_state/port")"
+    # A cluster left running by an interrupted run still holds the old catalogue.
+    psql_bench postgres -c "drop database if exists bench" -c "create database bench"
+    "$generator" --dsn BENCH_PG --user KVR --password MTZ --schema "$root/db/schema.sql" \
+        "${multi_options[@]}" >"$bench_dir/pg.log"
+    psql_bench bench -c "analyze filelist; analyze arrival; analyze origin"
+fi
+
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+
+printf '\ntrazplot: %s\n' "$program"
+printf '%-4s %-40s %10s %10s %10s %10s %10s %-4s %s\n' case description samples "median s" \
+    "Msamp/s" "RSS MiB" "bound MiB" ok "md5 (GIF / CSS)"
+for c in $cases; do
+    case_dir=$bench_dir/case$c
+    command_line="$program \"$TBEG\" /NOPREVIEW ${arguments[$c]:-}"
+    prepare="rm -f case$c.gif"
+    if [ "$c" = 4 ]; then
+        prepare="$prepare; rm -rf $css_dir/*"
+    fi
+    (
+        cd "$case_dir"
+        hyperfine --style none --warmup 2 --runs "$runs" --prepare "$prepare" \
+            --export-json "$case_dir/hyperfine.json" "$command_line" >"$case_dir/hyperfine.log" 2>&1
+    ) || {
+        echo "run.sh: case $c failed, see $case_dir/hyperfine.log" >&2
+        exit 1
+    }
+    median=$(jq '.results[0].median' "$case_dir/hyperfine.json")
+
+    # One more run, measured for its peak memory; its outputs are the ones fingerprinted.
+    (
+        cd "$case_dir"
+        eval "$prepare"
+        eval "/usr/bin/time -v -o $case_dir/time.log $command_line" >"$case_dir/run.log"
+    )
+    rss_kib=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$case_dir/time.log")
+    rss=$((rss_kib * 1024))
+    bound=$(awk -v n="${row_samples[$c]}" 'BEGIN { printf "%d", 1.2 * 4 * n + 32 * 1048576 }')
+    ok=yes
+    [ "$rss" -le "$bound" ] || ok=NO
+    throughput=$(awk -v n="${samples[$c]}" -v t="$median" 'BEGIN { printf "%.1f", n / t / 1e6 }')
+    fingerprint=$(md5sum <"$case_dir/case$c.gif" | cut -c1-32)
+    if [ "$c" = 4 ]; then
+        css_md5=$(cd "$css_dir" && find . -type f | LC_ALL=C sort | xargs cat | md5sum | cut -c1-32)
+        fingerprint="$fingerprint / $css_md5 ($(find "$css_dir" -name '*.w' | wc -l) .w)"
+    fi
+    printf '%-4s %-40s %10d %10.3f %10s %10s %10s %-4s %s\n' "$c" "${description[$c]}" \
+        "${samples[$c]}" "$median" "$throughput" "$(mib "$rss")" "$(mib "$bound")" "$ok" \
+        "$fingerprint"
+done

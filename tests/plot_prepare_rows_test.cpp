@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dsp/filter.h"
+#include "dsp/trace.h"
+#include "plot/trace_drawing.h"
+
+namespace {
+
+// A segment of count samples at rate samples per second: an offset, a sine and noise.
+SampleVector MakeSegment(int count, double rate, std::uint32_t seed) {
+    SampleVector segment;
+    segment.AllocateZeros(count);
+    std::uint32_t noise = seed;
+    for (int i = 0; i < count; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        segment.samples[i] = static_cast<float>(800.0 + 250.0 * std::sin(0.05 * i) +
+                                                static_cast<double>(noise >> 25));
+    }
+    segment.sampleRate = rate;
+    segment.startTime = 1078221600.0 + seed * 600.0;
+    return segment;
+}
+
+bool SameBits(const std::vector<float>& x, const std::vector<float>& y) {
+    return x.size() == y.size() &&
+           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0);
+}
+
+// What PrepareRowSamples does to one segment on its own: filter, then cover the first ten
+// seconds with the ten after them when the segment is long enough.
+std::vector<float> PreparedAlone(const SampleVector& segment, const FilterBand& band) {
+    std::vector<float> samples(segment.samples, segment.samples + segment.sampleCount);
+    if (!(segment.sampleRate > 0.0) || samples.empty())
+        return samples;
+    FilterSamples(samples.data(), segment.sampleCount, 1.0 / segment.sampleRate, 0, band.order,
+                  band.low, band.high);
+    const int k = static_cast<int>(10.0 * std::trunc(segment.sampleRate));
+    if (2 * k < segment.sampleCount) {
+        for (int j = 0; j < k; ++j)
+            samples[static_cast<size_t>(j)] = samples[static_cast<size_t>(j + k)];
+    }
+    return samples;
+}
+
+TEST(PrepareRowSamples, LargeRowsComeOutAsEverySegmentFilteredAlone) {
+    // Rows large enough to be shared between threads and filtered two segments at a time:
+    // odd and even segment counts, segments of unequal length and rate, a missing sample,
+    // an empty segment and one without a rate among them.
+    struct Case {
+        const char* name;
+        std::vector<int> counts;
+        std::vector<double> rates;
+        int missingIn;  // segment with a missing sample, or -1
+    };
+    const Case cases[] = {
+        {"36 equal segments", std::vector<int>(36, 6000), std::vector<double>(36, 100.0), -1},
+        {"odd count, unequal lengths",
+         {60000, 1500, 59999, 30000, 7},
+         {100.0, 100.0, 100.0, 100.0, 100.0},
+         2},
+        {"mixed rates, an empty and a rateless segment",
+         {40000, 0, 25000, 25000, 12000, 50000},
+         {100.0, 100.0, 50.0, 0.0, 20.0, 100.0},
+         -1},
+    };
+    FilterBand band;
+    band.low = 1.0f;
+    band.high = 10.0f;
+    band.order = 3;
+    band.enabled = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Trace trace;
+        std::vector<std::vector<float>> expected;
+        for (size_t i = 0; i < c.counts.size(); ++i) {
+            SampleVector segment =
+                MakeSegment(c.counts[i], c.rates[i], static_cast<std::uint32_t>(i + 1));
+            if (static_cast<int>(i) == c.missingIn)
+                segment.samples[segment.sampleCount / 2] = MISSING_SAMPLE;
+            expected.push_back(PreparedAlone(segment, band));
+            trace.AppendSegment(std::move(segment));
+        }
+        PrepareRowSamples(trace, band);
+        ASSERT_EQ(trace.SegmentCount(), static_cast<int>(expected.size()));
+        for (int i = 0; i < trace.SegmentCount(); ++i) {
+            SCOPED_TRACE(testing::Message() << "segment " << i);
+            const SampleVector& segment = trace.SegmentAt(i);
+            ASSERT_EQ(segment.sampleCount,
+                      static_cast<int>(expected[static_cast<size_t>(i)].size()));
+            const std::vector<float> samples(segment.samples,
+                                             segment.samples + segment.sampleCount);
+            EXPECT_TRUE(SameBits(samples, expected[static_cast<size_t>(i)]));
+        }
+    }
+}
+
+}  // namespace
