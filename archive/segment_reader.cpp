@@ -100,6 +100,20 @@ bool IsKnownDatatype(int datatype) {
     return datatype == 0 || datatype == 1 || datatype == 2 || datatype == 3 || datatype == 5;
 }
 
+// True when a path has a ".." component, with either separator.
+bool ClimbsUp(const std::string& path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end - start == 2 && path.compare(start, 2, "..") == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 int SampleWidth(int datatype) {
@@ -115,6 +129,10 @@ int SampleWidth(int datatype) {
 }
 
 FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath) {
+    // Segment files lie under the data directory; a catalogue path that climbs out of it
+    // names no segment file.
+    if (ClimbsUp(cpath))
+        return FileHandle();
     std::string windowsPath = dataDir;
     if (windowsPath.empty() || windowsPath.back() != '\\')
         windowsPath += '\\';

@@ -145,7 +145,7 @@ void DrawSampleBySample(gdImagePtr image, int color, const PieceMapping& m, cons
     int hi = 0;
     for (int j = 0; j < count; ++j) {
         const float sample = samples[j];
-        if (std::isnan(sample))
+        if (!std::isfinite(sample))
             continue;
         const int x = ColumnOf(m, j);
         const int y = RowOf(m, sample);
@@ -195,21 +195,24 @@ int ColumnEnd(const PieceMapping& m, int first, int column, int count) {
     return probe;
 }
 
-// Finds the smallest and largest of count samples, the first of which is a number; NaN
-// samples are passed over. Eight lanes, as in ScanFiniteRange.
+// Finds the smallest and largest of count samples, the first of which is finite; NaN and
+// infinite samples are passed over (an infinity minus itself is NaN, so the blend replaces
+// them by the first sample). Eight lanes, as in ScanFiniteRange.
 void ColumnExtremes(const float* samples, int count, float& low, float& high) {
+    const FloatLanes seed = FloatLanes{} + samples[0];
+    const FloatLanes zero = FloatLanes{};
     FloatLanes lows[VECTORS];
     FloatLanes highs[VECTORS];
     for (int h = 0; h < VECTORS; ++h) {
-        lows[h] = FloatLanes{} + samples[0];
-        highs[h] = FloatLanes{} + samples[0];
+        lows[h] = seed;
+        highs[h] = seed;
     }
     int i = 0;
     for (; i + LANES <= count; i += LANES) {
         FloatLanes values[VECTORS];
         LoadLanes(samples + i, values);
         for (int h = 0; h < VECTORS; ++h) {
-            const FloatLanes v = values[h];
+            const FloatLanes v = values[h] - values[h] == zero ? values[h] : seed;
             lows[h] = v < lows[h] ? v : lows[h];
             highs[h] = v > highs[h] ? v : highs[h];
         }
@@ -219,7 +222,7 @@ void ColumnExtremes(const float* samples, int count, float& low, float& high) {
     StoreLanes(lows, lowest);
     StoreLanes(highs, highest);
     for (; i < count; ++i) {
-        const float v = samples[i];
+        const float v = std::isfinite(samples[i]) ? samples[i] : samples[0];
         lowest[0] = v < lowest[0] ? v : lowest[0];
         highest[0] = v > highest[0] ? v : highest[0];
     }
@@ -246,7 +249,7 @@ void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, cons
         const int x = ColumnOf(m, j);
         const int end = ColumnEnd(m, j, x, count);
         int first = j;
-        while (first < end && std::isnan(samples[first])) ++first;
+        while (first < end && !std::isfinite(samples[first])) ++first;
         if (first < end) {
             if (open) {
                 gdImageLine(image, column, lo, x, RowOf(m, samples[first]), color);

@@ -35,8 +35,8 @@ AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& 
 // [windowStart, windowEnd] (epoch seconds) onto x = 1 .. width - 1 and the range onto the
 // band. Samples sharing a pixel column become one vertical line, and each column is joined
 // to the next from its topmost pixel. Nothing is clipped here: samples outside the window or
-// range land outside the band and gd clips them to the image. NaN samples are left out as
-// if absent; infinite ones and huge ones are drawn at a clamped distance far off the image.
+// range land outside the band and gd clips them to the image. NaN and infinite samples
+// are left out as if absent; huge finite ones are drawn at a clamped distance off the image.
 // Nothing is drawn for a segment whose rate is not positive and finite, an empty or
 // infinite window, or a range without max > min.
 void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,

@@ -26,10 +26,10 @@ std::string Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
-// Reads count samples of file at byteOffset into a destination prefilled with UNTOUCHED.
-std::vector<float> ReadFile(const std::string& path, long long byteOffset, int count,
-                            int datatype) {
-    std::vector<float> destination(static_cast<size_t>(count), UNTOUCHED);
+// Reads count samples of file at byteOffset into size entries prefilled with UNTOUCHED.
+std::vector<float> ReadFile(const std::string& path, long long byteOffset, int count, int datatype,
+                            std::size_t size) {
+    std::vector<float> destination(size, UNTOUCHED);
     FileHandle file(std::fopen(path.c_str(), "rb"));
     EXPECT_TRUE(file);
     if (file)
@@ -37,39 +37,33 @@ std::vector<float> ReadFile(const std::string& path, long long byteOffset, int c
     return destination;
 }
 
-TEST(SampleWidth, GivesTheStoredSizeOfEveryCode) {
-    const int cases[][2] = {{0, 1}, {1, 2}, {2, 4}, {3, 4}, {4, 4}, {5, 2}, {6, 4}, {-1, 4}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "datatype " << c[0]);
-        EXPECT_EQ(SampleWidth(c[0]), c[1]);
-    }
-}
-
-TEST(ReadSegmentSamples, DecodesEveryDatatype) {
+TEST(ReadSegmentSamples, DecodesEveryDatatypeAfterTheHeader) {
     struct Case {
-        int datatype;
+        int datatype, width;
         std::string bytes;
         std::vector<float> expected;
     };
     const Case cases[] = {
-        {0, Bytes({0xFF, 0x7F, 0x80, 0x00}), {-1.0f, 127.0f, -128.0f, 0.0f}},
-        {1, Bytes({0xFF, 0x7F, 0x00, 0x80, 0xFE, 0xFF}), {32767.0f, -32768.0f, -2.0f}},
-        {5, Bytes({0x00, 0x80, 0xFF, 0xFF, 0x01, 0x00}), {32768.0f, 65535.0f, 1.0f}},
+        {0, 1, Bytes({0xFF, 0x7F, 0x80, 0x00}), {-1.0f, 127.0f, -128.0f, 0.0f}},
+        {1, 2, Bytes({0xFF, 0x7F, 0x00, 0x80, 0xFE, 0xFF}), {32767.0f, -32768.0f, -2.0f}},
+        {5, 2, Bytes({0x00, 0x80, 0xFF, 0xFF, 0x01, 0x00}), {32768.0f, 65535.0f, 1.0f}},
         {2,
+         4,
          LittleEndian(16777217u, 4) + LittleEndian(0x80000000u, 4) + LittleEndian(0xFFFFFFFFu, 4),
          {16777216.0f, -2147483648.0f, -1.0f}},
-        {3, Bytes({0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x20, 0xC1}), {1.0f, -10.0f}},
+        {3, 4, Bytes({0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x20, 0xC1}), {1.0f, -10.0f}},
         // Unknown codes convert nothing.
-        {4, std::string(8, '\x11'), {UNTOUCHED, UNTOUCHED}},
-        {-3, std::string(8, '\x11'), {UNTOUCHED, UNTOUCHED}},
+        {4, 4, std::string(8, '\x11'), {UNTOUCHED, UNTOUCHED}},
+        {-3, 4, std::string(8, '\x11'), {UNTOUCHED, UNTOUCHED}},
     };
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "datatype " << c.datatype);
+        EXPECT_EQ(SampleWidth(c.datatype), c.width);
         // A header before the samples must never be read as samples.
         const std::string path = dir.Write("segment.dat", std::string(16, '\x55') + c.bytes);
         const int count = static_cast<int>(c.expected.size());
-        EXPECT_EQ(ReadFile(path, 16, count, c.datatype), c.expected);
+        EXPECT_EQ(ReadFile(path, 16, count, c.datatype, c.expected.size()), c.expected);
     }
 }
 
@@ -79,51 +73,42 @@ TEST(ReadSegmentSamples, DecodesLongRunsLikeSingleSamples) {
     TempDir dir;
     for (int datatype : {0, 1, 2, 3, 5}) {
         const int width = SampleWidth(datatype);
-        for (int count : {1, 7, 31, 1000, 4097}) {
+        for (int count : {1, 7, 31, 4097}) {
             SCOPED_TRACE(testing::Message() << "datatype " << datatype << ", count " << count);
             std::string bytes;
             std::vector<float> expected;
             std::uint32_t state = 12345u + static_cast<std::uint32_t>(count);
             for (int i = 0; i < count; ++i) {
                 state = state * 1664525u + 1013904223u;
-                const std::uint32_t raw = width == 4 ? state : state >> (32 - 8 * width);
+                // Floats keep to finite values so that the comparison below is meaningful.
+                const std::uint32_t raw = width == 4 ? state & (datatype == 3 ? 0xBFFFFFFFu : ~0u)
+                                                     : state >> (32 - 8 * width);
                 bytes += LittleEndian(raw, width);
-                switch (datatype) {
-                    case 0:
-                        expected.push_back(static_cast<float>(static_cast<std::int8_t>(raw)));
-                        break;
-                    case 1:
-                        expected.push_back(static_cast<float>(static_cast<std::int16_t>(raw)));
-                        break;
-                    case 2:
-                        expected.push_back(static_cast<float>(static_cast<std::int32_t>(raw)));
-                        break;
-                    case 3: {
-                        // Keep to finite values so that the comparison below is meaningful.
-                        const std::uint32_t bits = raw & 0xBFFFFFFFu;
-                        bytes.replace(bytes.size() - 4, 4, LittleEndian(bits, 4));
-                        float value;
-                        std::memcpy(&value, &bits, sizeof value);
-                        expected.push_back(value);
-                        break;
-                    }
-                    case 5:
-                        expected.push_back(static_cast<float>(static_cast<std::uint16_t>(raw)));
-                        break;
-                }
+                float value = 0.0f;
+                if (datatype == 0)
+                    value = static_cast<std::int8_t>(raw);
+                else if (datatype == 1)
+                    value = static_cast<std::int16_t>(raw);
+                else if (datatype == 2)
+                    value = static_cast<float>(static_cast<std::int32_t>(raw));
+                else if (datatype == 3)
+                    std::memcpy(&value, &raw, sizeof value);
+                else
+                    value = static_cast<std::uint16_t>(raw);
+                expected.push_back(value);
             }
             const std::string path = dir.Write("long.dat", bytes);
-            EXPECT_EQ(ReadFile(path, 0, count, datatype), expected);
+            EXPECT_EQ(ReadFile(path, 0, count, datatype, expected.size()), expected);
         }
     }
 }
 
-TEST(ReadSegmentSamples, ReadsWhatAShortFileHas) {
+TEST(ReadSegmentSamples, ReadsOnlyWhatTheFileHas) {
     struct Case {
         const char* name;
         std::string bytes;
         long long byteOffset;
-        int datatype;
+        int datatype, count;
         std::vector<float> expected;
     };
     const Case cases[] = {
@@ -131,46 +116,26 @@ TEST(ReadSegmentSamples, ReadsWhatAShortFileHas) {
          Bytes({0x05, 0x00, 0x06}),
          0,
          1,
+         4,
          {5.0f, UNTOUCHED, UNTOUCHED, UNTOUCHED}},
         {"two of four 32-bit samples",
          LittleEndian(9, 4) + LittleEndian(10, 4),
          0,
          2,
+         4,
          {9.0f, 10.0f, UNTOUCHED, UNTOUCHED}},
-        {"offset at the end", Bytes({1, 2, 3, 4}), 4, 0, {UNTOUCHED, UNTOUCHED}},
-        {"offset beyond the end", Bytes({1, 2, 3, 4}), 100, 0, {UNTOUCHED, UNTOUCHED}},
-        {"negative offset", Bytes({1, 2, 3, 4}), -1, 0, {UNTOUCHED, UNTOUCHED}},
-        {"empty file", "", 0, 3, {UNTOUCHED}},
+        {"offset at the end", Bytes({1, 2, 3, 4}), 4, 0, 2, {UNTOUCHED, UNTOUCHED}},
+        {"offset beyond the end", Bytes({1, 2, 3, 4}), 100, 0, 2, {UNTOUCHED, UNTOUCHED}},
+        {"negative offset", Bytes({1, 2, 3, 4}), -1, 0, 2, {UNTOUCHED, UNTOUCHED}},
+        {"negative count", Bytes({1, 2, 3, 4}), 0, 0, -2, {UNTOUCHED, UNTOUCHED}},
+        {"empty file", "", 0, 3, 1, {UNTOUCHED}},
     };
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.Write("short.dat", c.bytes);
-        const int count = static_cast<int>(c.expected.size());
-        EXPECT_EQ(ReadFile(path, c.byteOffset, count, c.datatype), c.expected);
+        EXPECT_EQ(ReadFile(path, c.byteOffset, c.count, c.datatype, c.expected.size()), c.expected);
     }
-}
-
-TEST(ReadSegmentSamples, NegativeCountReadsNothing) {
-    TempDir dir;
-    const std::string path = dir.Write("segment.dat", Bytes({1, 2, 3, 4}));
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    ASSERT_TRUE(file);
-    float destination[2] = {UNTOUCHED, UNTOUCHED};
-    ReadSegmentSamples(file.get(), 0, destination, -2, 0);
-    EXPECT_EQ(destination[0], UNTOUCHED);
-    EXPECT_EQ(destination[1], UNTOUCHED);
-}
-
-TEST(ReadSegmentSamples, ReadsOnlyTheSamplesAskedFor) {
-    // foff 512, first sample index 100, 16-bit samples: the first sample read is at byte 712
-    // and the one after the last asked for stays unread.
-    TempDir dir;
-    std::string bytes(512, '\x7F');
-    for (int i = 0; i < 200; ++i) bytes += LittleEndian(static_cast<std::uint32_t>(1000 + i), 2);
-    const std::string path = dir.Write("header.dat", bytes);
-    const std::vector<float> samples = ReadFile(path, 512 + 100 * SampleWidth(1), 3, 1);
-    EXPECT_EQ(samples, (std::vector<float>{1100.0f, 1101.0f, 1102.0f}));
 }
 
 TEST(ReadSegmentSamples, ReadsBeyondTwoGibibytes) {
@@ -186,26 +151,29 @@ TEST(ReadSegmentSamples, ReadsBeyondTwoGibibytes) {
         ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out.get()), bytes.size());
         ASSERT_EQ(std::fclose(out.release()), 0);
     }
-    EXPECT_EQ(ReadFile(path, offset, 3, 1), (std::vector<float>{-2.0f, 77.0f, UNTOUCHED}));
+    EXPECT_EQ(ReadFile(path, offset, 3, 1, 3), (std::vector<float>{-2.0f, 77.0f, UNTOUCHED}));
 }
 
 TEST(OpenSegmentFile, JoinsTheDataDirectoryAndTheCatalogueCpath) {
     TempDir dir;
     dir.Write("abc/2004/abc_bhz_1078222800.dat", "x");
+    dir.Write("abc/x..y.dat", "x");
     struct Case {
-        std::string dataDir;
-        std::string cpath;
+        std::string dataDir, cpath;
         bool opens;
     };
     const Case cases[] = {
         {dir.Path(), "abc\\2004\\abc_bhz_1078222800.dat", true},
-        {dir.Path() + "\\", "abc\\2004\\abc_bhz_1078222800.dat", true},
         {dir.Path() + "/", "abc\\2004\\abc_bhz_1078222800.dat", true},
         // The catalogue writes Windows paths, whose case need not match the host's.
         {dir.Path() + "\\", "ABC\\2004\\ABC_BHZ_1078222800.DAT", true},
         {dir.Path(), "abc\\2004\\abc_bhz_1078222801.dat", false},
         {dir.Path(), "abc\\2004", false},
         {dir.Path(), "", false},
+        // A catalogue path never leads out of the data directory, even to a real file.
+        {dir.Path() + "/abc", "..\\abc\\2004\\abc_bhz_1078222800.dat", false},
+        {dir.Path() + "/abc", "2004/../2004/abc_bhz_1078222800.dat", false},
+        {dir.Path(), "abc\\x..y.dat", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dataDir + " + " + c.cpath);

@@ -1,11 +1,16 @@
 #include "tests/support/e2e_harness.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -44,7 +49,8 @@ bool UtcFields(double epoch, std::tm& fields) {
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workDir, const std::vector<std::string>& environment) {
+                         const std::string& workDir, const std::vector<std::string>& environment,
+                         double timeLimitSeconds) {
     // Everything the child needs is prepared before the fork.
     std::vector<std::string> texts = {program};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
@@ -57,35 +63,98 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     envp.push_back(nullptr);
 
     ProcessResult result;
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) {
+    int outputPipe[2];
+    int errorPipe[2];
+    if (pipe(outputPipe) != 0) {
         ADD_FAILURE() << "cannot create a pipe";
         return result;
     }
+    if (pipe(errorPipe) != 0) {
+        close(outputPipe[0]);
+        close(outputPipe[1]);
+        ADD_FAILURE() << "cannot create a pipe";
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(timeLimitSeconds));
     const pid_t child = fork();
     if (child == 0) {
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
+        dup2(outputPipe[1], STDOUT_FILENO);
+        dup2(errorPipe[1], STDERR_FILENO);
+        close(outputPipe[0]);
+        close(outputPipe[1]);
+        close(errorPipe[0]);
+        close(errorPipe[1]);
         if (chdir(workDir.c_str()) != 0)
             _exit(127);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    close(pipeEnds[1]);
+    close(outputPipe[1]);
+    close(errorPipe[1]);
     if (child < 0) {
-        close(pipeEnds[0]);
+        close(outputPipe[0]);
+        close(errorPipe[0]);
         ADD_FAILURE() << "cannot start " << program;
         return result;
     }
-    char buffer[4096];
-    ssize_t count = 0;
-    while ((count = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-        result.output.append(buffer, static_cast<std::size_t>(count));
-    close(pipeEnds[0]);
+
+    // Both pipes are drained together, so that a child filling one of them never blocks.
+    pollfd ends[2] = {{outputPipe[0], POLLIN, 0}, {errorPipe[0], POLLIN, 0}};
+    std::string* collected[2] = {&result.output, &result.errors};
+    int open = 2;
+    while (open > 0 && !result.timedOut) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            result.timedOut = true;
+            break;
+        }
+        const int ready = poll(ends, 2, static_cast<int>(std::min<long long>(left, 1000)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2 && ready > 0; ++i) {
+            if (ends[i].fd < 0 || ends[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t count = read(ends[i].fd, buffer, sizeof buffer);
+            if (count > 0) {
+                collected[i]->append(buffer, static_cast<std::size_t>(count));
+                if (i == 1)
+                    std::fwrite(buffer, 1, static_cast<std::size_t>(count), stderr);
+            } else if (count == 0 || errno != EINTR) {
+                close(ends[i].fd);
+                ends[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (pollfd& end : ends) {
+        if (end.fd >= 0)
+            close(end.fd);
+    }
+
+    // A child that closed its output may still be running: it gets the rest of its time.
     int waitStatus = 0;
-    if (waitpid(child, &waitStatus, 0) == child && WIFEXITED(waitStatus))
+    pid_t waited = 0;
+    while (!result.timedOut && (waited = waitpid(child, &waitStatus, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            result.timedOut = true;
+        else
+            usleep(10000);
+    }
+    if (result.timedOut) {
+        kill(child, SIGKILL);
+        waited = waitpid(child, &waitStatus, 0);
+        ADD_FAILURE() << program << " was killed after running for " << timeLimitSeconds
+                      << " seconds";
+    }
+    if (waited == child && WIFEXITED(waitStatus))
         result.status = WEXITSTATUS(waitStatus);
+    if (waited == child && WIFSIGNALED(waitStatus) && !result.timedOut)
+        result.signal = WTERMSIG(waitStatus);
     return result;
 }
 
@@ -144,7 +213,8 @@ ProcessResult RunFolder::Run(const std::vector<std::string>& arguments,
                           environment.end());
         environment.push_back(extra);
     }
-    return RunProcess(TRAZPLOT_BINARY_DIR "/trazplot", arguments, folder.File("work"), environment);
+    return RunProcess(TRAZPLOT_BINARY_DIR "/trazplot", arguments, folder.File("work"), environment,
+                      timeLimit);
 }
 
 ProcessResult RunFolder::RunAt(const std::string& utcTime,

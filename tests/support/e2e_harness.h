@@ -6,17 +6,27 @@
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
 
-// Standard output and exit status of a finished child process.
+// Standard output, standard error and exit status of a finished child process.
 struct ProcessResult {
-    std::string output;  // everything the process wrote to standard output
-    int status = -1;     // exit status as the shell sees it (0 ... 255); -1 when it did not exit
+    std::string output;     // everything the process wrote to standard output
+    int status = -1;        // exit status as the shell sees it (0 ... 255); -1 when it did not exit
+    std::string errors;     // everything the process wrote to standard error
+    int signal = 0;         // the signal that ended the process; 0 when it exited
+    bool timedOut = false;  // true when it was killed for running past its time limit
 };
 
+// Seconds a child process may run before it is killed and the test fails: a hang ends as a
+// failure instead of blocking the whole test run.
+constexpr double DEFAULT_TIME_LIMIT = 300.0;
+
 // Runs program with arguments (the program's own name is added in front) in workDir, with
-// exactly the environment given ("NAME=value" texts), and waits for it. Standard error stays
-// the test's own, so a child's complaint shows in the test log.
+// exactly the environment given ("NAME=value" texts), and waits for it, at most
+// timeLimitSeconds: then the child is killed, timedOut is set and a test failure recorded.
+// Standard error is collected and also passed on to the test's own, so a child's complaint
+// shows in the test log.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workDir, const std::vector<std::string>& environment);
+                         const std::string& workDir, const std::vector<std::string>& environment,
+                         double timeLimitSeconds = DEFAULT_TIME_LIMIT);
 
 // Epoch seconds of 2004-03-02 10:00:00 UTC, where the fixture archives usually begin.
 constexpr double ARCHIVE_START = 1078221600.0;
@@ -62,11 +72,15 @@ public:
     // connection options. Returns true when it succeeded; records a test failure otherwise.
     bool Generate(const std::vector<std::string>& options) const;
 
+    // Sets the time limit of every later run of trazplot (DEFAULT_TIME_LIMIT until set).
+    void SetTimeLimit(double seconds) { timeLimit = seconds; }
+
 private:
     std::vector<std::string> Environment() const;
 
     const TestDataSource& source;
     TempDir folder;
+    double timeLimit = DEFAULT_TIME_LIMIT;
 };
 
 // One wfdisc record, the columns the tests look at.
