@@ -10,7 +10,7 @@ packages=(
     postgresql odbc-postgresql
     googletest libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xdg-utils faketime sqlite3 hyperfine time
+    xdg-utils faketime sqlite3 hyperfine time jq
 )
 
 missing=()
