@@ -17,12 +17,6 @@ bool Parse(const std::vector<std::string>& arguments, Settings& settings) {
     return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), settings);
 }
 
-std::string Join(const std::vector<std::string>& arguments) {
-    std::string joined;
-    for (const std::string& argument : arguments) joined += argument + " | ";
-    return joined;
-}
-
 }  // namespace
 
 TEST(ParseCommandLine, FillsTextFieldsUpperCasedWithoutQuotes) {
@@ -39,31 +33,22 @@ TEST(ParseCommandLine, FillsTextFieldsUpperCasedWithoutQuotes) {
         {{"file=out.gif"}, &Settings::outputFile, "OUT.GIF"},
         {{"file=a.gif", "file=b.gif"}, &Settings::outputFile, "B.GIF"},
         {{"FILE='a\"b'.gif"}, &Settings::outputFile, "AB.GIF"},  // quotes anywhere go
-        {{"css=a.wfd"}, &Settings::cssFile, "A.WFD"},
-        {{"cssfile=x=y"}, &Settings::cssFile, "X=Y"},  // after the first '='
+        {{"cssfile=x=y"}, &Settings::cssFile, "X=Y"},            // after the first '='
         {{"css=b.wfd", "css"}, &Settings::cssFile, "B.WFD"},
         {{"data=/srv/loop"}, &Settings::dataDir, "/SRV/LOOP"},
-        {{"odbc=kvr2"}, &Settings::dsn, "KVR2"},
-        {{"user=u"}, &Settings::dbUser, "U"},
         {{"password=p'w\""}, &Settings::dbPassword, "PW"},
-        {{"ini=my.ini"}, &Settings::iniFile, "MY.INI"},
-        {{"eventid='77'"}, &Settings::eventId, "77"},
         {{"eventid=\"77\""}, &Settings::eventId, "77"},
         {{"orid=1234"}, &Settings::eventId, "1234"},
         {{"eventid=1", "orid=2"}, &Settings::eventId, "2"},
-        // Capacities cut longer values.
         {{"tbeg=" + longText}, &Settings::startText, std::string(63, 'A')},
-        {{"eventid=" + longText}, &Settings::eventId, std::string(63, 'A')},
         {{"odbc=" + longText}, &Settings::dsn, std::string(31, 'A')},
-        {{"user=" + longText}, &Settings::dbUser, std::string(31, 'A')},
-        {{"password=" + longText}, &Settings::dbPassword, std::string(31, 'A')},
         {{"css=" + longText}, &Settings::cssFile, std::string(255, 'A')},
-        {{"data=" + longText}, &Settings::dataDir, std::string(511, 'A')},
+        {{"data=" + longText}, &Settings::dataDir, std::string(511, 'A')},  // capacities cut
         // An output path from the command line is used in full.
         {{"file=" + longText}, &Settings::outputFile, std::string(600, 'A')},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(Join(c.arguments).substr(0, 80));
+        SCOPED_TRACE(testing::PrintToString(c.arguments).substr(0, 80));
         Settings settings;
         Parse(c.arguments, settings);
         EXPECT_EQ(settings.*(c.field), c.expected);
@@ -78,15 +63,12 @@ TEST(ParseCommandLine, MatchesSwitchesByPrefix) {
     const Case cases[] = {
         {"/showminmax", true, false, true, true, false},
         {"/SHOWMINMAXX", true, false, true, true, false},
-        {"/showevent", false, true, true, true, false},
         {"/NOLABE", false, false, false, true, false},
-        {"/nolabel", false, false, false, true, false},
         {"/NOLABELS", false, false, false, true, false},
         {"/NOLAB", false, false, true, true, false},
         {"/nopreview", false, false, true, false, false},
         {"css", false, false, true, true, true},
         {"/css", false, false, true, true, false},
-        {"/css=a.wfd", false, false, true, true, false},
         {"unknown=1", false, false, true, true, false},
     };
     for (const Case& c : cases) {
@@ -108,23 +90,21 @@ TEST(ParseCommandLine, AppliesSizeAndWindowRules) {
         int width, height, window, segment;
     };
     const Case cases[] = {
-        {{"size=800x600"}, 800, 600, 0, 0},
+        {{"screen=1024X768"}, 1024, 768, 0, 0},
+        {{"size=0x0"}, 700, 500, 0, 0},
         {{"size=800"}, 800, 500, 0, 0},
         {{"size=x600"}, 700, 600, 0, 0},
-        {{"size=0x0"}, 700, 500, 0, 0},
         {{"size=abc"}, 700, 500, 0, 0},
-        {{"screen=1024X768"}, 1024, 768, 0, 0},
         {{"size=' 640 x 480'"}, 640, 480, 0, 0},
         {{"nsec=600:60"}, 700, 500, 600, 60},
         {{"nsec=0:30", "nsec=600"}, 700, 500, 600, 30},  // segment kept without ':'
         {{"nsec=-900"}, 700, 500, -900, 0},
         {{"nsec=900", "nsec=abc"}, 700, 500, 900, 0},
-        {{"nsec=0:60"}, 700, 500, 0, 60},
         {{"nsec=0:30", "nsec=600:x"}, 700, 500, 600, 0},  // ':' without a number sets 0
         {{"nsec=99999999999"}, 700, 500, INT_MAX, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(Join(c.arguments));
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
         Settings settings;
         Parse(c.arguments, settings);
         EXPECT_EQ(settings.imageWidth, c.width);
@@ -142,7 +122,6 @@ TEST(ParseCommandLine, NeedsAStartOrAnEventButNotAnEventWithCurrent) {
     const Case cases[] = {
         {{}, false},
         {{"file=a.gif"}, false},
-        {{"tbeg="}, false},
         {{"eventid=''"}, false},
         {{"tbeg=current"}, true},
         {{"orid=5"}, true},
@@ -151,7 +130,7 @@ TEST(ParseCommandLine, NeedsAStartOrAnEventButNotAnEventWithCurrent) {
         {{"eventid=123", "tbeg=12:00:00 01.01.2003"}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(Join(c.arguments));
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
         Settings settings;
         EXPECT_EQ(Parse(c.arguments, settings), c.expected);
     }
@@ -167,17 +146,13 @@ TEST(ParseStartText, ReadsSixNumbersWithTheirSeparators) {
     const Case cases[] = {
         {"12:30:00 01.02.2003", 1, 12, 30, 0.0f, 1, 2, 2003},
         {"12,30,05.5 1/2/2003", 1, 12, 30, 5.5f, 1, 2, 2003},
-        {"12:30:0.000000 1//2//2003", 1, 12, 30, 0.0f, 1, 2, 2003},
-        {"10:20:00,02.03.2004", 1, 10, 20, 0.0f, 2, 3, 2004},
         {" 12 :: 30 : 7.25 ,, 3 :/. 4 2005", 1, 12, 30, 7.25f, 3, 4, 2005},
         {"25:61:75 32.13.03", 1, 25, 61, 75.0f, 32, 13, 3},  // no range check here
         {"12:30 01.02.2003", 0, 0, 0, 0, 0, 0, 0},           // the second swallows "01.02"
         {"12:30:00 01.02", 0, 0, 0, 0, 0, 0, 0},
         {"12:30:00.5:01.02.2003", 0, 0, 0, 0, 0, 0, 0},  // ':' does not follow the second
-        {"12-30-00 01.02.2003", 0, 0, 0, 0, 0, 0, 0},
         {"\"12:30:00 01.02.2003\"", 0, 0, 0, 0, 0, 0, 0},
         {"12:30:nan 01.02.2003", 0, 0, 0, 0, 0, 0, 0},
-        {"CURRENT", 0, 0, 0, 0, 0, 0, 0},
         {"", 0, 0, 0, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -202,8 +177,10 @@ TEST(IsValidStartText, RefusesUnreadableTextsAndMonthsOutsideTheYear) {
         int expected;
     };
     const Case cases[] = {
-        {"12:00:00 01.01.2003", 1}, {"12:00:00 31.12.2003", 1}, {"12:00:00 01.00.2003", 0},
-        {"12:00:00 01.13.2003", 0}, {"12:00:00 01.-1.2003", 0}, {"12:00", 0},
+        {"12:00:00 31.12.2003", 1},
+        {"12:00:00 01.00.2003", 0},
+        {"12:00:00 01.13.2003", 0},
+        {"12:00", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "css/wfdisc_writer.h"
@@ -18,9 +18,10 @@
 namespace {
 
 const std::string MESSAGE = "Ошибка записи файла wfdisc\n";
-
-// 2001-03-05 10:25:00 UTC.
+const std::string PREVIOUS = "an earlier record\n";
+// 2001-03-05 10:25:00 UTC, and the sample file name of a record 0 of ABC/BHZ at that time.
 const double MARCH_5_2001 = 983787900.0;
+const char* const FIRST_FILE = "0-10250005032001-ABC-bhz.w";
 
 SampleVector MakeSegment(double startTime, double sampleRate, const std::vector<float>& values) {
     SampleVector segment;
@@ -37,13 +38,18 @@ std::vector<float> Ramp(int count) {
     return values;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
+// Names the trace ABC/BHZ and appends a ramp of count samples at rate for every start.
+void FillAbc(Trace& trace, const std::vector<double>& starts, int count, double rate = 100.0) {
+    trace.station = "ABC";
+    trace.channel = "BHZ";
+    for (double start : starts) trace.AppendSegment(MakeSegment(start, rate, Ramp(count)));
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+    const std::string text = ReadFileBytes(path);
     std::vector<std::string> lines;
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos)
-            end = text.size();
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = std::min(text.find('\n', begin), text.size());
         lines.push_back(text.substr(begin, end - begin));
         begin = end + 1;
     }
@@ -61,7 +67,7 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// Runs the writer with standard error captured and returns what it printed there.
+// Runs the writer and returns what it printed on standard error.
 std::string WriteCapturingStderr(const std::string& wfdiscPath,
                                  const std::vector<const Trace*>& traces, int selector) {
     testing::internal::CaptureStderr();
@@ -69,9 +75,8 @@ std::string WriteCapturingStderr(const std::string& wfdiscPath,
     return testing::internal::GetCapturedStderr();
 }
 
-// --- A wfdisc reader written from the CSS 3.0 column layout --------------------------------
-
-// 1-based first character and width of each column of a CSS 3.0 wfdisc line.
+// A wfdisc reader written from the CSS 3.0 column layout: 1-based first character and
+// width of each column.
 struct Column {
     int first;
     int width;
@@ -91,19 +96,20 @@ std::string Slice(const std::string& line, Column column) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+double Number(const std::string& line, Column column) {
+    return std::strtod(Slice(line, column).c_str(), nullptr);
+}
+
 struct WfdiscRow {
-    std::string sta, chan, datatype, dir, dfile;
-    double time = 0, endtime = 0, samprate = 0, calib = 0, calper = 0;
-    long jdate = 0, nsamp = 0, foff = 0;
+    std::string sta, chan, datatype, dir;
+    double time = 0, endtime = 0, samprate = 0, calib = 0, calper = 0, jdate = 0, nsamp = 0;
     std::vector<double> samples;
 };
 
 std::uint32_t Word(const std::string& bytes, std::size_t at, bool bigEndian) {
     std::uint32_t word = 0;
-    for (std::size_t k = 0; k < 4; ++k) {
-        const std::size_t index = bigEndian ? at + k : at + 3 - k;
-        word = (word << 8) | static_cast<unsigned char>(bytes[index]);
-    }
+    for (std::size_t k = 0; k < 4; ++k)
+        word = (word << 8) | static_cast<unsigned char>(bytes[bigEndian ? at + k : at + 3 - k]);
     return word;
 }
 
@@ -112,34 +118,32 @@ std::uint32_t Word(const std::string& bytes, std::size_t at, bool bigEndian) {
 std::vector<WfdiscRow> ReadWfdisc(const std::string& wfdiscPath) {
     const std::string folder = std::filesystem::path(wfdiscPath).parent_path().string();
     std::vector<WfdiscRow> rows;
-    for (const std::string& line : Lines(ReadFileBytes(wfdiscPath))) {
+    for (const std::string& line : Lines(wfdiscPath)) {
         EXPECT_EQ(line.size(), WFDISC_LINE) << line;
         if (line.size() != WFDISC_LINE)
             continue;
         WfdiscRow row;
         row.sta = Slice(line, STA);
         row.chan = Slice(line, CHAN);
-        row.time = std::strtod(Slice(line, TIME).c_str(), nullptr);
-        row.jdate = std::strtol(Slice(line, JDATE).c_str(), nullptr, 10);
-        row.endtime = std::strtod(Slice(line, ENDTIME).c_str(), nullptr);
-        row.nsamp = std::strtol(Slice(line, NSAMP).c_str(), nullptr, 10);
-        row.samprate = std::strtod(Slice(line, SAMPRATE).c_str(), nullptr);
-        row.calib = std::strtod(Slice(line, CALIB).c_str(), nullptr);
-        row.calper = std::strtod(Slice(line, CALPER).c_str(), nullptr);
+        row.time = Number(line, TIME);
+        row.jdate = Number(line, JDATE);
+        row.endtime = Number(line, ENDTIME);
+        row.nsamp = Number(line, NSAMP);
+        row.samprate = Number(line, SAMPRATE);
+        row.calib = Number(line, CALIB);
+        row.calper = Number(line, CALPER);
         row.datatype = Slice(line, DATATYPE);
         row.dir = Slice(line, DIR);
-        row.dfile = Slice(line, DFILE);
-        row.foff = std::strtol(Slice(line, FOFF).c_str(), nullptr, 10);
-        const std::string bytes = ReadFileBytes(folder + "/" + row.dir + "/" + row.dfile);
-        for (std::size_t at = static_cast<std::size_t>(row.foff); at + 4 <= bytes.size(); at += 4) {
-            if (row.datatype == "s4" || row.datatype == "i4") {
-                const std::uint32_t word = Word(bytes, at, row.datatype == "s4");
-                std::int32_t value = 0;
+        const std::string bytes = ReadFileBytes(folder + "/" + row.dir + "/" + Slice(line, DFILE));
+        for (std::size_t at = static_cast<std::size_t>(Number(line, FOFF)); at + 4 <= bytes.size();
+             at += 4) {
+            const std::uint32_t word = Word(bytes, at, row.datatype == "s4");
+            if (row.datatype == "f4") {
+                float value = 0;
                 std::memcpy(&value, &word, sizeof value);
                 row.samples.push_back(value);
-            } else if (row.datatype == "f4") {
-                const std::uint32_t word = Word(bytes, at, false);
-                float value = 0;
+            } else {
+                std::int32_t value = 0;
                 std::memcpy(&value, &word, sizeof value);
                 row.samples.push_back(value);
             }
@@ -149,24 +153,11 @@ std::vector<WfdiscRow> ReadWfdisc(const std::string& wfdiscPath) {
     return rows;
 }
 
-// Restores the working folder when a test that changes it ends.
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const std::string& path) {
-        char buffer[4096];
-        if (getcwd(buffer, sizeof buffer) != nullptr)
-            previous = buffer;
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~WorkingFolder() {
-        if (!previous.empty() && chdir(previous.c_str()) != 0)
-            ADD_FAILURE() << "cannot return to " << previous;
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-
-private:
-    std::string previous;
+// Changes the working folder for the lifetime of the object.
+struct WorkingFolder {
+    explicit WorkingFolder(const std::string& path) { std::filesystem::current_path(path); }
+    ~WorkingFolder() { std::filesystem::current_path(previous); }
+    const std::filesystem::path previous = std::filesystem::current_path();
 };
 
 }  // namespace
@@ -174,12 +165,8 @@ private:
 TEST(WriteWfdisc, WritesTheWorkedRecordByteForByte) {
     TempDir dir;
     Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(3000)));
-    const std::string wfdisc = dir.File("out.wfd");
-
-    EXPECT_EQ(WriteCapturingStderr(wfdisc, {&trace}, 2), "");
+    FillAbc(trace, {MARCH_5_2001}, 3000);
+    EXPECT_EQ(WriteCapturingStderr(dir.File("out.wfd"), {&trace}, 2), "");
 
     const std::string expected = "ABC    bhz      " + std::string("  983787900.00000") +
                                  "       -1       -1  2001064" + "   983787930.00000" +
@@ -188,19 +175,29 @@ TEST(WriteWfdisc, WritesTheWorkedRecordByteForByte) {
                                  std::string(63, ' ') + " 0-10250005032001-ABC-bhz.w      " +
                                  "          0" + "       -1" + " 10:25:00 05.03.20" + "\n";
     ASSERT_EQ(expected.size(), WFDISC_LINE + 1);
-    EXPECT_EQ(ReadFileBytes(wfdisc), expected);
+    EXPECT_EQ(ReadFileBytes(dir.File("out.wfd")), expected);
 
-    const std::string samples = ReadFileBytes(dir.File("0-10250005032001-ABC-bhz.w"));
+    const std::string samples = ReadFileBytes(dir.File(FIRST_FILE));
     ASSERT_EQ(samples.size(), 12000u);
     EXPECT_EQ(samples.substr(0, 12), Bytes({0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2}));
     EXPECT_EQ(samples.substr(11996), Bytes({0, 0, 0x0B, 0xB7}));  // 2999
 }
 
-TEST(WriteWfdisc, WritesEachSampleFormatInItsByteOrder) {
+TEST(WriteWfdisc, WritesEachSampleFormatInItsByteOrderSaturatingIntegers) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> values = {
+        1.0f,           -1.7f, 258.9f, 3e9f, -3e9f, std::numeric_limits<float>::quiet_NaN(), inf,
+        -inf,
+        2147483520.0f,  // the largest float below 2^31
+        2147483648.0f,  // 2^31 itself
+        -2147483648.0f, -0.9f, 0.9f};
+    const std::vector<double> integers = {1,         -1,        258,       INT32_MAX,  INT32_MIN,
+                                          0,         INT32_MAX, INT32_MIN, 2147483520, INT32_MAX,
+                                          INT32_MIN, 0,         0};
     struct Case {
         int selector;
         const char* datatype;
-        std::vector<int> bytes;
+        std::vector<int> bytes;  // of the first three samples
     };
     const Case cases[] = {
         {0, "i4", {0x01, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0, 0}},
@@ -213,95 +210,59 @@ TEST(WriteWfdisc, WritesEachSampleFormatInItsByteOrder) {
         SCOPED_TRACE(testing::Message() << "selector " << c.selector);
         TempDir dir;
         Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, {1.0f, -1.7f, 258.9f}));
+        FillAbc(trace, {}, 0);
+        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, values));
         WriteWfdisc(dir.File("out.wfd"), {&trace}, c.selector);
-
-        const std::vector<std::string> lines = Lines(ReadFileBytes(dir.File("out.wfd")));
+        const std::vector<std::string> lines = Lines(dir.File("out.wfd"));
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(Slice(lines[0], DATATYPE), c.datatype);
-        const std::string path = dir.File("0-10250005032001-ABC-bhz.w");
-        EXPECT_TRUE(Exists(path));
-        EXPECT_EQ(ReadFileBytes(path), Bytes(c.bytes));
+        EXPECT_TRUE(Exists(dir.File(FIRST_FILE)));
+        const std::string bytes = ReadFileBytes(dir.File(FIRST_FILE));
+        EXPECT_EQ(bytes.substr(0, 12), Bytes(c.bytes));
+        if (c.selector == 0 || c.selector == 2)
+            EXPECT_EQ(ReadWfdisc(dir.File("out.wfd"))[0].samples, integers);
+        else
+            EXPECT_EQ(bytes.size(), c.bytes.empty() ? 0u : 4 * values.size());
     }
 }
 
-TEST(WriteWfdisc, SaturatesIntegersAndWritesNanAsZero) {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> values = {3e9f,
-                                       -3e9f,
-                                       std::numeric_limits<float>::quiet_NaN(),
-                                       inf,
-                                       -inf,
-                                       2147483520.0f,  // the largest float below 2^31
-                                       -2147483648.0f,
-                                       -0.9f,
-                                       0.9f};
-    const std::vector<double> expected = {INT32_MAX,  INT32_MIN, 0, INT32_MAX, INT32_MIN,
-                                          2147483520, INT32_MIN, 0, 0};
-    for (int selector : {0, 2}) {
-        SCOPED_TRACE(testing::Message() << "selector " << selector);
-        TempDir dir;
-        Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, values));
-        WriteWfdisc(dir.File("out.wfd"), {&trace}, selector);
-        const std::vector<WfdiscRow> rows = ReadWfdisc(dir.File("out.wfd"));
-        ASSERT_EQ(rows.size(), 1u);
-        EXPECT_EQ(rows[0].samples, expected);
-    }
-}
-
-TEST(WriteWfdisc, NumbersRecordsAcrossSegmentsAndTracesOfOneCall) {
+TEST(WriteWfdisc, AppendsRecordsNumberedFromZeroInEveryCallWithoutLimit) {
     TempDir dir;
+    const std::string wfdisc = dir.Write("out.wfd", PREVIOUS);
     Trace first;
-    first.station = "ABC";
-    first.channel = "BHZ";
-    first.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(10)));
-    first.AppendSegment(MakeSegment(MARCH_5_2001 + 60.0, 100.0, Ramp(20)));
+    FillAbc(first, {MARCH_5_2001, MARCH_5_2001 + 60.0}, 10);
     first.AppendSegment(MakeSegment(MARCH_5_2001 + 125.5, 50.0, Ramp(30)));
     Trace second;
     second.station = "XYZ";
     second.channel = "SHN";
-    second.AppendSegment(MakeSegment(MARCH_5_2001, 20.0, Ramp(5)));
-    WriteWfdisc(dir.File("out.wfd"), {&first, nullptr, &second}, 2);
+    // 200 records of 284 bytes are well beyond 32 768 bytes.
+    for (int i = 0; i < 200; ++i)
+        second.AppendSegment(MakeSegment(MARCH_5_2001 + i, 20.0, Ramp(5)));
+    WriteWfdisc(wfdisc, {&first, nullptr, &second}, 2);
+    // The next call numbers from 0 again; the start time keeps the names apart.
+    first.ClearSegments();
+    FillAbc(first, {MARCH_5_2001 + 3600.0}, 4);
+    WriteWfdisc(wfdisc, {&first}, 2);
 
+    const std::vector<std::string> lines = Lines(wfdisc);
+    ASSERT_EQ(lines.size(), 205u);
+    EXPECT_EQ(lines[0] + "\n", PREVIOUS);
+    EXPECT_EQ(ReadFileBytes(wfdisc).size(), PREVIOUS.size() + 204 * (WFDISC_LINE + 1));
     const struct {
+        std::size_t line;
         const char* dfile;
         std::size_t bytes;
-    } expected[] = {
-        {"0-10250005032001-ABC-bhz.w", 40},
-        {"1-10260005032001-ABC-bhz.w", 80},
-        {"2-10270505032001-ABC-bhz.w", 120},
-        {"3-10250005032001-XYZ-shn.w", 20},
-    };
-    const std::vector<std::string> lines = Lines(ReadFileBytes(dir.File("out.wfd")));
-    ASSERT_EQ(lines.size(), 4u);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << "record " << i);
-        EXPECT_EQ(Slice(lines[i], DFILE), expected[i].dfile);
-        EXPECT_EQ(ReadFileBytes(dir.File(expected[i].dfile)).size(), expected[i].bytes);
+    } expected[] = {{1, FIRST_FILE, 40},
+                    {2, "1-10260005032001-ABC-bhz.w", 40},
+                    {3, "2-10270505032001-ABC-bhz.w", 120},
+                    {4, "3-10250005032001-XYZ-shn.w", 20},
+                    {203, "202-10281905032001-XYZ-shn.w", 20},
+                    {204, "0-11250005032001-ABC-bhz.w", 16}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.dfile);
+        EXPECT_EQ(Slice(lines[e.line], DFILE), e.dfile);
+        EXPECT_EQ(ReadFileBytes(dir.File(e.dfile)).size(), e.bytes);
     }
-}
-
-TEST(WriteWfdisc, HasNoLimitOnTheRecordsOfOneCall) {
-    TempDir dir;
-    Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    const int segments = 200;  // 200 records of 284 bytes are well beyond 32 768 bytes
-    for (int i = 0; i < segments; ++i)
-        trace.AppendSegment(MakeSegment(MARCH_5_2001 + i, 100.0, Ramp(1)));
-    WriteWfdisc(dir.File("out.wfd"), {&trace}, 2);
-
-    const std::string text = ReadFileBytes(dir.File("out.wfd"));
-    EXPECT_EQ(text.size(), static_cast<std::size_t>(segments) * (WFDISC_LINE + 1));
-    const std::vector<std::string> lines = Lines(text);
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(segments));
-    EXPECT_EQ(Slice(lines.back(), DFILE), "199-10281905032001-ABC-bhz.w");
-    EXPECT_TRUE(Exists(dir.File("199-10281905032001-ABC-bhz.w")));
 }
 
 TEST(DirectoryOfPath, GivesTheFolderBeforeTheLastSeparator) {
@@ -311,7 +272,6 @@ TEST(DirectoryOfPath, GivesTheFolderBeforeTheLastSeparator) {
     };
     const Case cases[] = {
         {"out.wfd", "."},
-        {"", "."},
         {"css\\out.wfd", "css"},
         {"C:\\css\\out.wfd", "C:\\css"},
         {"C:\\out.wfd", "C:"},
@@ -320,7 +280,6 @@ TEST(DirectoryOfPath, GivesTheFolderBeforeTheLastSeparator) {
         {"/data/css/out.wfd", "/data/css"},
         {"data/css\\out.wfd", "data/css"},
         {"data\\css/out.wfd", "data\\css"},
-        {"css/", "css"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -336,47 +295,34 @@ TEST(WriteWfdisc, PutsSampleFilesBesideTheWfdiscFile) {
     };
     const Case cases[] = {
         {"/css/out.wfd", false, "css/out.wfd"},
-        {"\\css\\out.wfd", false, "css/out.wfd"},
         // The existing folder is matched without case; the new file keeps its name.
         {"\\CSS\\Out.WFD", false, "css/Out.WFD"},
-        {"/css\\deep/out.wfd", false, "css/deep/out.wfd"},
         {"out.wfd", true, "out.wfd"},
         {"css\\out.wfd", true, "css/out.wfd"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wfdiscName);
         TempDir dir;
-        std::filesystem::create_directories(dir.File("css/deep"));
+        std::filesystem::create_directories(dir.File("css"));
         Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(3)));
+        FillAbc(trace, {MARCH_5_2001}, 3);
         {
-            std::string path = c.wfdiscName;
             std::unique_ptr<WorkingFolder> working;
             if (c.relative)
                 working = std::make_unique<WorkingFolder>(dir.Path());
-            else
-                path = dir.Path() + path;
+            const std::string path = (c.relative ? "" : dir.Path()) + c.wfdiscName;
             EXPECT_EQ(WriteCapturingStderr(path, {&trace}, 2), "");
         }
-        const std::string expected = dir.File(c.expected);
-        const std::vector<WfdiscRow> rows = ReadWfdisc(expected);
+        const std::vector<WfdiscRow> rows = ReadWfdisc(dir.File(c.expected));
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].dir, ".");
         EXPECT_EQ(rows[0].samples, (std::vector<double>{0, 1, 2}));
-        const std::string folder = std::filesystem::path(expected).parent_path().string();
-        EXPECT_TRUE(Exists(folder + "/0-10250005032001-ABC-bhz.w"));
     }
 }
 
 TEST(WriteWfdisc, CutsCodesToTheirColumnsButNotInFileNames) {
     struct Case {
-        const char* station;
-        const char* channel;
-        const char* sta;
-        const char* chan;
-        const char* dfile;
+        const char *station, *channel, *sta, *chan, *dfile;
     };
     const Case cases[] = {
         {"ABCDEFG", "BHZ", "ABCDEF", "bhz", "0-10250005032001-ABCDEFG-bhz.w"},
@@ -389,11 +335,11 @@ TEST(WriteWfdisc, CutsCodesToTheirColumnsButNotInFileNames) {
         SCOPED_TRACE(testing::Message() << c.station << ' ' << c.channel);
         TempDir dir;
         Trace trace;
+        FillAbc(trace, {MARCH_5_2001}, 2);
         trace.station = c.station;
         trace.channel = c.channel;
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(2)));
         WriteWfdisc(dir.File("out.wfd"), {&trace}, 2);
-        const std::vector<std::string> lines = Lines(ReadFileBytes(dir.File("out.wfd")));
+        const std::vector<std::string> lines = Lines(dir.File("out.wfd"));
         ASSERT_EQ(lines.size(), 1u);
         ASSERT_EQ(lines[0].size(), WFDISC_LINE);
         EXPECT_EQ(Slice(lines[0], STA), c.sta);
@@ -403,219 +349,131 @@ TEST(WriteWfdisc, CutsCodesToTheirColumnsButNotInFileNames) {
     }
 }
 
-TEST(WriteWfdisc, WritesAnEmptySegmentAsARecordWithoutDuration) {
-    struct Case {
-        double sampleRate;
-    };
-    const Case cases[] = {{100.0}, {0.0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "rate " << c.sampleRate);
-        TempDir dir;
-        Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, c.sampleRate, {}));
-        WriteWfdisc(dir.File("out.wfd"), {&trace}, 2);
-        const std::vector<std::string> lines = Lines(ReadFileBytes(dir.File("out.wfd")));
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(Slice(lines[0], NSAMP), "0");
-        EXPECT_EQ(Slice(lines[0], ENDTIME), "983787900.00000");
-        const std::string path = dir.File("0-10250005032001-ABC-bhz.w");
-        EXPECT_TRUE(Exists(path));
-        EXPECT_EQ(ReadFileBytes(path), "");
-    }
-}
-
-TEST(WriteWfdisc, AppendsToAnExistingFile) {
-    TempDir dir;
-    const std::string previous = "an earlier record\n";
-    const std::string wfdisc = dir.Write("out.wfd", previous);
-    Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(4)));
-    WriteWfdisc(wfdisc, {&trace}, 2);
-    trace.ClearSegments();
-    trace.AppendSegment(MakeSegment(MARCH_5_2001 + 3600.0, 100.0, Ramp(4)));
-    WriteWfdisc(wfdisc, {&trace}, 2);
-
-    const std::vector<std::string> lines = Lines(ReadFileBytes(wfdisc));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0] + "\n", previous);
-    // Every call numbers its records from 0 again; the start time keeps the names apart.
-    EXPECT_EQ(Slice(lines[1], DFILE), "0-10250005032001-ABC-bhz.w");
-    EXPECT_EQ(Slice(lines[2], DFILE), "0-11250005032001-ABC-bhz.w");
-}
-
-TEST(WriteWfdisc, WritesNothingWhenTheWfdiscFileCannotBeOpened) {
-    TempDir dir;
-    std::filesystem::create_directories(dir.File("folder"));
-    Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(4)));
-
-    // In a missing folder.
-    EXPECT_EQ(WriteCapturingStderr(dir.File("missing/out.wfd"), {&trace}, 2), MESSAGE);
-    EXPECT_FALSE(Exists(dir.File("missing")));
-    // A folder stands where the file should be; its sample files would land in dir.
-    EXPECT_EQ(WriteCapturingStderr(dir.File("folder"), {&trace}, 2), MESSAGE);
-    EXPECT_FALSE(Exists(dir.File("0-10250005032001-ABC-bhz.w")));
-}
-
-TEST(WriteWfdisc, StopsAndKeepsTheWfdiscFileWhenASampleFileFails) {
-    const std::string previous = "an earlier record\n";
+TEST(WriteWfdisc, ReportsEveryFailureOnceAndAppendsNoRecord) {
+    enum Obstacle { NOTHING, FOLDER, FULL_DEVICE };
+    const std::string second = "1-10260005032001-ABC-bhz.w";
+    const std::string third = "2-10270005032001-ABC-bhz.w";
     struct Case {
         const char* what;
-        bool folderInTheWay;  // otherwise the sample file is a link to a full device
+        std::string wfdisc;
+        Obstacle atWfdisc, atSecond;  // what stands where the wfdisc and 2nd sample file go
+        bool tooLong;                 // the second segment claims more samples than nsamp can show
+        bool previous;                // an earlier wfdisc file, which must stay as it was
+        std::string absent;           // a file that must not be written
+        bool firstWritten;            // the first sample file is complete
     };
-    const Case cases[] = {{"not creatable", true}, {"not writable", false}};
+    const Case cases[] = {
+        {"wfdisc in a missing folder", "missing/out.wfd", NOTHING, NOTHING, false, false, "missing",
+         false},
+        {"a folder in the wfdisc file's place", "out.wfd", FOLDER, NOTHING, false, false,
+         FIRST_FILE, false},
+        {"records not writable", "out.wfd", FULL_DEVICE, NOTHING, false, false, "", false},
+        {"sample file not creatable", "out.wfd", NOTHING, FOLDER, false, true, third, true},
+        {"sample file not writable", "out.wfd", NOTHING, FULL_DEVICE, false, true, third, true},
+        {"too many samples", "out.wfd", NOTHING, NOTHING, true, true, second, false},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
-        const std::string wfdisc = dir.Write("out.wfd", previous);
-        const std::string blocked = dir.File("1-10260005032001-ABC-bhz.w");
-        if (c.folderInTheWay)
-            std::filesystem::create_directories(blocked);
-        else
-            std::filesystem::create_symlink("/dev/full", blocked);
+        const std::string wfdisc = dir.File(c.wfdisc);
+        for (const auto& [obstacle, path] :
+             {std::make_pair(c.atWfdisc, wfdisc), std::make_pair(c.atSecond, dir.File(second))}) {
+            if (obstacle == FOLDER)
+                std::filesystem::create_directories(path);
+            else if (obstacle == FULL_DEVICE)
+                std::filesystem::create_symlink("/dev/full", path);
+        }
+        if (c.previous)
+            dir.Write(c.wfdisc, PREVIOUS);
         Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(4)));
+        FillAbc(trace, {MARCH_5_2001}, 4);
+        // Enough samples to fill the stream's buffer, so that a full device shows.
         trace.AppendSegment(MakeSegment(MARCH_5_2001 + 60.0, 100.0, Ramp(8192)));
-        trace.AppendSegment(MakeSegment(MARCH_5_2001 + 120.0, 100.0, Ramp(4)));
-
+        FillAbc(trace, {MARCH_5_2001 + 120.0}, 4);
+        // The count must be refused before a sample is touched, so the array can stay short;
+        // the real count is restored before the segment is destroyed.
+        if (c.tooLong)
+            trace.SegmentAt(1).sampleCount = 100000000;
         const std::string errors = WriteCapturingStderr(wfdisc, {&trace}, 2);
+        trace.SegmentAt(1).sampleCount = 8192;
+
         EXPECT_EQ(errors, MESSAGE);
-        EXPECT_EQ(ReadFileBytes(wfdisc), previous);
-        EXPECT_EQ(ReadFileBytes(dir.File("0-10250005032001-ABC-bhz.w")).size(), 16u);
-        EXPECT_FALSE(Exists(dir.File("2-10270005032001-ABC-bhz.w")));
+        if (c.previous) {
+            EXPECT_EQ(ReadFileBytes(wfdisc), PREVIOUS);
+        }
+        if (!c.absent.empty()) {
+            EXPECT_FALSE(Exists(dir.File(c.absent)));
+        }
+        if (c.firstWritten) {
+            EXPECT_EQ(ReadFileBytes(dir.File(FIRST_FILE)).size(), 16u);
+        }
     }
 }
 
-TEST(WriteWfdisc, ReportsRecordsThatCannotBeWritten) {
-    TempDir dir;
-    const std::string wfdisc = dir.File("out.wfd");
-    std::filesystem::create_symlink("/dev/full", wfdisc);
-    Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(4)));
-    EXPECT_EQ(WriteCapturingStderr(wfdisc, {&trace}, 2), MESSAGE);
-}
-
-TEST(WriteWfdisc, RefusesASegmentTooLongForTheNsampColumn) {
-    TempDir dir;
-    const std::string previous = "an earlier record\n";
-    const std::string wfdisc = dir.Write("out.wfd", previous);
-    Trace trace;
-    trace.station = "ABC";
-    trace.channel = "BHZ";
-    trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(4)));
-    trace.AppendSegment(MakeSegment(MARCH_5_2001 + 60.0, 100.0, Ramp(4)));
-    // The writer must reject the count before it touches a sample, so the array can stay
-    // short; the real count is restored before the segment is destroyed.
-    SampleVector& longSegment = trace.SegmentAt(1);
-    longSegment.sampleCount = 100000000;
-    const std::string errors = WriteCapturingStderr(wfdisc, {&trace}, 2);
-    longSegment.sampleCount = 4;
-
-    EXPECT_EQ(errors, MESSAGE);
-    EXPECT_EQ(ReadFileBytes(wfdisc), previous);
-    EXPECT_FALSE(Exists(dir.File("1-10260005032001-ABC-bhz.w")));
-}
-
-TEST(WriteWfdisc, KeepsEveryColumnInPlaceForWideValues) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
+TEST(WriteWfdisc, KeepsEveryColumnInPlaceForWideOrMissingValues) {
     struct Case {
         const char* what;
         double startTime, sampleRate, calib;
         int count;
-        const char* samprate;  // expected column text
+        const char* samprate;  // expected column texts
         const char* jdate;
         const char* dfile;
     };
     const Case cases[] = {
-        {"1000 per second", MARCH_5_2001, 1000.0, 1.0, 3, "1000.000000", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
-        {"20000 per second", MARCH_5_2001, 20000.0, 1.0, 3, "20000.00000", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
-        {"fractional wide rate", MARCH_5_2001, 1000.5, 1.0, 3, "1000.500000", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
-        {"absurd rate", MARCH_5_2001, 1e12, 1.0, 3, "1.00000e+12", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
-        {"huge calib", MARCH_5_2001, 100.0, 1e30, 3, "100.0000000", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
+        {"1000 per second", MARCH_5_2001, 1000.0, 1.0, 3, "1000.000000", "2001064", FIRST_FILE},
+        {"20000 per second", MARCH_5_2001, 20000.0, 1.0, 3, "20000.00000", "2001064", FIRST_FILE},
+        {"absurd rate", MARCH_5_2001, 1e12, 1.0, 3, "1.00000e+12", "2001064", FIRST_FILE},
+        {"unknown rate", MARCH_5_2001, 0.0, 1.0, 3, "0.0000000", "2001064", FIRST_FILE},
+        {"huge calib", MARCH_5_2001, 100.0, 1e30, 3, "100.0000000", "2001064", FIRST_FILE},
         {"time beyond 17 digits", 1e11, 100.0, 1.0, 3, "100.0000000", "5138320",
          "0-09464016115138-ABC-bhz.w"},
         {"absurd time", 1e300, 100.0, 1.0, 3, "100.0000000", "-1", "0-00000000000000-ABC-bhz.w"},
         {"time before year 1", -1e12, 100.0, 1.0, 3, "100.0000000", "-1",
          "0-00000000000000-ABC-bhz.w"},
-        {"unknown time", nan, 100.0, 1.0, 3, "100.0000000", "-1", "0-00000000000000-ABC-bhz.w"},
-        {"unknown rate", MARCH_5_2001, 0.0, 1.0, 3, "0.0000000", "2001064",
-         "0-10250005032001-ABC-bhz.w"},
+        {"unknown time", std::nan(""), 100.0, 1.0, 3, "100.0000000", "-1",
+         "0-00000000000000-ABC-bhz.w"},
+        // An empty segment is a record without duration and an empty sample file.
+        {"no samples", MARCH_5_2001, 100.0, 1.0, 0, "100.0000000", "2001064", FIRST_FILE},
+        {"no samples, unknown rate", MARCH_5_2001, 0.0, 1.0, 0, "0.0000000", "2001064", FIRST_FILE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         Trace trace;
-        trace.station = "ABC";
-        trace.channel = "BHZ";
-        trace.AppendSegment(MakeSegment(c.startTime, c.sampleRate, Ramp(c.count)));
+        FillAbc(trace, {c.startTime}, c.count, c.sampleRate);
         trace.SegmentAt(0).calib = c.calib;
-        trace.AppendSegment(MakeSegment(MARCH_5_2001, 100.0, Ramp(c.count)));
+        FillAbc(trace, {MARCH_5_2001}, 3);
         EXPECT_EQ(WriteCapturingStderr(dir.File("out.wfd"), {&trace}, 2), "");
 
-        const std::vector<std::string> lines = Lines(ReadFileBytes(dir.File("out.wfd")));
+        const std::vector<std::string> lines = Lines(dir.File("out.wfd"));
         ASSERT_EQ(lines.size(), 2u);
         const std::string& line = lines[0];
         ASSERT_EQ(line.size(), WFDISC_LINE);
         EXPECT_EQ(Slice(line, SAMPRATE), c.samprate);
         EXPECT_EQ(Slice(line, JDATE), c.jdate);
+        EXPECT_EQ(Slice(line, DFILE), c.dfile);
         EXPECT_EQ(Slice(line, NSAMP), std::to_string(c.count));
-        EXPECT_EQ(Slice(line, WFID), "-1");
-        EXPECT_EQ(Slice(line, CHANID), "-1");
-        EXPECT_EQ(Slice(line, INSTYPE), "-");
-        EXPECT_EQ(Slice(line, SEGTYPE), "-");
-        EXPECT_EQ(Slice(line, DATATYPE), "s4");
-        EXPECT_EQ(Slice(line, CLIP), "-");
-        EXPECT_EQ(Slice(line, DIR), ".");
-        EXPECT_EQ(Slice(line, FOFF), "0");
-        EXPECT_EQ(Slice(line, COMMID), "-1");
+        const std::pair<Column, const char*> fixed[] = {
+            {WFID, "-1"}, {CHANID, "-1"}, {INSTYPE, "-"}, {SEGTYPE, "-"}, {DATATYPE, "s4"},
+            {CLIP, "-"},  {DIR, "."},     {FOFF, "0"},    {COMMID, "-1"}};
+        for (const auto& [column, text] : fixed)
+            EXPECT_EQ(Slice(line, column), text) << column.first;
         // Every character between columns stays a blank.
         for (Column column :
              {CHAN, TIME, WFID, CHANID, JDATE, ENDTIME, NSAMP, SAMPRATE, CALIB, CALPER, INSTYPE,
               SEGTYPE, DATATYPE, CLIP, DIR, DFILE, FOFF, COMMID, LDDATE})
             EXPECT_EQ(line[static_cast<std::size_t>(column.first - 2)], ' ') << column.first;
-        const double time = std::strtod(Slice(line, TIME).c_str(), nullptr);
-        const double calib = std::strtod(Slice(line, CALIB).c_str(), nullptr);
         if (std::isnan(c.startTime))
-            EXPECT_TRUE(std::isnan(time));
+            EXPECT_TRUE(std::isnan(Number(line, TIME)));
         else
-            EXPECT_NEAR(time, c.startTime, std::fabs(c.startTime) * 1e-6);
-        EXPECT_NEAR(calib, c.calib, c.calib * 1e-6);
-        EXPECT_TRUE(Exists(dir.File(Slice(line, DFILE))));
+            EXPECT_NEAR(Number(line, TIME), c.startTime, std::fabs(c.startTime) * 1e-6);
+        EXPECT_NEAR(Number(line, CALIB), c.calib, c.calib * 1e-6);
+        EXPECT_TRUE(Exists(dir.File(c.dfile)));
+        EXPECT_EQ(ReadFileBytes(dir.File(c.dfile)).size(), 4u * static_cast<unsigned>(c.count));
+        if (c.count == 0) {
+            EXPECT_EQ(Slice(line, ENDTIME), Slice(line, TIME));
+        }
         EXPECT_EQ(Slice(lines[1], DFILE), "1-10250005032001-ABC-bhz.w");
-    }
-}
-
-TEST(SwapBytes32, ReversesTheFourBytes) {
-    struct Case {
-        std::uint32_t value, expected;
-    };
-    const Case cases[] = {
-        {0x01020304u, 0x04030201u}, {0x00000001u, 0x01000000u}, {0xFFFFFFFFu, 0xFFFFFFFFu},
-        {0x80000000u, 0x00000080u}, {0x000000FEu, 0xFE000000u},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.value);
-        std::int32_t value = 0;
-        std::memcpy(&value, &c.value, sizeof value);
-        const std::int32_t swapped = SwapBytes32(value);
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &swapped, sizeof bits);
-        EXPECT_EQ(bits, c.expected);
     }
 }
 
@@ -624,7 +482,7 @@ TEST(WriteWfdisc, RoundTripsThroughAWfdiscReader) {
         int selector;
         double sampleRate;
     };
-    const Case cases[] = {{0, 100.0}, {1, 100.0}, {2, 100.0}, {2, 1000.0}, {1, 1000.0}};
+    const Case cases[] = {{0, 100.0}, {1, 100.0}, {2, 100.0}, {2, 1000.0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "selector " << c.selector << ", " << c.sampleRate << " per second");
@@ -660,18 +518,10 @@ TEST(WriteWfdisc, RoundTripsThroughAWfdiscReader) {
             EXPECT_DOUBLE_EQ(row.samprate, c.sampleRate);
             EXPECT_DOUBLE_EQ(row.calib, s == 0 ? 1.0 : 0.25);
             EXPECT_DOUBLE_EQ(row.calper, s == 0 ? 1.0 : 2.0);
-            ASSERT_EQ(row.samples.size(), static_cast<std::size_t>(counts[s]));
-            for (int i = 0; i < counts[s]; ++i) {
-                const float value =
-                    written[static_cast<std::size_t>(s)][static_cast<std::size_t>(i)];
-                const double expected = c.selector == 1 ? value : std::trunc(value);
-                if (row.samples[static_cast<std::size_t>(i)] != expected) {
-                    ADD_FAILURE() << "sample " << i << ": "
-                                  << row.samples[static_cast<std::size_t>(i)] << " instead of "
-                                  << expected;
-                    break;
-                }
-            }
+            std::vector<double> expected;
+            for (float value : written[static_cast<std::size_t>(s)])
+                expected.push_back(c.selector == 1 ? value : std::trunc(value));
+            EXPECT_TRUE(row.samples == expected) << "the samples differ";
         }
     }
 }

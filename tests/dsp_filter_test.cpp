@@ -98,9 +98,8 @@ TEST(DesignFilter, HasHalfPowerCornersUnitPassBandAndSectionCounts) {
         double rate;
     };
     const Case cases[] = {
-        {0, 3, 1, 5, 100},  {0, 2, 0.5f, 8, 40}, {0, 10, 2, 10, 50},  {2, 3, 1, 5, 100},
-        {2, 7, 3, 12, 100}, {1, 3, 0, 5, 100},   {1, 10, 0, 20, 200}, {1, 2, 0, 1, 20},
-        {3, 2, 1, 0, 100},  {3, 5, 2, 0, 40},    {3, 9, 10, 0, 100},
+        {0, 3, 1, 5, 100}, {0, 10, 2, 10, 50}, {2, 3, 1, 5, 100}, {2, 7, 3, 12, 100},
+        {1, 3, 0, 5, 100}, {1, 2, 0, 1, 20},   {3, 2, 1, 0, 100}, {3, 9, 10, 0, 100},
     };
     for (const Case& c : cases) {
         const char* type = TYPE_NAMES[c.typeCode];
@@ -162,21 +161,18 @@ TEST(DesignFilter, AgreesWithIndependentReference) {
     }
 }
 
-TEST(DesignFilter, OddLowPassStartsWithRealPole) {
-    const FilterSections s = DesignFilter(3, "LP", 0, 5, 0.01f);
-    ASSERT_EQ(s.sectionCount, 2);
+TEST(DesignFilter, PutsTheRealPoleFirstAndZeroCornerPolesAtOne) {
     // The real pole's section is first order padded to second: its denominator has the
     // bilinear image of s = infinity, z = -1, as a root.
-    EXPECT_NEAR(1.0 - s.denominator[1] + s.denominator[2], 0.0, 1e-6);
-    EXPECT_GT(std::fabs(1.0 - s.denominator[4] + s.denominator[5]), 0.1);
-}
-
-TEST(DesignFilter, ZeroLowCornerPutsBandPassPolePairAtOne) {
-    const FilterSections s = DesignFilter(4, "BP", 0, 5, 0.01f);
-    ASSERT_EQ(s.sectionCount, 4);
+    const FilterSections lowPass = DesignFilter(3, "LP", 0, 5, 0.01f);
+    ASSERT_EQ(lowPass.sectionCount, 2);
+    EXPECT_NEAR(1.0 - lowPass.denominator[1] + lowPass.denominator[2], 0.0, 1e-6);
+    EXPECT_GT(std::fabs(1.0 - lowPass.denominator[4] + lowPass.denominator[5]), 0.1);
+    const FilterSections bandPass = DesignFilter(4, "BP", 0, 5, 0.01f);
+    ASSERT_EQ(bandPass.sectionCount, 4);
     for (int k : {0, 2}) {
-        EXPECT_NEAR(s.denominator[3 * k + 1], -2.0f, 1e-6);
-        EXPECT_NEAR(s.denominator[3 * k + 2], 1.0f, 1e-6);
+        EXPECT_NEAR(bandPass.denominator[3 * k + 1], -2.0f, 1e-6);
+        EXPECT_NEAR(bandPass.denominator[3 * k + 2], 1.0f, 1e-6);
     }
 }
 
@@ -235,8 +231,7 @@ TEST(FilterSamples, SineKeepsAmplitudeInsideBandAndLosesItOutside) {
     const double centre = BandCentre(low, high, rate);
     const struct {
         double f, minimum, maximum;
-    } cases[] = {{centre, 0.98, 1.02}, {2, 0.98, 1.02}, {4, 0.9, 1.0},
-                 {0.1, 0, 0.01},       {25, 0, 0.01},   {45, 0, 0.001}};
+    } cases[] = {{centre, 0.98, 1.02}, {4, 0.9, 1.0}, {0.1, 0, 0.01}, {45, 0, 0.001}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.f << " Hz");
         const std::vector<float> y = Filtered(Sine(6000, rate, c.f, 1000, 0), rate, 0, 3, 1, 5);
@@ -275,13 +270,9 @@ TEST(FilterSamples, LeavesUnfilterableSegmentsUnchanged) {
         double interval;
         unsigned typeCode;
         float low, high;
-    } cases[] = {{"zero interval", 0, 0, 1, 5},
-                 {"negative interval", -0.01, 0, 1, 5},
-                 {"NaN interval", nan, 0, 1, 5},
-                 {"infinite interval", 1e300, 0, 1, 5},
-                 {"interval below float", 1e-60, 0, 1, 5},
-                 {"unknown type", 0.01, 4, 1, 5},
-                 {"narrow low corner", 0.01, 0, 0.001f, 5},
+    } cases[] = {{"zero interval", 0, 0, 1, 5},         {"NaN interval", nan, 0, 1, 5},
+                 {"infinite interval", 1e300, 0, 1, 5}, {"interval below float", 1e-60, 0, 1, 5},
+                 {"unknown type", 0.01, 4, 1, 5},       {"narrow low corner", 0.01, 0, 0.001f, 5},
                  {"high corner", 0.01, 0, 1, 49.99998f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -307,8 +298,8 @@ TEST(FilterSamples, DropsCornersAtOrAboveHalfTheRate) {
         int fallbackType;  // -1: left unchanged
         float fallbackLow, fallbackHigh;
     } cases[] = {
-        {0, 1, 60, 3, 1, 0}, {0, 1, 50, 3, 1, 0},   {0, 50, 60, -1, 0, 0}, {0, 55, 70, -1, 0, 0},
-        {2, 1, 60, 1, 0, 1}, {2, 50, 60, -1, 0, 0}, {1, 0, 50, -1, 0, 0},  {3, 50, 0, -1, 0, 0},
+        {0, 1, 60, 3, 1, 0}, {0, 1, 50, 3, 1, 0},  {0, 50, 60, -1, 0, 0},
+        {2, 1, 60, 1, 0, 1}, {1, 0, 50, -1, 0, 0}, {3, 50, 0, -1, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << TYPE_NAMES[c.typeCode] << ' ' << c.low << '-' << c.high);

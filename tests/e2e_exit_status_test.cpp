@@ -69,10 +69,10 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
         {"an event with the current time", "", {"eventid=123", "tbeg=current"}, usage, SHELL_USAGE},
         {"an orid with the current time", "", {"ORID=LAST", "TBEG=CURRENT"}, usage, SHELL_USAGE},
         {"only switches", "", {"/NOPREVIEW", "css", "nsec=600"}, usage, SHELL_USAGE},
-        // A data source that cannot be opened: the window message comes first, so the
+        // A data source that cannot be opened: the window messages come first, so the
         // database is never contacted.
         {"NSEC=0 in the file",
-         "[WAVEFORMS]\nNSEC=0\n",
+         "[WAVEFORMS]\r\nNSEC=0\r\n",
          {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "/NOPREVIEW"},
          "Missing number of second (==0)! in INI (.\\wave.ini) or in command line (NSEC=)",
          SHELL_WINDOW_SETTINGS},
@@ -81,6 +81,16 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
          "",
          {"tbeg=12:00:00 01.02.2003", "ini=my.ini", "odbc=no_such_source", "/NOPREVIEW"},
          "Missing number of second (==0)! in INI (MY.INI) or in command line (NSEC=)",
+         SHELL_WINDOW_SETTINGS},
+        {"a start text without six numbers",
+         "",
+         {"tbeg=12:00 01.02.2003", "odbc=no_such_source"},
+         "Invalid start time (TBEG=12:00 01.02.2003)!\n",
+         SHELL_WINDOW_SETTINGS},
+        {"a start text with month 13",
+         "",
+         {"tbeg=12:00:00 01.13.2003", "odbc=no_such_source"},
+         "Invalid start time (TBEG=12:00:00 01.13.2003)!\n",
          SHELL_WINDOW_SETTINGS},
         {"a negative segment length",
          "",
@@ -101,12 +111,7 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
          SHELL_DATABASE_OPEN},
     };
     for (const StatusCase& c : cases) ExpectRun(folder, c);
-}
 
-TEST(ExitStatusBeforeTheCatalogue, TakesTheLoginTheRunsFileLacksFromKvrIni) {
-    TestDataSource source(Backend::Sqlite);
-    ASSERT_TRUE(source.IsReady()) << source.Error();
-    RunFolder folder(source);
     // The system-wide file supplies the user and password; the run's file wins for the name.
     std::ofstream(folder.WindowsDir() + "/KVR.ini", std::ios::binary)
         << "[DATABASE]\r\nODBC=sys_source\r\nUSER=sysuser\r\nPASSWORD=syspass\r\n";
@@ -173,13 +178,8 @@ TEST_P(ExitStatus, EndsWithZeroAndTheImageWhenTheRunSucceeds) {
     EXPECT_EQ(picture.Height(), geometry.height);
     // gd counts the palette up to the last entry in use: the last row's distance label.
     EXPECT_EQ(picture.ColorsTotal(), 6 + 2);
-    const int rowHeight = geometry.rowHeight;
-    EXPECT_EQ(picture.CountColour(WAVEFORM_COLOUR, 0, geometry.RowTop(0), 699,
-                                  geometry.RowTop(0) + rowHeight),
-              0);
-    EXPECT_GT(picture.CountColour(WAVEFORM_COLOUR, 1, geometry.RowTop(1), 698,
-                                  geometry.RowTop(1) + rowHeight),
-              700);
+    EXPECT_EQ(picture.CountInRow(WAVEFORM_COLOUR, geometry, 0), 0);
+    EXPECT_GT(picture.CountInRow(WAVEFORM_COLOUR, geometry, 1), 700);
 }
 
 TEST_P(ExitStatus, FindsItsFilesThroughUpperCasedArguments) {
@@ -189,17 +189,14 @@ TEST_P(ExitStatus, FindsItsFilesThroughUpperCasedArguments) {
     folder->WriteWorkFile("wave.ini",
                           WaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n", "/nowhere"));
     folder->WriteWorkFile("Out/keep.txt", "");
-    const ProcessResult result =
-        folder->Run({"tbeg=10:11:00 02.03.2004", "nsec=600", "data=" + folder->DataDir(),
-                     "file=out\\picture.gif", "css=out\\rows.wfd", "/NOPREVIEW"});
-    ASSERT_EQ(result.output, "");
-    ASSERT_EQ(result.status, SHELL_OK);
-    const GifPicture picture(folder->WorkFile("Out/PICTURE.GIF"));
-    ASSERT_TRUE(picture.IsLoaded());
     const PlotGeometry geometry = GeometryFor(1, false);
-    EXPECT_GT(picture.CountColour(WAVEFORM_COLOUR, 1, geometry.RowTop(0), 698,
-                                  geometry.RowTop(0) + geometry.rowHeight),
-              698);
+    const GifPicture picture =
+        RunForPicture(*folder,
+                      {"tbeg=10:11:00 02.03.2004", "nsec=600", "data=" + folder->DataDir(),
+                       "file=out\\picture.gif", "css=out\\rows.wfd", "/NOPREVIEW"},
+                      geometry, "Out/PICTURE.GIF");
+    ASSERT_TRUE(picture.IsLoaded());
+    EXPECT_GT(picture.CountInRow(WAVEFORM_COLOUR, geometry, 0), 698);
     // 10:11 to 10:21 meets three files of five minutes.
     const std::vector<WfdiscRecord> records = ReadWfdisc(folder->WorkFile("Out/ROWS.WFD"));
     ASSERT_EQ(records.size(), 3u);

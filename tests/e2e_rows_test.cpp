@@ -36,13 +36,15 @@ std::vector<float> Constant(double seconds, float value) {
     return std::vector<float>(static_cast<std::size_t>(seconds * SPS), value);
 }
 
-// The pixel column of a pick at time in a row showing [start, start + 600].
-int PickColumn(double time, double start) {
-    return static_cast<int>(1.0 + 698.0 * (time - start) / 600.0);
+std::vector<std::string> With(std::vector<std::string> arguments, const std::string& more) {
+    arguments.push_back(more);
+    return arguments;
 }
 
-// Counts the text-coloured pixels of the phase-mark line of column x in a row.
-int MarkPixels(const GifPicture& picture, const PlotGeometry& geometry, int row, int x) {
+// Counts the text-coloured pixels of the phase-mark line of a pick at time in a row that
+// shows [ARCHIVE_START, ARCHIVE_START + 600]; a full mark has rowHeight - 3.
+int MarkPixels(const GifPicture& picture, const PlotGeometry& geometry, int row, double time) {
+    const int x = static_cast<int>(1.0 + 698.0 * (time - ARCHIVE_START) / 600.0);
     const int top = geometry.RowTop(row);
     return picture.CountColour(TEXT_COLOUR, x, top + 2, x, top + geometry.rowHeight - 2);
 }
@@ -56,53 +58,41 @@ protected:
     }
 
     // Writes a segment file of station's channel from tbegin and returns its filelist row.
-    std::string Segment(const std::string& station, const std::string& channel, double tbegin,
-                        const std::vector<float>& samples) const {
+    std::string Segment(const std::string& station, double tbegin,
+                        const std::vector<float>& samples, const std::string& channel = "BHZ") {
         return WriteFloatSegment(folder->DataDir(), station, channel, tbegin, SPS, samples, 16);
-    }
-
-    ProcessResult Run(const std::vector<std::string>& arguments) const {
-        return folder->Run(arguments);
     }
 
     std::unique_ptr<TestDataSource> source;
     std::unique_ptr<RunFolder> folder;
 };
 
-TEST_P(Rows, AreOrderedByTheirFirstPick) {
+TEST_P(Rows, AreOrderedByTheirFirstPickAndKeepTheirPicks) {
     // Listed AAA (first pick 10:05), BBB (no picks), CCC (first pick 10:03): drawn BBB, CCC,
     // AAA.
     const double aaaPick = ARCHIVE_START + 5 * MINUTE;
     const double cccPick = ARCHIVE_START + 3 * MINUTE;
-    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, Sine(600)) +
-                                   Segment("BBB", "BHZ", ARCHIVE_START, Sine(600)) +
-                                   Segment("CCC", "BHZ", ARCHIVE_START, Sine(600)) +
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", ARCHIVE_START, Sine(600)) +
+                                   Segment("BBB", ARCHIVE_START, Sine(600)) +
+                                   Segment("CCC", ARCHIVE_START, Sine(600)) +
                                    ArrivalInsert("AAA", "BHZ", "S", aaaPick + 60, 4.0, "E1") +
                                    ArrivalInsert("AAA", "BHZ", "P", aaaPick, 4.0, "E1") +
                                    ArrivalInsert("CCC", "BHZ", "P", cccPick, 2.0, "E1")));
     folder->WriteWaveIni(
         "[WAVEFORMS]\nN#=3\n\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=BBB\n\n[STA2]\nSTA=CCC\n");
-    const ProcessResult result = Run(TEN_MINUTES);
-    ASSERT_EQ(result.output, "");
-    ASSERT_EQ(result.status, 0);
-
-    const GifPicture picture(folder->WorkFile("OUT.GIF"));
-    ASSERT_TRUE(picture.IsLoaded());
     const PlotGeometry geometry = GeometryFor(3, false);
-    ASSERT_EQ(picture.Height(), geometry.height);
+    const GifPicture picture = RunForPicture(*folder, TEN_MINUTES, geometry);
+    ASSERT_TRUE(picture.IsLoaded());
     ExpectStationLabels(picture, geometry, {"BBB", "CCC", "AAA"});
-    // Every row keeps its own picks: marks and the distance of its latest pick.
-    const int cccColumn = PickColumn(cccPick, ARCHIVE_START);
-    const int aaaColumn = PickColumn(aaaPick, ARCHIVE_START);
-    EXPECT_EQ(MarkPixels(picture, geometry, 0, cccColumn), 0);
-    EXPECT_EQ(MarkPixels(picture, geometry, 0, aaaColumn), 0);
-    EXPECT_EQ(MarkPixels(picture, geometry, 1, cccColumn), geometry.rowHeight - 3);
-    EXPECT_EQ(MarkPixels(picture, geometry, 1, aaaColumn), 0);
-    EXPECT_EQ(MarkPixels(picture, geometry, 2, aaaColumn), geometry.rowHeight - 3);
-    EXPECT_EQ(MarkPixels(picture, geometry, 2, PickColumn(aaaPick + 60, ARCHIVE_START)),
-              geometry.rowHeight - 3);
+    const int full = geometry.rowHeight - 3;
+    EXPECT_EQ(MarkPixels(picture, geometry, 0, cccPick), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 0, aaaPick), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 1, cccPick), full);
+    EXPECT_EQ(MarkPixels(picture, geometry, 1, aaaPick), 0);
+    EXPECT_EQ(MarkPixels(picture, geometry, 2, aaaPick), full);
+    EXPECT_EQ(MarkPixels(picture, geometry, 2, aaaPick + 60), full);
+    // BBB has no picks and so no distance label; the others show their latest pick's.
     gdFontPtr distanceFont = FontForRole(FontRole::DISTANCE_LABEL, geometry.rowHeight);
-    // BBB has no picks and so no distance label.
     EXPECT_EQ(picture.CountColour(BLACK_COLOUR, 700 - 81, geometry.RowTop(0) + 1, 698,
                                   geometry.RowTop(0) + 14),
               0);
@@ -118,8 +108,7 @@ TEST_P(Rows, AreOrderedByTheirFirstPick) {
 
 TEST_P(Rows, MarkAndAreOrderedByTheListedPhasesOnly) {
     const double at = ARCHIVE_START;
-    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", at, Sine(600)) +
-                                   Segment("BBB", "BHZ", at, Sine(600)) +
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", at, Sine(600)) + Segment("BBB", at, Sine(600)) +
                                    ArrivalInsert("AAA", "BHZ", "P", at + 2 * MINUTE, 1.0, "E1") +
                                    ArrivalInsert("AAA", "BHZ", "S", at + 6 * MINUTE, 1.0, "E1") +
                                    ArrivalInsert("BBB", "BHZ", "P", at + 4 * MINUTE, 1.0, "E1") +
@@ -134,24 +123,19 @@ TEST_P(Rows, MarkAndAreOrderedByTheListedPhasesOnly) {
         {"PHASES=S\n", {"BBB", "AAA"}, false},
         {"PHASES=P,S\n", {"AAA", "BBB"}, true},
     };
+    const PlotGeometry geometry = GeometryFor(2, false);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phases);
         folder->WriteWaveIni("[WAVEFORMS]\nN#=2\n" + c.phases +
                              "\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=BBB\n");
-        const ProcessResult result = Run(TEN_MINUTES);
-        ASSERT_EQ(result.output, "");
-        ASSERT_EQ(result.status, 0);
-        const GifPicture picture(folder->WorkFile("OUT.GIF"));
+        const GifPicture picture = RunForPicture(*folder, TEN_MINUTES, geometry);
         ASSERT_TRUE(picture.IsLoaded());
-        const PlotGeometry geometry = GeometryFor(2, false);
         ExpectStationLabels(picture, geometry, c.rows);
         const int aaaRow = c.rows[0] == "AAA" ? 0 : 1;
         const int full = geometry.rowHeight - 3;
-        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, PickColumn(at + 2 * MINUTE, at)),
-                  c.pMarked ? full : 0);
-        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, PickColumn(at + 6 * MINUTE, at)), full);
-        EXPECT_EQ(MarkPixels(picture, geometry, 1 - aaaRow, PickColumn(at + 4 * MINUTE, at)),
-                  c.pMarked ? full : 0);
+        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, at + 2 * MINUTE), c.pMarked ? full : 0);
+        EXPECT_EQ(MarkPixels(picture, geometry, aaaRow, at + 6 * MINUTE), full);
+        EXPECT_EQ(MarkPixels(picture, geometry, 1 - aaaRow, at + 4 * MINUTE), c.pMarked ? full : 0);
     }
 }
 
@@ -159,23 +143,16 @@ TEST_P(Rows, TakeTheSettingsOfTheSectionOfTheirPositionAfterSorting) {
     // STA0 lists AAA (pick 10:05) with a filter and a fixed scale, STA1 lists BBB (pick 10:03)
     // without: BBB moves to row 0 and takes the settings of STA0.
     ASSERT_TRUE(source->ExecuteSql(
-        Segment("AAA", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
-        Segment("BBB", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
+        Segment("AAA", ARCHIVE_START, Constant(600, 100.0f)) +
+        Segment("BBB", ARCHIVE_START, Constant(600, 100.0f)) +
         ArrivalInsert("AAA", "BHZ", "P", ARCHIVE_START + 5 * MINUTE, 1.0, "E1") +
         ArrivalInsert("BBB", "BHZ", "P", ARCHIVE_START + 3 * MINUTE, 1.0, "E1")));
     folder->WriteWaveIni(
         "[WAVEFORMS]\nN#=2\n\n[STA0]\nSTA=AAA\nfilter=1,5\nSCALE=1000;-1000\n\n"
         "[STA1]\nSTA=BBB\n");
-    std::vector<std::string> arguments = TEN_MINUTES;
-    arguments.push_back("/SHOWMINMAX");
-    const ProcessResult result = Run(arguments);
-    ASSERT_EQ(result.output, "");
-    ASSERT_EQ(result.status, 0);
-
-    const GifPicture picture(folder->WorkFile("OUT.GIF"));
-    ASSERT_TRUE(picture.IsLoaded());
     const PlotGeometry geometry = GeometryFor(2, false);
-    ASSERT_EQ(picture.Height(), geometry.height);
+    const GifPicture picture = RunForPicture(*folder, With(TEN_MINUTES, "/SHOWMINMAX"), geometry);
+    ASSERT_TRUE(picture.IsLoaded());
     ExpectStationLabels(picture, geometry, {"BBB", "AAA"});
     gdFontPtr small = FontForRole(FontRole::FILTER_LABEL, geometry.rowHeight);
     const int filterY0 = geometry.RowTop(0) + geometry.rowHeight - 11;
@@ -196,44 +173,34 @@ TEST_P(Rows, TakeTheSettingsOfTheSectionOfTheirPositionAfterSorting) {
 TEST_P(Rows, ComeFromTheCatalogueForAll) {
     const double at = ARCHIVE_START;
     ASSERT_TRUE(source->ExecuteSql(
-        Segment("AAA", "BHZ", at, Sine(600)) + Segment("AAA", "BHN", at, Sine(600)) +
-        Segment("BBB", "BHZ", at, Sine(600)) + Segment("CCC", "BHZ", at, Sine(600)) +
+        Segment("AAA", at, Sine(600)) + Segment("AAA", at, Sine(600), "BHN") +
+        Segment("BBB", at, Sine(600)) + Segment("CCC", at, Sine(600)) +
         // Data that ended more than 300 s before the start, and data of a horizontal channel
         // only: neither station is listed.
-        Segment("OLD", "BHZ", at - 20 * MINUTE, Sine(840)) + Segment("HOR", "BHN", at, Sine(600)) +
+        Segment("OLD", at - 20 * MINUTE, Sine(840)) + Segment("HOR", at, Sine(600), "BHN") +
         // Data that ended less than 300 s before the start: listed, with an empty row.
-        Segment("EDGE", "BHZ", at - 20 * MINUTE, Sine(960)) +
+        Segment("EDGE", at - 20 * MINUTE, Sine(960)) +
         ArrivalInsert("AAA", "BHZ", "P", at + 4 * MINUTE, 1.0, "EV1") +
         ArrivalInsert("BBB", "BHZ", "P", at + 2 * MINUTE, 1.0, "EV1") +
         ArrivalInsert("BBB", "BHZ", "P", at + 6 * MINUTE, 1.0, "EV2") +
         ArrivalInsert("OLD", "BHZ", "P", at + 1 * MINUTE, 1.0, "EV1")));
     folder->WriteWaveIni("[WAVEFORMS]\nN#=ALL\n");
-    const int ev1Column = PickColumn(at + 2 * MINUTE, at);
-    const int ev2Column = PickColumn(at + 6 * MINUTE, at);
-
     struct Case {
-        std::string name;
-        std::vector<std::string> more;
+        std::string name, more;
         std::vector<std::string> rows;
         int bbbRow;
         bool ev2Marked;
     };
     const Case cases[] = {
         // Listed by code, then sorted: the rows without picks first.
-        {"every station with recent vertical data", {}, {"CCC", "EDGE", "BBB", "AAA"}, 2, true},
-        {"the stations that picked the event", {"eventid=ev1"}, {"BBB", "AAA"}, 0, false},
+        {"every station with recent vertical data", "", {"CCC", "EDGE", "BBB", "AAA"}, 2, true},
+        {"the stations that picked the event", "eventid=ev1", {"BBB", "AAA"}, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> arguments = TEN_MINUTES;
-        arguments.insert(arguments.end(), c.more.begin(), c.more.end());
-        const ProcessResult result = Run(arguments);
-        ASSERT_EQ(result.output, "");
-        ASSERT_EQ(result.status, 0);
-        const GifPicture picture(folder->WorkFile("OUT.GIF"));
-        ASSERT_TRUE(picture.IsLoaded());
         const PlotGeometry geometry = GeometryFor(static_cast<int>(c.rows.size()), true);
-        ASSERT_EQ(picture.Height(), geometry.height);
+        const GifPicture picture = RunForPicture(*folder, With(TEN_MINUTES, c.more), geometry);
+        ASSERT_TRUE(picture.IsLoaded());
         ExpectStationLabels(picture, geometry, c.rows);
         gdFontPtr channelFont = FontForRole(FontRole::CHANNEL_LABEL, geometry.rowHeight);
         for (std::size_t row = 0; row < c.rows.size(); ++row) {
@@ -243,27 +210,23 @@ TEST_P(Rows, ComeFromTheCatalogueForAll) {
                       0)
                 << "row " << row;
         }
-        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, ev1Column), geometry.rowHeight - 3);
-        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, ev2Column),
+        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, at + 2 * MINUTE), geometry.rowHeight - 3);
+        EXPECT_EQ(MarkPixels(picture, geometry, c.bbbRow, at + 6 * MINUTE),
                   c.ev2Marked ? geometry.rowHeight - 3 : 0);
     }
 }
 
-TEST_P(Rows, ExportOnlyTheRowsWithDataUnfiltered) {
-    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, Constant(600, 100.0f)) +
-                                   Segment("CCC", "BHZ", ARCHIVE_START, Sine(600))));
+TEST_P(Rows, ExportOnlyTheRowsWithDataUnfilteredAndOnlyInsideTheirWindow) {
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", ARCHIVE_START, Constant(600, 100.0f)) +
+                                   Segment("CCC", ARCHIVE_START, Sine(600))));
     folder->WriteWaveIni(
         "[WAVEFORMS]\nN#=3\nfilter=1,5\n\n[STA0]\nSTA=AAA\n\n[STA1]\nSTA=NOD\n\n"
         "[STA2]\nSTA=CCC\n\n[CSS30OUTPUT]\nFILE=.\\export\\rows.wfd\n");
-    std::vector<std::string> arguments = TEN_MINUTES;
-    arguments.push_back("css");
     folder->WriteWorkFile("export/keep.txt", "");
     // A second run appends its records to the same file.
-    for (int run = 0; run < 2; ++run) {
-        const ProcessResult result = Run(arguments);
-        ASSERT_EQ(result.output, "");
-        ASSERT_EQ(result.status, 0);
-    }
+    for (int run = 0; run < 2; ++run)
+        ASSERT_TRUE(
+            RunForPicture(*folder, With(TEN_MINUTES, "css"), GeometryFor(3, false)).IsLoaded());
 
     const std::vector<WfdiscRecord> records = ReadWfdisc(folder->WorkFile("export/rows.wfd"));
     ASSERT_EQ(records.size(), 4u);
@@ -283,37 +246,27 @@ TEST_P(Rows, ExportOnlyTheRowsWithDataUnfiltered) {
     // The samples as read, big-endian integers, before the row's filter changed them.
     const std::string samples =
         ReadFileBytes(folder->WorkFile("export/0-10000002032004-AAA-bhz.w"));
-    ASSERT_EQ(samples.size(), 48000u);
-    for (std::size_t i = 0; i < samples.size(); i += 4) {
-        const std::uint32_t value =
-            static_cast<std::uint32_t>(static_cast<unsigned char>(samples[i]) << 24 |
-                                       static_cast<unsigned char>(samples[i + 1]) << 16 |
-                                       static_cast<unsigned char>(samples[i + 2]) << 8 |
-                                       static_cast<unsigned char>(samples[i + 3]));
-        ASSERT_EQ(value, 100u) << "sample " << i / 4;
-    }
+    std::string hundreds;
+    for (int i = 0; i < 12000; ++i) hundreds += std::string("\0\0\0d", 4);
+    EXPECT_TRUE(samples == hundreds);
     EXPECT_EQ(ReadFileBytes(folder->WorkFile("export/0-10000002032004-CCC-bhz.w")).size(), 48000u);
     EXPECT_FALSE(std::filesystem::exists(folder->WorkFile("export/0-10000002032004-NOD-bhz.w")));
-}
 
-TEST_P(Rows, ExportNoRecordOutsideTheirWindow) {
-    // Files of five minutes, and a window that starts where the first one ends: the catalogue
-    // lists that file too, since it touches the window at its start. It holds no sample of the
-    // window, so it must not become a record dated anywhere else (such as 1970-01-01).
-    const std::vector<float> fiveMinutes = Sine(300);
-    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", "BHZ", ARCHIVE_START, fiveMinutes) +
-                                   Segment("AAA", "BHZ", ARCHIVE_START + 300, fiveMinutes)));
+    // A window that starts where a file ends: the catalogue lists that file too, since it
+    // touches the window, but it holds no sample of the window and must not become a record
+    // dated anywhere else (such as 1970-01-01).
+    ASSERT_TRUE(source->ExecuteSql(Segment("AAA", ARCHIVE_START + 600, Sine(300))));
     folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=AAA\n");
-    const ProcessResult result = Run({"tbeg=10:05:00 02.03.2004", "nsec=300", "/NOPREVIEW", "css"});
-    ASSERT_EQ(result.output, "");
-    ASSERT_EQ(result.status, 0);
-
-    const std::vector<WfdiscRecord> records = ReadWfdisc(folder->WorkFile("wave.wfd"));
-    ExpectRecordsCover(RecordsWithSamples(records), ARCHIVE_START + 300, ARCHIVE_START + 600);
-    for (const WfdiscRecord& record : records) {
+    ASSERT_TRUE(RunForPicture(*folder,
+                              {"tbeg=10:10:00 02.03.2004", "nsec=300", "/NOPREVIEW", "css"},
+                              GeometryFor(1, false))
+                    .IsLoaded());
+    const std::vector<WfdiscRecord> touching = ReadWfdisc(folder->WorkFile("wave.wfd"));
+    ExpectRecordsCover(RecordsWithSamples(touching), ARCHIVE_START + 600, ARCHIVE_START + 900);
+    for (const WfdiscRecord& record : touching) {
         SCOPED_TRACE(record.dfile);
-        EXPECT_GE(record.time, ARCHIVE_START + 300);
-        EXPECT_LE(record.time, ARCHIVE_START + 600);
+        EXPECT_GE(record.time, ARCHIVE_START + 600);
+        EXPECT_LE(record.time, ARCHIVE_START + 900);
     }
 }
 
@@ -335,22 +288,18 @@ TEST_P(Rows, ShowOneStationAsSegmentsInSegmentMode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nsec);
-        const ProcessResult result = Run({"tbeg=09:59:00 02.03.2004", c.nsec, "/NOPREVIEW",
-                                          "css=" + c.nsec.substr(5, 4) + ".wfd"});
-        ASSERT_EQ(result.output, "");
-        ASSERT_EQ(result.status, 0);
-        const GifPicture picture(folder->WorkFile("OUT.GIF"));
-        ASSERT_TRUE(picture.IsLoaded());
+        const std::string wfdisc = c.nsec.substr(5, 4) + ".WFD";
         const PlotGeometry geometry = GeometryFor(c.rows, false);
-        ASSERT_EQ(picture.Height(), geometry.height);
+        const GifPicture picture = RunForPicture(
+            *folder, {"tbeg=09:59:00 02.03.2004", c.nsec, "/NOPREVIEW", "css=" + wfdisc}, geometry);
+        ASSERT_TRUE(picture.IsLoaded());
         ExpectHeader(picture, geometry, "02/03/2004 10:00:00     ABEL::BHZ     Flt: 0.5-5.0/3",
                      c.headerEnd);
         for (int row = 0; row < c.rows; ++row) {
             SCOPED_TRACE(row);
             const int top = geometry.RowTop(row);
             // The recording fills the first three rows of ten minutes.
-            const int drawn =
-                picture.CountColour(WAVEFORM_COLOUR, 1, top, 698, top + geometry.rowHeight);
+            const int drawn = picture.CountInRow(WAVEFORM_COLOUR, geometry, row);
             if (row < 3)
                 EXPECT_GT(drawn, 698);
             else
@@ -360,9 +309,8 @@ TEST_P(Rows, ShowOneStationAsSegmentsInSegmentMode) {
             EXPECT_EQ(picture.CountColour(GREEN_COLOUR, 0, top, 699, top + geometry.rowHeight), 0);
         }
         // Every row exported its own ten minutes.
-        const std::vector<WfdiscRecord> records =
-            RecordsWithSamples(ReadWfdisc(folder->WorkFile(c.nsec.substr(5, 4) + ".WFD")));
-        ExpectRecordsCover(records, ARCHIVE_START, ARCHIVE_START + 30 * MINUTE);
+        ExpectRecordsCover(RecordsWithSamples(ReadWfdisc(folder->WorkFile(wfdisc))), ARCHIVE_START,
+                           ARCHIVE_START + 30 * MINUTE);
     }
 }
 
@@ -382,8 +330,7 @@ TEST(RowsOnBothBackends, GiveByteIdenticalPictures) {
                                               "1", "--seed", "11"}));
     }
     struct Case {
-        std::string name;
-        std::string sections;
+        std::string name, sections;
         std::vector<std::string> arguments;
         int rows;
     };
@@ -411,27 +358,15 @@ TEST(RowsOnBothBackends, GiveByteIdenticalPictures) {
         for (const auto& folder : folders) {
             SCOPED_TRACE(BackendName(folder->Source().GetBackend()));
             folder->WriteWaveIni(c.sections);
-            std::vector<std::string> arguments = c.arguments;
-            arguments.push_back("/NOPREVIEW");
-            const ProcessResult result = folder->Run(arguments);
-            ASSERT_EQ(result.output, "");
-            ASSERT_EQ(result.status, 0);
-            pictures.push_back(ReadFileBytes(folder->WorkFile("OUT.GIF")));
-            // Not an empty picture: every row has samples drawn.
-            const GifPicture picture(folder->WorkFile("OUT.GIF"));
-            ASSERT_TRUE(picture.IsLoaded());
             const PlotGeometry geometry = GeometryFor(c.rows, false);
-            ASSERT_EQ(picture.Height(), geometry.height);
+            const GifPicture picture =
+                RunForPicture(*folder, With(c.arguments, "/NOPREVIEW"), geometry);
+            ASSERT_TRUE(picture.IsLoaded());
+            pictures.push_back(ReadFileBytes(folder->WorkFile("OUT.GIF")));
+            // Not an empty picture: every row has samples drawn and is covered by no other.
             for (int row = 0; row < c.rows; ++row) {
-                const int top = geometry.RowTop(row);
-                EXPECT_GT(
-                    picture.CountColour(BACKGROUND_COLOUR, 1, top, 698, top + geometry.rowHeight),
-                    698)
-                    << "row " << row << " is not covered by others";
-                EXPECT_GT(
-                    picture.CountColour(WAVEFORM_COLOUR, 1, top, 698, top + geometry.rowHeight),
-                    698)
-                    << "row " << row;
+                EXPECT_GT(picture.CountInRow(BACKGROUND_COLOUR, geometry, row), 698) << row;
+                EXPECT_GT(picture.CountInRow(WAVEFORM_COLOUR, geometry, row), 698) << row;
             }
         }
         ASSERT_EQ(pictures.size(), 2u);

@@ -1,7 +1,6 @@
 #include <gd.h>
 #include <gdfontg.h>
 #include <gdfontl.h>
-#include <gdfontt.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -67,12 +66,12 @@ Pick MakePick(const char* phase, double time, double distance) {
     return pick;
 }
 
-FilterBand Band(float low, float high) {
+FilterBand Band(float low, float high, bool enabled = true) {
     FilterBand band;
     band.low = low;
     band.high = high;
     band.order = 3;
-    band.enabled = true;
+    band.enabled = enabled;
     return band;
 }
 
@@ -88,12 +87,12 @@ TEST(DrawMinMaxLabel, StandsAtTheTopOfItsOwnBand) {
         {"margin 13: four rows above the band", 500, 20, true, 3, 16 + 3 * 23 - 4},
         {"labels off", 500, 3, false, 1, 167 - 2},
     };
-    const AmplitudeRange range{1200.0f, -1200.0f};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Canvas actual = MakeCanvas(700, c.requestedHeight, c.rowCount, c.labelsOn);
         Canvas expected = MakeCanvas(700, c.requestedHeight, c.rowCount, c.labelsOn);
-        DrawMinMaxLabel(actual.image.get(), actual.palette, actual.layout, c.row, range);
+        DrawMinMaxLabel(actual.image.get(), actual.palette, actual.layout, c.row,
+                        {1200.0f, -1200.0f});
         DrawString(expected, PlotFont(FontCell::SMALL_6X12), 50, c.y, "min/max: -1200/1200",
                    expected.palette.green);
         EXPECT_GT(LitPixels(expected), 50);
@@ -101,79 +100,60 @@ TEST(DrawMinMaxLabel, StandsAtTheTopOfItsOwnBand) {
     }
 }
 
-TEST(DrawPhaseMarks, MarksPicksWithNamesAndTheDistance) {
-    Canvas actual = FiveRows();
-    Canvas expected = FiveRows();
-    // Row 1: top 110, height 93; 10:21:00 and 10:22:30 in the window 10:20 .. 10:50.
-    const PickList picks = {MakePick("P", START + 60, 4.0), MakePick("S", START + 150, 4.0)};
-    DrawPhaseMarks(actual.image.get(), actual.palette.text, actual.layout, 1, START, START + 1800,
-                   picks);
-
-    const int entry = gdImageColorAllocate(expected.image.get(), 0, 0, 0);
-    const int text = expected.palette.text;
-    gdImageLine(expected.image.get(), 24, 201, 24, 112, text);  // trunc(1 + 698 * 60 / 1800)
-    DrawString(expected, gdFontGetLarge(), 26, 114, "P", text);
-    gdImageLine(expected.image.get(), 59, 201, 59, 112, text);  // trunc(1 + 698 * 150 / 1800)
-    DrawString(expected, gdFontGetLarge(), 61, 114, "S", text);
-    DrawString(expected, gdFontGetGiant(), 619, 110, "  444 km", entry);
-
-    ASSERT_EQ(gdImageColorsTotal(actual.image.get()), 7);
-    EXPECT_EQ(gdImageRed(actual.image.get(), 6), 0);
-    EXPECT_EQ(gdImageGreen(actual.image.get(), 6), 0);
-    EXPECT_EQ(gdImageBlue(actual.image.get(), 6), 0);
-    EXPECT_EQ(gdImageGetPixel(actual.image.get(), 24, 150), text);
-    EXPECT_EQ(DifferentPixels(actual, expected), 0);
-}
-
-TEST(DrawPhaseMarks, MarksPicksAtBothWindowEndsOnly) {
-    Canvas actual = FiveRows();
-    Canvas expected = FiveRows();
-    const PickList picks = {MakePick("A", START - 0.001, 1.0), MakePick("B", START, 2.0),
-                            MakePick("C", START + 1800, 3.0), MakePick("D", START + 1800.001, 9.0)};
-    DrawPhaseMarks(actual.image.get(), actual.palette.text, actual.layout, 0, START, START + 1800,
-                   picks);
-
-    const int entry = gdImageColorAllocate(expected.image.get(), 0, 0, 0);
-    const int text = expected.palette.text;
-    gdImageLine(expected.image.get(), 1, 107, 1, 18, text);
-    DrawString(expected, gdFontGetLarge(), 3, 20, "B", text);
-    gdImageLine(expected.image.get(), 699, 107, 699, 18, text);
-    DrawString(expected, gdFontGetLarge(), 701, 20, "C", text);
-    DrawString(expected, gdFontGetGiant(), 619, 16, "  333 km", entry);
-    EXPECT_EQ(DifferentPixels(actual, expected), 0);
-}
-
-TEST(DrawPhaseMarks, TakesTheDistanceOfTheLatestPick) {
+TEST(DrawPhaseMarks, MarksPicksOfTheWindowAndWritesTheLatestDistance) {
+    struct Mark {
+        int x;
+        const char* name;
+    };
     struct Case {
         const char* name;
+        int row;
         PickList picks;
+        std::vector<Mark> marks;
         const char* label;  // nullptr: no distance label
     };
     const Case cases[] = {
-        {"last in the window wins",
-         {MakePick("P", START + 10, 1.0), MakePick("S", START + 20, 2.0),
-          MakePick("X", START + 2000, 5.0)},
-         "  222 km"},
+        // x = trunc(1 + 698 * 60 / 1800) and trunc(1 + 698 * 150 / 1800).
+        {"two picks",
+         1,
+         {MakePick("P", START + 60, 4.0), MakePick("S", START + 150, 4.0)},
+         {{24, "P"}, {59, "S"}},
+         "  444 km"},
+        {"both window ends included, nothing beyond",
+         0,
+         {MakePick("A", START - 0.001, 1.0), MakePick("B", START, 2.0),
+          MakePick("C", START + 1800, 3.0), MakePick("D", START + 1800.001, 9.0)},
+         {{1, "B"}, {699, "C"}},
+         "  333 km"},
         {"first of equal times wins",
+         4,
          {MakePick("P", START + 10, 1.0), MakePick("S", START + 20, 2.0),
-          MakePick("T", START + 20, 3.0)},
+          MakePick("T", START + 20, 3.0), MakePick("X", START + 2000, 5.0)},
+         {{4, "P"}, {8, "S"}, {8, "T"}},
          "  222 km"},
-        {"no pick in the window", {MakePick("X", START + 2000, 5.0)}, nullptr},
-        {"no picks", {}, nullptr},
+        {"no pick in the window", 2, {MakePick("X", START + 2000, 5.0)}, {}, nullptr},
+        {"no picks", 3, {}, {}, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Canvas actual = FiveRows();
         Canvas expected = FiveRows();
-        DrawPhaseMarks(actual.image.get(), actual.palette.text, actual.layout, 4, START,
+        DrawPhaseMarks(actual.image.get(), actual.palette.text, actual.layout, c.row, START,
                        START + 1800, c.picks);
         const int entry = gdImageColorAllocate(expected.image.get(), 0, 0, 0);
-        // Only the distance label is compared: blank out everything left of it.
+        const int text = expected.palette.text;
+        const int top = expected.layout.RowTop(c.row);
+        for (const Mark& m : c.marks) {
+            gdImageLine(expected.image.get(), m.x, top + 91, m.x, top + 2, text);
+            DrawString(expected, gdFontGetLarge(), m.x + 2, top + 4, m.name, text);
+        }
         if (c.label != nullptr)
-            DrawString(expected, gdFontGetGiant(), 619, 392, c.label, entry);
-        for (const Canvas* canvas : {&actual, &expected})
-            gdImageFilledRectangle(canvas->image.get(), 0, 0, 618, 500, 0);
-        EXPECT_EQ(gdImageColorsTotal(actual.image.get()), 7);
+            DrawString(expected, gdFontGetGiant(), 619, top, c.label, entry);
+        // One more palette entry, black, whether a label is written or not.
+        ASSERT_EQ(gdImageColorsTotal(actual.image.get()), 7);
+        EXPECT_EQ(gdImageRed(actual.image.get(), 6) + gdImageGreen(actual.image.get(), 6) +
+                      gdImageBlue(actual.image.get(), 6),
+                  0);
         EXPECT_EQ(DifferentPixels(actual, expected), 0);
     }
 }
@@ -214,9 +194,8 @@ TEST(DrawRowLabels, LabelsStationChannelAndFilter) {
         Canvas actual = MakeCanvas(700, c.requestedHeight, c.rowCount, true);
         Canvas expected = MakeCanvas(700, c.requestedHeight, c.rowCount, true);
         ASSERT_EQ(actual.layout.rowHeight, c.rowHeight);
-        FilterBand band = Band(0.5f, 5.0f);
-        band.enabled = c.filterOn;
-        DrawRowLabels(actual.image.get(), actual.palette, actual.layout, c.row, "ABC", "BHZ", band);
+        DrawRowLabels(actual.image.get(), actual.palette, actual.layout, c.row, "ABC", "BHZ",
+                      Band(0.5f, 5.0f, c.filterOn));
         const int top = expected.layout.RowTop(c.row);
         const int h = expected.layout.rowHeight;
         DrawString(expected, PlotFont(c.station), 3, top + 1, "ABC", expected.palette.text);
@@ -228,83 +207,62 @@ TEST(DrawRowLabels, LabelsStationChannelAndFilter) {
     }
 }
 
-TEST(DrawPlotHeader, ShowsStartAndEndInNormalMode) {
-    Canvas actual = FiveRows();
-    Canvas expected = FiveRows();
-    DrawPlotHeader(actual.image.get(), actual.palette, actual.layout, START, 1800, false, "ABC",
-                   "BHZ", Band(0.5f, 5.0f), nullptr);
-    DrawString(expected, gdFontGetGiant(), 3, 1, "02/03/2004 10:20:00", expected.palette.text);
-    DrawString(expected, gdFontGetGiant(), 626, 1, "10:50:00", expected.palette.text);
-    EXPECT_EQ(DifferentPixels(actual, expected), 0);
-}
-
-TEST(DrawPlotHeader, ShowsStationChannelAndFilterInSegmentMode) {
-    struct Case {
-        const char* name;
-        bool filterOn;
-        const char* left;
-    };
-    const Case cases[] = {
-        {"filter on", true, "02/03/2004 10:20:00     ABC::BHZ     Flt: 0.5-5.0/3"},
-        {"filter off", false, "02/03/2004 10:20:00     ABC::BHZ"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Canvas actual = FiveRows();
-        Canvas expected = FiveRows();
-        FilterBand band = Band(0.5f, 5.0f);
-        band.enabled = c.filterOn;
-        DrawPlotHeader(actual.image.get(), actual.palette, actual.layout, START, 3000, true, "ABC",
-                       "BHZ", band, nullptr);
-        DrawString(expected, gdFontGetGiant(), 3, 1, c.left, expected.palette.text);
-        DrawString(expected, gdFontGetGiant(), 700 - 9 * 19 - 2, 1, "02/03/2004 11:10:00",
-                   expected.palette.text);
-        EXPECT_EQ(DifferentPixels(actual, expected), 0);
-    }
-}
-
-TEST(DrawPlotHeader, PlacesTheSmallFontForNinePixelCells) {
-    Canvas actual = MakeCanvas(700, 500, 20, true);  // rows of 22 pixels
-    Canvas expected = MakeCanvas(700, 500, 20, true);
-    DrawPlotHeader(actual.image.get(), actual.palette, actual.layout, START + 59.75, 1800, false,
-                   "ABC", "BHZ", Band(0.5f, 5.0f), nullptr);
-    const gdFontPtr small = PlotFont(FontCell::SMALL_6X12);
-    DrawString(expected, small, 3, 1, "02/03/2004 10:20:59", expected.palette.text);
-    DrawString(expected, small, 700 - 72 - 2, 1, "10:50:59", expected.palette.text);
-    EXPECT_EQ(DifferentPixels(actual, expected), 0);
-}
-
-TEST(DrawPlotHeader, ShowsTheEventLineInBlueOnWideImages) {
+TEST(DrawPlotHeader, ShowsTheWindowTheSegmentRowAndTheEvent) {
     EventInfo event;
     event.lat = 45.5f;
     event.lon = 13.25f;
     event.originTime = START - 113.0 + 0.25;  // 10:18:07.25
+    const char* const eventLine = "lat=45.50 lon=13.25 (2004/03/02 10:18:7.25)";
     struct Case {
-        int width;
-        bool rightText, eventLine;
+        const char* name;
+        int width, rows;
+        double start;
+        int seconds;
+        bool segmentMode, filterOn, withEvent;
+        std::string left, right;  // empty right: none
+        bool eventShown;
     };
-    const Case cases[] = {{700, true, true},  {401, true, true},  {400, true, false},
-                          {300, true, false}, {201, true, false}, {200, false, false}};
+    const Case cases[] = {
+        {"normal mode", 700, 5, START, 1800, false, true, false, "02/03/2004 10:20:00", "10:50:00",
+         false},
+        {"segment mode", 700, 5, START, 3000, true, true, false,
+         "02/03/2004 10:20:00     ABC::BHZ     Flt: 0.5-5.0/3", "02/03/2004 11:10:00", false},
+        {"segment mode, filter off", 700, 5, START, 3000, true, false, false,
+         "02/03/2004 10:20:00     ABC::BHZ", "02/03/2004 11:10:00", false},
+        // Rows of 22 pixels take the 6-pixel font; the right text still ends 9 per character
+        // before the edge.
+        {"small font", 700, 20, START + 59.75, 1800, false, true, false, "02/03/2004 10:20:59",
+         "10:50:59", false},
+        {"event on a wide image", 700, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
+         "10:50:00", true},
+        {"event at 401 pixels", 401, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
+         "10:50:00", true},
+        {"no event at 400 pixels", 400, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
+         "10:50:00", false},
+        {"end at 201 pixels", 201, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
+         "10:50:00", false},
+        {"no end at 200 pixels", 200, 5, START, 1800, false, true, true, "02/03/2004 10:20:00", "",
+         false},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.width);
-        Canvas actual = MakeCanvas(c.width, 500, 5, true);
-        Canvas expected = MakeCanvas(c.width, 500, 5, true);
-        DrawPlotHeader(actual.image.get(), actual.palette, actual.layout, START, 1800, false, "ABC",
-                       "BHZ", Band(0.5f, 5.0f), &event);
-        DrawString(expected, gdFontGetGiant(), 3, 1, "02/03/2004 10:20:00", expected.palette.text);
-        if (c.rightText)
-            DrawString(expected, gdFontGetGiant(), c.width - 74, 1, "10:50:00",
-                       expected.palette.text);
-        if (c.eventLine)
-            DrawString(expected, gdFontGetGiant(), c.width / 2 - 160, 1,
-                       "lat=45.50 lon=13.25 (2004/03/02 10:18:7.25)", expected.palette.blue);
+        SCOPED_TRACE(c.name);
+        Canvas actual = MakeCanvas(c.width, 500, c.rows, true);
+        Canvas expected = MakeCanvas(c.width, 500, c.rows, true);
+        DrawPlotHeader(actual.image.get(), actual.palette, actual.layout, c.start, c.seconds,
+                       c.segmentMode, "ABC", "BHZ", Band(0.5f, 5.0f, c.filterOn),
+                       c.withEvent ? &event : nullptr);
+        const gdFontPtr font = c.rows == 20 ? PlotFont(FontCell::SMALL_6X12) : gdFontGetGiant();
+        const int text = expected.palette.text;
+        DrawString(expected, font, 3, 1, c.left, text);
+        if (!c.right.empty())
+            DrawString(expected, font, c.width - 9 * static_cast<int>(c.right.size()) - 2, 1,
+                       c.right, text);
+        if (c.eventShown)
+            DrawString(expected, font, c.width / 2 - 160, 1, eventLine, expected.palette.blue);
         EXPECT_EQ(DifferentPixels(actual, expected), 0);
     }
-}
-
-TEST(DrawPlotHeader, DrawsNothingWithLabelsOff) {
+    // Nothing with labels off.
     Canvas canvas = MakeCanvas(700, 500, 3, false);
-    EventInfo event;
     DrawPlotHeader(canvas.image.get(), canvas.palette, canvas.layout, START, 1800, true, "ABC",
                    "BHZ", Band(0.5f, 5.0f), &event);
     EXPECT_EQ(LitPixels(canvas), 0);
@@ -315,9 +273,8 @@ TEST(TickStepMinutes, GrowsWithTheWindow) {
         double seconds;
         int step;
     };
-    const Case cases[] = {{3 * 3600, 60}, {121 * 60, 60}, {120 * 60, 10}, {41 * 60, 10},
-                          {40 * 60, 5},   {30 * 60, 5},   {11 * 60, 5},   {10 * 60, 1},
-                          {60, 1},        {0, 1}};
+    const Case cases[] = {{121 * 60, 60}, {120 * 60, 10}, {41 * 60, 10}, {40 * 60, 5},
+                          {11 * 60, 5},   {10 * 60, 1},   {0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
         EXPECT_EQ(TickStepMinutes(START, START + c.seconds), c.step);
@@ -357,28 +314,24 @@ TEST(DrawTimeAxis, NumbersMinutesAndTicksEveryNumberAfterTheStart) {
     }
 }
 
-TEST(DrawTimeAxis, DrawsNothingForEmptyOrEndlessWindows) {
+TEST(DrawTimeAxis, EndsForEveryWindowAndDrawsNothingForEmptyOnes) {
     struct Case {
         const char* name;
         double start, end;
+        bool drawn;
     };
-    const Case cases[] = {{"empty", START, START},
-                          {"reversed", START, START - 60},
-                          {"endless", START, INFINITY},
-                          {"NaN", NAN, START}};
+    const Case cases[] = {{"empty", START, START, false},
+                          {"reversed", START, START - 60, false},
+                          {"endless", START, INFINITY, false},
+                          {"NaN", NAN, START, false},
+                          // Adding a minute no longer changes a time of 1e20 seconds.
+                          {"far from the present", 1e20, 2e20, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Canvas canvas = FiveRows();
         DrawTimeAxis(canvas.image.get(), canvas.palette.black, c.start, c.end, 0, 700, 486);
-        EXPECT_EQ(LitPixels(canvas), 0);
+        EXPECT_EQ(LitPixels(canvas) > 0, c.drawn);
     }
-}
-
-TEST(DrawTimeAxis, EndsForWindowsFarFromThePresent) {
-    // Adding a minute no longer changes a time of 1e20 seconds.
-    Canvas canvas = FiveRows();
-    DrawTimeAxis(canvas.image.get(), canvas.palette.black, 1e20, 2e20, 0, 700, 486);
-    EXPECT_GT(LitPixels(canvas), 0);
 }
 
 TEST(PlotDrawing, DrawsEverythingOnTinyImagesWithinTheirBounds) {

@@ -11,9 +11,11 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plot/plot_layout.h"
+#include "tests/support/e2e_harness.h"
 
 // A colour as three components 0 ... 255.
 struct Rgb {
@@ -52,10 +54,7 @@ struct PlotGeometry {
 inline PlotGeometry GeometryFor(int rowCount, bool catalogueList) {
     PlotGeometry geometry;
     geometry.rowCount = rowCount;
-    geometry.rowHeight = (500 - rowCount - 28) / rowCount;
-    const int minimum = catalogueList ? 30 : 20;
-    if (geometry.rowHeight < minimum)
-        geometry.rowHeight = minimum;
+    geometry.rowHeight = std::max((500 - rowCount - 28) / rowCount, catalogueList ? 30 : 20);
     const int bottomMargin = geometry.rowHeight > 22 ? 16 : 13;
     geometry.height = rowCount * (geometry.rowHeight + 1) + bottomMargin + 15;
     return geometry;
@@ -105,12 +104,15 @@ public:
     int CountColour(const Rgb& colour, int left, int top, int right, int bottom) const {
         int count = 0;
         for (int y = top; y <= bottom; ++y) {
-            for (int x = left; x <= right; ++x) {
-                if (gdImageBoundsSafe(image.get(), x, y) && At(x, y) == colour)
-                    ++count;
-            }
+            for (int x = left; x <= right; ++x) count += At(x, y) == colour;
         }
         return count;
+    }
+
+    // Counts the pixels of colour inside the border across one band of the geometry.
+    int CountInRow(const Rgb& colour, const PlotGeometry& geometry, int row) const {
+        const int top = geometry.RowTop(row);
+        return CountColour(colour, 1, top, Width() - 2, top + geometry.rowHeight);
     }
 
     // Compares the picture with text as gdImageString draws it in font with the top-left
@@ -138,8 +140,7 @@ public:
                 if (!gdImageBoundsSafe(image.get(), x + dx, y + dy))
                     continue;
                 const bool glyph = gdImageGetPixel(expected.get(), dx, dy) == ink;
-                if (glyph != (At(x + dx, y + dy) == colour))
-                    ++mismatches;
+                mismatches += glyph != (At(x + dx, y + dy) == colour);
             }
         }
         return mismatches;
@@ -151,6 +152,22 @@ private:
     };
     std::unique_ptr<gdImage, ImageDeleter> image;
 };
+
+// Runs trazplot in folder, which must succeed without a word on standard output, and reads
+// back the picture written to work/file. The picture is not loaded unless the run succeeded
+// and the picture has the geometry's height (each failure is recorded).
+inline GifPicture RunForPicture(const RunFolder& folder, const std::vector<std::string>& arguments,
+                                const PlotGeometry& geometry, const std::string& file = "OUT.GIF") {
+    const ProcessResult result = folder.Run(arguments);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.status, 0);
+    GifPicture picture(folder.WorkFile(file));
+    EXPECT_TRUE(picture.IsLoaded()) << file;
+    if (result.status != 0 || !picture.IsLoaded())
+        return GifPicture("");
+    EXPECT_EQ(picture.Height(), geometry.height) << geometry.rowCount << " rows";
+    return picture.Height() == geometry.height ? std::move(picture) : GifPicture("");
+}
 
 // Checks the header line of a plot: left at (3, 1) with nothing after it for five cells,
 // right ending 2 pixels plus 9 per character before the right edge, both in the header font

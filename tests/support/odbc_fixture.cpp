@@ -15,40 +15,24 @@ const char* const SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc
 const char* const PSQL_DRIVERS[] = {"/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so",
                                     "/usr/lib/x86_64-linux-gnu/odbc/psqlodbca.so"};
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string Cased(std::string text, int (*convert)(int)) {
+    for (char& c : text) c = static_cast<char>(convert(static_cast<unsigned char>(c)));
     return text;
 }
 
 // The messages the driver left on a handle, one per line.
 std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
     std::string text;
-    for (SQLSMALLINT record = 1;; ++record) {
-        SQLCHAR state[6] = {};
-        SQLINTEGER nativeError = 0;
-        SQLCHAR message[1024] = {};
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(handleType, handle, record, state, &nativeError, message,
-                                         sizeof message, &length)))
-            break;
-        text += reinterpret_cast<const char*>(state);
-        text += ": ";
-        text += reinterpret_cast<const char*>(message);
-        text += '\n';
-    }
+    SQLCHAR state[6] = {};
+    SQLINTEGER nativeError = 0;
+    SQLCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    for (SQLSMALLINT record = 1; SQL_SUCCEEDED(SQLGetDiagRec(
+             handleType, handle, record, state, &nativeError, message, sizeof message, &length));
+         ++record)
+        text += std::string(reinterpret_cast<const char*>(state)) + ": " +
+                reinterpret_cast<const char*>(message) + "\n";
     return text;
-}
-
-// The last path component of the temporary folder: unique on this machine while it exists.
-std::string FolderSuffix(const TempDir& folder) {
-    const std::string& path = folder.Path();
-    const std::size_t dash = path.find_last_of('-');
-    return dash == std::string::npos ? path : path.substr(dash + 1);
 }
 
 // The psqlODBC driver library, or empty when it is not installed.
@@ -71,43 +55,30 @@ std::string BackendParamName(const testing::TestParamInfo<Backend>& param) {
 }
 
 std::vector<std::string> SplitSqlStatements(const std::string& text) {
-    std::vector<std::string> statements;
-    std::string current;
+    std::vector<std::string> statements(1);
     bool inLiteral = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (inLiteral) {
-            current += c;
-            // A doubled quote inside a literal stays in it; the pair is seen as two toggles.
-            if (c == '\'')
-                inLiteral = false;
-            continue;
-        }
-        if (c == '\'') {
-            inLiteral = true;
-            current += c;
-        } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            const std::size_t end = text.find('\n', i);
-            if (end == std::string::npos)
+        // A doubled quote inside a literal is seen as two toggles and stays in it.
+        if (c == '\'')
+            inLiteral = !inLiteral;
+        if (!inLiteral && c == '-' && text.compare(i, 2, "--") == 0) {
+            i = text.find('\n', i);
+            if (i == std::string::npos)
                 break;
-            i = end;
-            current += '\n';
-        } else if (c == ';') {
-            statements.push_back(current);
-            current.clear();
+            statements.back() += '\n';
+        } else if (!inLiteral && c == ';') {
+            statements.emplace_back();
         } else {
-            current += c;
+            statements.back() += c;
         }
     }
-    statements.push_back(current);
-
     std::vector<std::string> nonBlank;
     for (const std::string& statement : statements) {
         const std::size_t first = statement.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos)
-            continue;
-        const std::size_t last = statement.find_last_not_of(" \t\r\n");
-        nonBlank.push_back(statement.substr(first, last - first + 1));
+        if (first != std::string::npos)
+            nonBlank.push_back(
+                statement.substr(first, statement.find_last_not_of(" \t\r\n") - first + 1));
     }
     return nonBlank;
 }
@@ -157,17 +128,36 @@ bool TestDataSource::SetUp() {
     dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
     odbcSysIni = folder.Path();
     odbcIni = folder.File("odbc.ini");
-    const std::string suffix = FolderSuffix(folder);
+    // The last path component of the temporary folder: unique on this machine while it exists.
+    const std::string suffix = folder.Path().substr(folder.Path().find_last_of('-') + 1);
+    const std::string psql = PsqlDriver();
+    std::string drivers = "[TRAZPLOT_SQLITE3]\nDriver=" + std::string(SQLITE_DRIVER) + "\n";
+    if (!psql.empty())
+        drivers += "[TRAZPLOT_PSQL]\nDriver=" + psql + "\n";
+    folder.Write("odbcinst.ini", drivers);
     if (backend == Backend::Sqlite) {
-        dsn = "TRAZPLOT_SQLITE_" + Upper(suffix);
-        if (!SetUpSqlite())
-            return false;
+        if (!std::filesystem::exists(SQLITE_DRIVER))
+            return Fail(std::string("the SQLite ODBC driver is missing: ") + SQLITE_DRIVER);
+        dsn = "TRAZPLOT_SQLITE_" + Cased(suffix, ::toupper);
+        sqliteFile = folder.File("catalogue.db");
+        folder.Write("odbc.ini",
+                     "[" + dsn + "]\nDriver=" + SQLITE_DRIVER + "\nDatabase=" + sqliteFile + "\n");
     } else {
-        dsn = "TRAZPLOT_PG_" + Upper(suffix);
+        dsn = "TRAZPLOT_PG_" + Cased(suffix, ::toupper);
         adminDsn = dsn + "_ADMIN";
-        databaseName = "trazplot_" + Lower(suffix) + "_" + std::to_string(getpid());
-        if (!SetUpPostgres())
-            return false;
+        databaseName = "trazplot_" + Cased(suffix, ::tolower) + "_" + std::to_string(getpid());
+        if (psql.empty())
+            return Fail("the PostgreSQL ODBC driver (psqlodbcw.so or psqlodbca.so) is missing");
+        const std::string portFile = std::string(TRAZPLOT_PG_DIR) + "/port";
+        const int port = std::atoi(ReadFileBytes(portFile).c_str());
+        if (port <= 0)
+            return Fail("no test cluster: " + portFile +
+                        " is missing (run the test through ctest, whose fixture pg starts it)");
+        const std::string server = "Driver=" + psql +
+                                   "\nServername=127.0.0.1\nPort=" + std::to_string(port) +
+                                   "\nSSLMode=disable\n";
+        folder.Write("odbc.ini", "[" + dsn + "]\n" + server + "Database=" + databaseName + "\n[" +
+                                     adminDsn + "]\n" + server + "Database=postgres\n");
     }
     setenv("ODBCSYSINI", odbcSysIni.c_str(), 1);
     setenv("ODBCINI", odbcIni.c_str(), 1);
@@ -175,60 +165,16 @@ bool TestDataSource::SetUp() {
     environment = std::make_unique<OdbcEnvironment>();
     if (!environment->IsOpen())
         return Fail("cannot allocate an ODBC environment");
-    if (backend == Backend::Postgres) {
-        if (!Connect(adminConnection, adminDsn))
-            return false;
-        if (!Execute(adminConnection->Get(), "create database \"" + databaseName + "\""))
-            return false;
-    }
+    if (backend == Backend::Postgres &&
+        (!Connect(adminConnection, adminDsn) ||
+         !Execute(adminConnection->Get(), "create database \"" + databaseName + "\"")))
+        return false;
     if (!Connect(connection, dsn))
         return false;
-
     const std::string schema = ReadFileBytes(std::string(TRAZPLOT_SOURCE_DIR) + "/db/schema.sql");
     if (schema.empty())
         return Fail("cannot read db/schema.sql");
-    for (const std::string& statement : SplitSqlStatements(schema)) {
-        if (!Execute(connection->Get(), statement))
-            return false;
-    }
-    return true;
-}
-
-bool TestDataSource::SetUpSqlite() {
-    if (!std::filesystem::exists(SQLITE_DRIVER))
-        return Fail(std::string("the SQLite ODBC driver is missing: ") + SQLITE_DRIVER);
-    sqliteFile = folder.File("catalogue.db");
-    WriteIniFiles("Driver=" + std::string(SQLITE_DRIVER) + "\nDatabase=" + sqliteFile + "\n", "");
-    return true;
-}
-
-bool TestDataSource::SetUpPostgres() {
-    const std::string driver = PsqlDriver();
-    if (driver.empty())
-        return Fail("the PostgreSQL ODBC driver (psqlodbcw.so or psqlodbca.so) is missing");
-    const std::string portFile = std::string(TRAZPLOT_PG_DIR) + "/port";
-    const int port = std::atoi(ReadFileBytes(portFile).c_str());
-    if (port <= 0)
-        return Fail("no test cluster: " + portFile +
-                    " is missing (run the test through ctest, whose fixture pg starts it)");
-    const std::string server = "Driver=" + driver +
-                               "\nServername=127.0.0.1\nPort=" + std::to_string(port) +
-                               "\nSSLMode=disable\n";
-    WriteIniFiles(server + "Database=" + databaseName + "\n", server + "Database=postgres\n");
-    return true;
-}
-
-void TestDataSource::WriteIniFiles(const std::string& keys, const std::string& adminKeys) {
-    std::string drivers = "[TRAZPLOT_SQLITE3]\nDescription=SQLite3 ODBC driver\nDriver=" +
-                          std::string(SQLITE_DRIVER) + "\n";
-    const std::string psql = PsqlDriver();
-    if (!psql.empty())
-        drivers += "\n[TRAZPLOT_PSQL]\nDescription=PostgreSQL ODBC driver\nDriver=" + psql + "\n";
-    folder.Write("odbcinst.ini", drivers);
-    std::string sources = "[" + dsn + "]\n" + keys;
-    if (!adminKeys.empty())
-        sources += "\n[" + adminDsn + "]\n" + adminKeys;
-    folder.Write("odbc.ini", sources);
+    return ExecuteSql(schema);
 }
 
 bool TestDataSource::ExecuteSql(const std::string& text) {

@@ -56,8 +56,6 @@ public:
     // file), for end-to-end tests that start a child process with its own environment.
     const std::string& OdbcSysIni() const { return odbcSysIni; }
     const std::string& OdbcIni() const { return odbcIni; }
-    // The temporary folder holding the INI files (and the SQLite database file).
-    const TempDir& Folder() const { return folder; }
     // The SQLite database file; empty for PostgreSQL.
     const std::string& SqliteFile() const { return sqliteFile; }
 
@@ -77,10 +75,7 @@ public:
 
 private:
     bool SetUp();
-    bool SetUpSqlite();
-    bool SetUpPostgres();
     bool Fail(const std::string& reason);
-    void WriteIniFiles(const std::string& keys, const std::string& adminKeys);
     bool Connect(std::unique_ptr<OdbcConnection>& target, const std::string& name);
     bool Execute(HDBC on, const std::string& statement);
 
