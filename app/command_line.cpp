@@ -151,14 +151,14 @@ int ParseStartText(const std::string& text, int& hour, int& minute, float& secon
     return 1;
 }
 
+int ParseStartFields(const std::string& text, CalendarFields& fields) {
+    return ParseStartText(text, fields.hour, fields.minute, fields.second, fields.day, fields.month,
+                          fields.year);
+}
+
 int IsValidStartText(const std::string& text) {
-    int hour = 0;
-    int minute = 0;
-    float second = 0.0f;
-    int day = 0;
-    int month = 0;
-    int year = 0;
-    if (ParseStartText(text, hour, minute, second, day, month, year) != 1)
+    CalendarFields fields;
+    if (ParseStartFields(text, fields) != 1)
         return 0;
-    return month >= 1 && month <= 12 ? 1 : 0;
+    return fields.month >= 1 && fields.month <= 12 ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "timeutil/calendar.h"
 
 // Fills settings from the arguments (argv[0], the program's own path, included). Every
 // argument is upper-cased as a whole and matched by prefix against the keywords TBEG=,
@@ -22,6 +23,10 @@ void PrintUsage();
 // Returns 1 when all six numbers were read, 0 otherwise.
 int ParseStartText(const std::string& text, int& hour, int& minute, float& second, int& day,
                    int& month, int& year);
+
+// Reads a start text as ParseStartText does into calendar fields. Returns 1 when all six
+// numbers were read, 0 otherwise.
+int ParseStartFields(const std::string& text, CalendarFields& fields);
 
 // Returns 1 when the start text can be turned into a time: all six numbers read and the
 // month within 1..12. A CURRENT start is not a start text in this sense.

@@ -58,14 +58,10 @@ TimeWindow ComputeWindow(Settings& settings) {
     if (current) {
         start = NextWholeMinute();
     } else {
-        int hour = 0;
-        int minute = 0;
-        float second = 0.0f;
-        int day = 0;
-        int month = 0;
-        int year = 0;
-        ParseStartText(settings.startText, hour, minute, second, day, month, year);
-        start = EpochFromCalendar(year, month, day, hour, minute, second);
+        CalendarFields fields;
+        ParseStartFields(settings.startText, fields);
+        start = EpochFromCalendar(fields.year, fields.month, fields.day, fields.hour, fields.minute,
+                                  fields.second);
     }
     if (settings.segmentSeconds != 0) {
         // Moves forward to the next multiple of the segment length, by a full segment when

@@ -100,22 +100,6 @@ std::string Garbage(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-std::string Literal(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
-}
-
-std::string Number(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
 // The columns of one filelist row as SQL literals; "NULL" stands for a NULL.
 struct FileRow {
     std::string sta;
@@ -330,12 +314,12 @@ protected:
     FileRow FloatSegment(const std::string& station, const std::string& channel, double tbegin,
                          const std::vector<float>& samples, int headerBytes = HEADER_BYTES) const {
         WriteBytes(SegmentPath(station, channel), FloatBytes(samples, headerBytes));
-        return FileRow{Literal(station),
-                       Literal(channel),
-                       Number(tbegin),
-                       Number(static_cast<double>(samples.size()) / SPS),
-                       Number(SPS),
-                       Literal(station + "\\" + station + "_" + channel + ".dat"),
+        return FileRow{SqlLiteral(station),
+                       SqlLiteral(channel),
+                       SqlNumber(tbegin),
+                       SqlNumber(static_cast<double>(samples.size()) / SPS),
+                       SqlNumber(SPS),
+                       SqlLiteral(station + "\\" + station + "_" + channel + ".dat"),
                        "3",
                        std::to_string(headerBytes)};
     }
@@ -444,7 +428,7 @@ TEST_P(BadInputRuns, EndWithTheirMessageOrAnImageAndNeverWriteTheCatalogue) {
     row.tqty = "1e12";
     sql += row.Insert();
     row = SineSegment("TQHB", "HHN");
-    row.tbegin = Number(t0 - 1e6);
+    row.tbegin = SqlNumber(t0 - 1e6);
     row.tqty = "1e12";
     sql += row.Insert();
     row = SineSegment("FOFB");
@@ -457,19 +441,19 @@ TEST_P(BadInputRuns, EndWithTheirMessageOrAnImageAndNeverWriteTheCatalogue) {
     // directory itself, and a file beside the data directory reached with "..".
     std::filesystem::create_directories(folder->DataDir() + "/CDIR");
     row = SineSegment("CDIR");
-    row.cpath = Literal("CDIR");
+    row.cpath = SqlLiteral("CDIR");
     sql += row.Insert();
     std::filesystem::create_directories(folder->DataDir() + "/CFIF");
     ASSERT_EQ(mkfifo((folder->DataDir() + "/CFIF/pipe").c_str(), 0600), 0);
     row = SineSegment("CFIF");
-    row.cpath = Literal("CFIF\\pipe");
+    row.cpath = SqlLiteral("CFIF\\pipe");
     sql += row.Insert();
     row = SineSegment("CEMP");
-    row.cpath = Literal("");
+    row.cpath = SqlLiteral("");
     sql += row.Insert();
     WriteBytes(folder->DataDir() + "/../outside/CESC_BHZ.dat", FloatBytes(Sine(600), HEADER_BYTES));
     row = SineSegment("CESC");
-    row.cpath = Literal("..\\outside\\CESC_BHZ.dat");
+    row.cpath = SqlLiteral("..\\outside\\CESC_BHZ.dat");
     sql += row.Insert();
     // The catalogue promises ten minutes, the file holds five.
     row = FloatSegment("LONG", "BHZ", t0, Sine(300));
@@ -525,18 +509,18 @@ TEST_P(BadInputRuns, EndWithTheirMessageOrAnImageAndNeverWriteTheCatalogue) {
     // NULL in each column of arrival, one row at a time: only the pick without an event id
     // is whole.
     sql += SineSegment("PKNL").Insert();
-    const std::string bhz = Literal("BHZ");
-    const std::string pknl = Literal("PKNL");
-    const std::string event = Literal("EPK");
-    sql += ArrivalRow(pknl, bhz, "NULL", Number(t0 + 120), "1.0", event);
-    sql += ArrivalRow(pknl, bhz, Literal("P"), Number(t0 + 180), "NULL", event);
-    sql += ArrivalRow(pknl, bhz, Literal("P"), "NULL", "1.0", event);
-    sql += ArrivalRow("NULL", bhz, Literal("P"), Number(t0 + 240), "1.0", event);
-    sql += ArrivalRow(pknl, "NULL", Literal("P"), Number(t0 + 300), "1.0", event);
-    sql += ArrivalRow(pknl, bhz, Literal("S"), Number(t0 + 360), "1.0", "NULL");
+    const std::string bhz = SqlLiteral("BHZ");
+    const std::string pknl = SqlLiteral("PKNL");
+    const std::string event = SqlLiteral("EPK");
+    sql += ArrivalRow(pknl, bhz, "NULL", SqlNumber(t0 + 120), "1.0", event);
+    sql += ArrivalRow(pknl, bhz, SqlLiteral("P"), SqlNumber(t0 + 180), "NULL", event);
+    sql += ArrivalRow(pknl, bhz, SqlLiteral("P"), "NULL", "1.0", event);
+    sql += ArrivalRow("NULL", bhz, SqlLiteral("P"), SqlNumber(t0 + 240), "1.0", event);
+    sql += ArrivalRow(pknl, "NULL", SqlLiteral("P"), SqlNumber(t0 + 300), "1.0", event);
+    sql += ArrivalRow(pknl, bhz, SqlLiteral("S"), SqlNumber(t0 + 360), "1.0", "NULL");
     // A station code and a phase with a quote.
     sql += SineSegment("Q'T").Insert();
-    sql += ArrivalRow(Literal("Q'T"), bhz, Literal("P'"), Number(t0 + 200), "1.0", event);
+    sql += ArrivalRow(SqlLiteral("Q'T"), bhz, SqlLiteral("P'"), SqlNumber(t0 + 200), "1.0", event);
     // Read while another process shrinks and restores it.
     sql += SineSegment("SHRK").Insert();
     ASSERT_TRUE(source->ExecuteSql(sql));
@@ -785,13 +769,13 @@ TEST_P(BadInputRuns, LookUpEventsPastOriginsWithANullColumn) {
     // ABEL picked event E1 (orid 5000) at 10:05 and event E2 at 10:06:40; the later origin,
     // E2's, has one column NULL in each case.
     const double t0 = ARCHIVE_START;
-    const std::string abel = Literal("ABEL");
-    const std::string bhz = Literal("BHZ");
+    const std::string abel = SqlLiteral("ABEL");
+    const std::string bhz = SqlLiteral("BHZ");
     ASSERT_TRUE(source->ExecuteSql(
         SineSegment("ABEL").Insert() +
-        ArrivalRow(abel, bhz, Literal("P"), Number(t0 + 300), "1.0", Literal("E1")) +
-        ArrivalRow(abel, bhz, Literal("P"), Number(t0 + 400), "1.0", Literal("E2"))));
-    const std::string later = Number(t0 + 350);
+        ArrivalRow(abel, bhz, SqlLiteral("P"), SqlNumber(t0 + 300), "1.0", SqlLiteral("E1")) +
+        ArrivalRow(abel, bhz, SqlLiteral("P"), SqlNumber(t0 + 400), "1.0", SqlLiteral("E2"))));
+    const std::string later = SqlNumber(t0 + 350);
     struct Case {
         std::string column;
         std::string origin;  // the values of E2's origin row
@@ -824,7 +808,7 @@ TEST_P(BadInputRuns, LookUpEventsPastOriginsWithANullColumn) {
         ASSERT_TRUE(source->ExecuteSql(
             "delete from origin; insert into origin (orid, eventid, lat, lon, origintime) "
             "values (5000, 'E1', 47.0, 15.0, " +
-            Number(t0 + 250) +
+            SqlNumber(t0 + 250) +
             "); insert into origin (orid, eventid, lat, lon, origintime) values (" + c.origin +
             ")"));
         const std::string name = "NULL " + c.column;

@@ -25,13 +25,20 @@ const char* const FAKETIME_LIBRARY = "/usr/lib/x86_64-linux-gnu/faketime/libfake
 // Sanitizer settings of the test run reach the programs under test too.
 const char* const PASSED_VARIABLES[] = {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
 
-std::string Number(double value) {
+bool UtcFields(double epoch, std::tm& fields) {
+    const auto seconds = static_cast<std::time_t>(epoch);
+    return gmtime_r(&seconds, &fields) != nullptr;
+}
+
+}  // namespace
+
+std::string SqlNumber(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", value);
     return text;
 }
 
-std::string Quote(const std::string& text) {
+std::string SqlLiteral(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
         quoted += c;
@@ -40,13 +47,6 @@ std::string Quote(const std::string& text) {
     }
     return quoted + "'";
 }
-
-bool UtcFields(double epoch, std::tm& fields) {
-    const auto seconds = static_cast<std::time_t>(epoch);
-    return gmtime_r(&seconds, &fields) != nullptr;
-}
-
-}  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workDir, const std::vector<std::string>& environment,
@@ -310,17 +310,17 @@ std::string WriteFloatSegment(const std::string& dataDir, const std::string& sta
     out << bytes;
     EXPECT_TRUE(out.good()) << "cannot write " << file.string();
     return "insert into filelist (sta, ch, tbegin, tqty, sps, cpath, datatype, foff) values (" +
-           Quote(station) + ", " + Quote(channel) + ", " + Number(tbegin) + ", " +
-           Number(static_cast<double>(samples.size()) / sps) + ", " + Number(sps) + ", " +
-           Quote(station + "\\" + name) + ", 3, " + std::to_string(headerBytes) + ");\n";
+           SqlLiteral(station) + ", " + SqlLiteral(channel) + ", " + SqlNumber(tbegin) + ", " +
+           SqlNumber(static_cast<double>(samples.size()) / sps) + ", " + SqlNumber(sps) + ", " +
+           SqlLiteral(station + "\\" + name) + ", 3, " + std::to_string(headerBytes) + ");\n";
 }
 
 std::string ArrivalInsert(const std::string& station, const std::string& channel,
                           const std::string& phase, double itime, double distance,
                           const std::string& eventId) {
     return "insert into arrival (sta, chan, iphase, itime, dist, eventid) values (" +
-           Quote(station) + ", " + Quote(channel) + ", " + Quote(phase) + ", " + Number(itime) +
-           ", " + Number(distance) + ", " + Quote(eventId) + ");\n";
+           SqlLiteral(station) + ", " + SqlLiteral(channel) + ", " + SqlLiteral(phase) + ", " +
+           SqlNumber(itime) + ", " + SqlNumber(distance) + ", " + SqlLiteral(eventId) + ");\n";
 }
 
 std::string HeaderDateTime(double epoch) {
