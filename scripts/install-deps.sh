@@ -9,7 +9,7 @@ packages=(
     unixodbc unixodbc-dev libsqliteodbc
     postgresql odbc-postgresql
     googletest libgtest-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang clang-format libclang-rt-14-dev
     xdg-utils faketime sqlite3 hyperfine time jq
 )
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test: once in a release build, the
+# Installs the dependencies, checks the format, builds, and runs every test: once in a release build, the
 # fuzzers for a short while, the demo as a user would start it (without opening a viewer),
 # and every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
 # FUZZ_SECONDS sets each fuzzer's time (default 60).
@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+
+# Sources are kept in the house format (.clang-format).
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTRAZPLOT_WERROR=ON
 cmake --build build -j2
