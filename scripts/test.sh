@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the dependencies, checks the format, builds, and runs every test: once in a release build, the
-# fuzzers for a short while, the demo as a user would start it (without opening a viewer),
-# and every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs the dependencies, checks the format, builds, and runs every test: once in a
+# release build, the fuzzers for a short while, the demo as a user would start it (without
+# opening a viewer), and every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
 # FUZZ_SECONDS sets each fuzzer's time (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
