@@ -1,7 +1,5 @@
 #include "app/rows.h"
 
-#include <malloc.h>
-
 #include <cstdio>
 #include <utility>
 
@@ -11,6 +9,7 @@
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
 #include "dsp/trace.h"
+#include "platform/memory.h"
 #include "plot/annotations.h"
 #include "plot/trace_drawing.h"
 
@@ -22,18 +21,6 @@ const int CSS_SELECTOR_S4 = 2;
 // A GIF stores its width and height in 16 bits; every row takes at least 21 pixel rows.
 const int MAX_IMAGE_SIDE = 65535;
 const int MAX_ROWS = MAX_IMAGE_SIDE / 21;
-
-// Keeps the memory of one row's sample arrays for the next row. Every row allocates its
-// segments and frees them when it is done; glibc would give the freed top of the heap back
-// to the system after each row and fault the same pages in again, zeroed, for the next,
-// which costs more than reading the samples. Arrays up to the largest heap block (32 MiB,
-// a day of 100 samples per second) come from the heap instead of a mapping of their own.
-void KeepRowMemory() {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
-#endif
-}
 
 int PrintTooFewTraces(const Settings& settings) {
     std::printf("Missing number of trace (<=0)! in INI (%s)\n", settings.iniFile.c_str());
@@ -157,7 +144,8 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         return STATUS_WINDOW_SETTINGS;
     }
 
-    KeepRowMemory();
+    // Every row allocates its sample arrays and frees them when it is done.
+    KeepFreedMemory();
     for (int row = 0; row < rowCount; ++row) {
         const StationEntry& entry = rows.entries[segmentMode ? 0 : static_cast<size_t>(row)];
         double rowStart = windowStart;

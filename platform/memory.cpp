@@ -1,0 +1,12 @@
+#include "platform/memory.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+void KeepFreedMemory() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+#endif
+}
