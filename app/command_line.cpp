@@ -160,5 +160,10 @@ int IsValidStartText(const std::string& text) {
     CalendarFields fields;
     if (ParseStartFields(text, fields) != 1)
         return 0;
-    return fields.month >= 1 && fields.month <= 12 ? 1 : 0;
+    if (fields.month < 1 || fields.month > 12)
+        return 0;
+    // A time that no calendar field can show (a seconds field of 1e30, say) is no start.
+    const double epoch = EpochFromCalendar(fields.year, fields.month, fields.day, fields.hour,
+                                           fields.minute, fields.second);
+    return CalendarOf(epoch).year != 0 ? 1 : 0;
 }

@@ -28,6 +28,7 @@ int ParseStartText(const std::string& text, int& hour, int& minute, float& secon
 // numbers were read, 0 otherwise.
 int ParseStartFields(const std::string& text, CalendarFields& fields);
 
-// Returns 1 when the start text can be turned into a time: all six numbers read and the
-// month within 1..12. A CURRENT start is not a start text in this sense.
+// Returns 1 when the start text can be turned into a time: all six numbers read, the month
+// within 1..12, and the time inside the calendar (year 1 on). A CURRENT start is not a start
+// text in this sense.
 int IsValidStartText(const std::string& text);

@@ -22,6 +22,11 @@ const int CSS_SELECTOR_S4 = 2;
 const int MAX_IMAGE_SIDE = 65535;
 const int MAX_ROWS = MAX_IMAGE_SIDE / 21;
 
+int PrintTooManyRows(int rowCount) {
+    std::printf("Too many rows (%d) for one image!\n", rowCount);
+    return STATUS_WINDOW_SETTINGS;
+}
+
 int PrintTooFewTraces(const Settings& settings) {
     std::printf("Missing number of trace (<=0)! in INI (%s)\n", settings.iniFile.c_str());
     return STATUS_TRACE_COUNT;
@@ -78,6 +83,10 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
                     settings.windowSeconds, settings.segmentSeconds, settings.iniFile.c_str());
         return STATUS_TRACE_COUNT;
     }
+    // Every entry is read and asked for its picks before any row is drawn, so a count that
+    // cannot fit one image is refused before that work starts.
+    if (count > MAX_ROWS)
+        return PrintTooManyRows(count);
     const double windowEnd = windowStart + windowLength;
     for (int i = 0; i < count; ++i) {
         StationEntry entry;
@@ -126,10 +135,8 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     if (rowCount < 1)
         return PrintTooFewTraces(settings);
 
-    if (rowCount > MAX_ROWS) {
-        std::printf("Too many rows (%d) for one image!\n", rowCount);
-        return STATUS_WINDOW_SETTINGS;
-    }
+    if (rowCount > MAX_ROWS)
+        return PrintTooManyRows(rowCount);
 
     rows.layout = ComputePlotLayout(settings.imageWidth, settings.imageHeight, rowCount,
                                     settings.showLabels, catalogueList);

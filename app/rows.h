@@ -21,8 +21,9 @@ struct PlotRows {
 
 // Builds the station list for the window [windowStart, windowStart + windowLength] (epoch
 // seconds, seconds): from the catalogue when traceCountText is ALL (catalogueList set
-// true), else from the STA<n> sections; each entry gets its picks. Returns 0, or -5 after
-// printing a trace-count message.
+// true), else from the STA<n> sections; each entry gets its picks. Returns 0; -5 after
+// printing a trace-count message; -2 after printing a message when there are more entries
+// than one image can hold rows.
 int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
                      int windowLength, StationList& entries, bool& catalogueList);
 

@@ -1,6 +1,7 @@
 #include "app/time_window.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -64,11 +65,13 @@ TimeWindow ComputeWindow(Settings& settings) {
                                   fields.second);
     }
     if (settings.segmentSeconds != 0) {
-        // Moves forward to the next multiple of the segment length, by a full segment when
-        // already on one; the fraction of a second stays.
-        const long long whole = static_cast<long long>(start);
-        start =
-            start - static_cast<double>(whole % settings.segmentSeconds) + settings.segmentSeconds;
+        // Moves forward to the next multiple of the segment length after the whole second,
+        // by a full segment when already on one; the fraction of a second stays. The
+        // remainder is taken non-negative so that times before 1970 move forward too.
+        double remainder = std::fmod(std::trunc(start), settings.segmentSeconds);
+        if (remainder < 0.0)
+            remainder += settings.segmentSeconds;
+        start = start - remainder + settings.segmentSeconds;
     }
     if (settings.windowSeconds < 0) {
         settings.windowSeconds =

@@ -618,6 +618,12 @@ TEST_P(BadInputRuns, EndWithTheirMessageOrAnImageAndNeverWriteTheCatalogue) {
         Message("NSEC=2147483647:1", Stations({"ABEL"}),
                 {"tbeg=10:00:00 02.03.2004", "nsec=2147483647:1", "/NOPREVIEW"},
                 "Too many rows (2147483647) for one image!\n", SHELL_WINDOW_SETTINGS),
+        // A mistyped count is refused before any entry is read.
+        Message("N#=2147483647", "[WAVEFORMS]\nN#=2147483647\n\n[STA0]\nSTA=ABEL\n", FIRST_DAY,
+                "Too many rows (2147483647) for one image!\n", SHELL_WINDOW_SETTINGS),
+        Message("a seconds field of 1e30", Stations({"ABEL"}),
+                {"tbeg=10:00:1e30 02.03.2004", "nsec=600:60", "/NOPREVIEW"},
+                "Invalid start time (TBEG=10:00:1E30 02.03.2004)!\n", SHELL_WINDOW_SETTINGS),
         // Ten minutes of 68 years fall into the first pixel column, which the picks of ABEL
         // and BORA would cover: two stations without picks.
         Image("NSEC=2147483647", Stations({"NFOF", "SHRK"}),
