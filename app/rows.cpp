@@ -18,8 +18,7 @@ namespace {
 // CSS export always writes big-endian 32-bit integers ("s4").
 const int CSS_SELECTOR_S4 = 2;
 
-// A GIF stores its width and height in 16 bits; every row takes at least 21 pixel rows.
-const int MAX_IMAGE_SIDE = 65535;
+// Every row takes at least 21 pixel rows.
 const int MAX_ROWS = MAX_IMAGE_SIDE / 21;
 
 int PrintTooManyRows(int rowCount) {

@@ -8,6 +8,9 @@
 
 class Catalogue;
 
+// A GIF stores each side of the image in 16 bits: the largest width or height, pixels.
+constexpr int MAX_IMAGE_SIDE = 65535;
+
 // What the row loop leaves for the run driver: the drawn image with its layout and
 // palette, the entries (alive until the image is written), and the filter band of the
 // last row, which the segment-mode header shows.

@@ -16,9 +16,6 @@
 
 namespace {
 
-// A GIF stores each side of the image in 16 bits.
-const int MAX_IMAGE_SIDE = 65535;
-
 // Refuses what cannot become a picture or a time before the catalogue is contacted.
 // Returns 0, or -2 after printing a message.
 int CheckRunSettings(const Settings& settings) {
