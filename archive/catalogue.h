@@ -71,8 +71,8 @@ public:
     // Lists the segments of station/channel that contain t1 (both ends inclusive) or begin
     // inside [t1, t2], in ascending tbegin. Returns true when the statement ran (rows may
     // still be empty); false when it failed.
-    bool ListSegments(const std::string& station, const std::string& channel, double t1,
-                      double t2, std::vector<SegmentRow>& rows);
+    bool ListSegments(const std::string& station, const std::string& channel, double t1, double t2,
+                      std::vector<SegmentRow>& rows);
 
 private:
     std::unique_ptr<OdbcEnvironment> environment;

