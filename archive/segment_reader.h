@@ -1,15 +1,9 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
-// Closes a stdio stream.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-// Owns one open stdio stream; null when the file could not be opened.
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+#include "platform/file_handle.h"
 
 // Returns the size in bytes of one stored sample of a datatype code: 1 for code 0, 2 for
 // codes 1 and 5, 4 for every other code (unknown codes included).

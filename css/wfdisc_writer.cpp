@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/message_box.h"
 #include "timeutil/calendar.h"
@@ -24,11 +25,6 @@ const double FIRST_CALENDAR_EPOCH = -62135596800.0;
 // Samples converted per write of a sample file, so that a long segment needs no second
 // array of its own size.
 const int CHUNK_SAMPLES = 4096;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The UTC calendar fields of a segment's start, as the file name and lddate show them.
 struct StartFields {

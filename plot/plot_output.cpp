@@ -3,17 +3,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/viewer.h"
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 int WritePlotImage(GdImage image, const std::string& outputPath) {
     if (!image)
