@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "timeutil/calendar.h"
 
 namespace {
 
@@ -49,7 +50,12 @@ void CheckStartText(const std::string& text) {
         // The run turns the fields into a time: a second that is not a finite number would
         // make every later time NaN.
         FUZZ_CHECK(std::isfinite(second));
-        FUZZ_CHECK(valid == (month >= 1 && month <= 12 ? 1 : 0));
+        // A valid text has a month of the year and a time that a calendar can show.
+        const bool monthOk = month >= 1 && month <= 12;
+        const bool inCalendar =
+            monthOk &&
+            CalendarOf(EpochFromCalendar(year, month, day, hour, minute, second)).year != 0;
+        FUZZ_CHECK(valid == (inCalendar ? 1 : 0));
     } else {
         FUZZ_CHECK(valid == 0);
     }
