@@ -43,7 +43,8 @@ for target in "${targets[@]}"; do
     status=0
     "$build/tests/fuzz/$target" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
 
-    runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -n 1 | awk '{print $2}')
+    # A crashed run has no closing count, and must still reach the report below.
+    runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -n 1 | awk '{print $2}' || true)
     findings=$(find "$artifacts" -type f | wc -l)
     if [[ $status -ne 0 || -z "$runs" || $findings -ne 0 ]] ||
         grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|check failed:' "$log"; then
