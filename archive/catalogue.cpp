@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/odbc_handles.h"
+#include "archive/sql_text.h"
 #include "timeutil/calendar.h"
 
 namespace {
@@ -35,18 +36,6 @@ __attribute__((format(printf, 1, 2))) std::string FormatText(const char* format,
     }
     va_end(arguments);
     return text;
-}
-
-// Doubles every single quote so that a text can stand inside an SQL string literal.
-std::string QuoteSql(const std::string& text) {
-    std::string quoted;
-    quoted.reserve(text.size());
-    for (const char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted;
 }
 
 // True when text is a non-empty run of decimal digits, the only form an orid can take in a
@@ -145,7 +134,7 @@ int Catalogue::ListCatalogueStations(double windowStart, const std::string& even
                   "select distinct f.sta, f.ch, a.itime from filelist as f inner join arrival as "
                   "a on f.sta=a.sta where f.tbegin+f.tqty > %f and a.eventid='%s' and (f.ch like "
                   "'%%z%%' or f.ch like '%%Z%%') order by a.itime, f.sta, f.ch",
-                  bound, QuoteSql(eventId).c_str());
+                  bound, EscapeSqlQuotes(eventId).c_str());
 
     OdbcStatement statement(connection->Get());
     if (!SQL_SUCCEEDED(statement.Execute(text)))
@@ -193,8 +182,8 @@ void Catalogue::QueryPicks(double windowStart, double windowEnd, const std::stri
                            const std::string& extraCondition, PickList& picks) {
     if (!connection)
         return;
-    const std::string quotedStation = QuoteSql(station);
-    const std::string quotedChannel = QuoteSql(channel);
+    const std::string quotedStation = EscapeSqlQuotes(station);
+    const std::string quotedChannel = EscapeSqlQuotes(channel);
     const std::string text =
         eventId.empty()
             ? FormatText(
@@ -206,7 +195,7 @@ void Catalogue::QueryPicks(double windowStart, double windowEnd, const std::stri
                   "select iphase, itime, dist from arrival where sta='%s' and chan='%s'  and ( "
                   "itime<=%.3f and itime>=%.3f ) and eventid='%s' %s order by itime",
                   quotedStation.c_str(), quotedChannel.c_str(), windowEnd, windowStart,
-                  QuoteSql(eventId).c_str(), extraCondition.c_str());
+                  EscapeSqlQuotes(eventId).c_str(), extraCondition.c_str());
 
     OdbcStatement statement(connection->Get());
     if (!SQL_SUCCEEDED(statement.Execute(text)))
@@ -231,7 +220,7 @@ void Catalogue::QueryPicks(double windowStart, double windowEnd, const std::stri
 int Catalogue::FindEventStart(std::string& id, std::string& startText, float windowSeconds) {
     if (!connection || id.empty())
         return 1;
-    const std::string prefix = QuoteSql(id);
+    const std::string prefix = EscapeSqlQuotes(id);
     // Only a plain number may stand bare after "o.orid="; any other id can only match an
     // event id by its beginning, so the orid comparison is left out instead of sending a
     // statement the database would reject (or, worse, run).
@@ -315,7 +304,7 @@ bool Catalogue::ListSegments(const std::string& station, const std::string& chan
         "select sta, tbegin, tqty, sps, cpath, datatype, foff from filelist where sta='%s' and "
         "ch='%s' and ( tbegin<=%.3f and tbegin+tqty>=%.3f or tbegin>=%.3f and tbegin<=%.3f) "
         "order by tbegin",
-        QuoteSql(station).c_str(), QuoteSql(channel).c_str(), t1, t1, t1, t2);
+        EscapeSqlQuotes(station).c_str(), EscapeSqlQuotes(channel).c_str(), t1, t1, t1, t2);
 
     OdbcStatement statement(connection->Get());
     if (!SQL_SUCCEEDED(statement.Execute(text)))

@@ -1,4 +1,5 @@
 #include "archive/catalogue.h"
+#include "archive/sql_text.h"
 
 std::string BuildPhaseClause(const std::string& phaseList) {
     std::string clause;
@@ -11,11 +12,7 @@ std::string BuildPhaseClause(const std::string& phaseList) {
             clause += clause.empty() ? " and iphase in ('" : "', '";
             // Blanks inside a name are kept; a quote is doubled so the name stays one SQL
             // string literal.
-            for (std::size_t i = start; i < comma; ++i) {
-                if (phaseList[i] == '\'')
-                    clause += '\'';
-                clause += phaseList[i];
-            }
+            clause += EscapeSqlQuotes(phaseList.substr(start, comma - start));
         }
         start = comma + 1;
     }

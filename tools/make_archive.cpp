@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "archive/odbc_handles.h"
+#include "archive/sql_text.h"
 #include "timeutil/calendar.h"
 
 namespace {
@@ -221,12 +222,6 @@ std::string Lower(std::string text) {
 }
 
 // Formats a double so that it reads back exactly.
-std::string Number(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
 // Reads the command line into options. Returns 0 to go on, 1 after --help, -1 with a
 // message in error.
 int ParseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -780,7 +775,7 @@ std::vector<Segment> PlanSegments(const Options& options, const std::vector<Stat
         notes.push_back(std::string(what) + ": " +
                         stations[static_cast<std::size_t>(station)].code +
                         ", every channel, the segment at " + DateTimeText(time) + " (tbegin " +
-                        Number(time) + ")");
+                        SqlNumber(time) + ")");
     };
 
     std::vector<Segment> segments;
@@ -798,7 +793,7 @@ std::vector<Segment> PlanSegments(const Options& options, const std::vector<Stat
                         segment.first += gapSamples;
                         segment.count -= gapSamples;
                         if (noted)
-                            describe(("gap of " + Number(options.gap) + " s").c_str(), s,
+                            describe(("gap of " + SqlNumber(options.gap) + " s").c_str(), s,
                                      segment.first);
                     }
                     if (s == overlapStation && overlapSamples > 0 &&
@@ -806,7 +801,7 @@ std::vector<Segment> PlanSegments(const Options& options, const std::vector<Stat
                         segment.first -= overlapSamples;
                         segment.count += overlapSamples;
                         if (noted)
-                            describe(("overlap of " + Number(options.overlap) + " s").c_str(), s,
+                            describe(("overlap of " + SqlNumber(options.overlap) + " s").c_str(), s,
                                      segment.first);
                     }
                 }
@@ -832,46 +827,6 @@ std::vector<Segment> PlanSegments(const Options& options, const std::vector<Stat
 
 // ---------------------------------------------------------------------------------------
 // The catalogue
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
-}
-
-// Splits SQL text into statements at ';' outside quoted literals, dropping "--" comments.
-std::vector<std::string> SplitStatements(const std::string& text) {
-    std::vector<std::string> statements;
-    std::string current;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (!quoted && c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            while (i < text.size() && text[i] != '\n') ++i;
-            current += '\n';
-            continue;
-        }
-        if (c == '\'')
-            quoted = !quoted;
-        if (!quoted && c == ';') {
-            statements.push_back(current);
-            current.clear();
-            continue;
-        }
-        current += c;
-    }
-    statements.push_back(current);
-    std::vector<std::string> nonBlank;
-    for (const std::string& statement : statements) {
-        if (statement.find_first_not_of(" \t\r\n") != std::string::npos)
-            nonBlank.push_back(statement);
-    }
-    return nonBlank;
-}
 
 class Database {
 public:
@@ -1073,7 +1028,7 @@ int Run(const Options& options) {
         std::string schema;
         if (!ReadTextFile(options.schemaFile, schema))
             return Fail("cannot read the schema file " + options.schemaFile);
-        for (const std::string& statement : SplitStatements(schema)) {
+        for (const std::string& statement : SplitSqlStatements(schema)) {
             if (!database.Execute(statement, error))
                 return Fail(error);
         }
@@ -1127,9 +1082,10 @@ int Run(const Options& options) {
 
         const std::string insert =
             "insert into filelist (sta, ch, tbegin, tqty, sps, cpath, datatype, foff) values (" +
-            Quote(station.code) + ", " + Quote(channel) + ", " + Number(tbegin) + ", " +
-            Number(tqty) + ", " + Number(options.sps) + ", " + Quote(names.cpath) + ", " +
-            std::to_string(station.datatype) + ", " + std::to_string(options.header) + ")";
+            SqlLiteral(station.code) + ", " + SqlLiteral(channel) + ", " + SqlNumber(tbegin) +
+            ", " + SqlNumber(tqty) + ", " + SqlNumber(options.sps) + ", " +
+            SqlLiteral(names.cpath) + ", " + std::to_string(station.datatype) + ", " +
+            std::to_string(options.header) + ")";
         if (!database.Execute(insert, error)) {
             database.Rollback();
             return Fail(error);
@@ -1139,8 +1095,9 @@ int Run(const Options& options) {
     for (const Event& event : events) {
         const std::string insert =
             "insert into origin (orid, eventid, lat, lon, origintime) values (" +
-            std::to_string(event.orid) + ", " + Quote(event.eventid) + ", " + Number(event.lat) +
-            ", " + Number(event.lon) + ", " + Number(event.originTime) + ")";
+            std::to_string(event.orid) + ", " + SqlLiteral(event.eventid) + ", " +
+            SqlNumber(event.lat) + ", " + SqlNumber(event.lon) + ", " +
+            SqlNumber(event.originTime) + ")";
         if (!database.Execute(insert, error)) {
             database.Rollback();
             return Fail(error);
@@ -1149,8 +1106,9 @@ int Run(const Options& options) {
     for (const PickRow& pick : picks) {
         const std::string insert =
             "insert into arrival (sta, chan, iphase, itime, dist, eventid) values (" +
-            Quote(pick.station) + ", " + Quote(pick.channel) + ", " + Quote(pick.phase) + ", " +
-            Number(pick.time) + ", " + Number(pick.distance) + ", " + Quote(pick.eventid) + ")";
+            SqlLiteral(pick.station) + ", " + SqlLiteral(pick.channel) + ", " +
+            SqlLiteral(pick.phase) + ", " + SqlNumber(pick.time) + ", " + SqlNumber(pick.distance) +
+            ", " + SqlLiteral(pick.eventid) + ")";
         if (!database.Execute(insert, error)) {
             database.Rollback();
             return Fail(error);
@@ -1177,7 +1135,7 @@ int Run(const Options& options) {
 
     std::printf("make_archive: %d stations x %zu channels, %s UTC + %s s at %s sps, seed %llu\n",
                 options.stationCount, options.channels.size(), DateTimeText(options.start).c_str(),
-                Number(options.span).c_str(), Number(options.sps).c_str(),
+                SqlNumber(options.span).c_str(), SqlNumber(options.sps).c_str(),
                 static_cast<unsigned long long>(options.seed));
     std::string stationText;
     for (const Station& station : stations)

@@ -32,22 +32,6 @@ bool UtcFields(double epoch, std::tm& fields) {
 
 }  // namespace
 
-std::string SqlNumber(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-std::string SqlLiteral(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
-}
-
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workDir, const std::vector<std::string>& environment,
                          double timeLimitSeconds) {

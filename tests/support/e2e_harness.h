@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/sql_text.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,11 +28,6 @@ constexpr double DEFAULT_TIME_LIMIT = 300.0;
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workDir, const std::vector<std::string>& environment,
                          double timeLimitSeconds = DEFAULT_TIME_LIMIT);
-
-// Writes text as an SQL string literal, its single quotes doubled.
-std::string SqlLiteral(const std::string& text);
-// Writes a number for SQL text with every digit a double holds.
-std::string SqlNumber(double value);
 
 // Epoch seconds of 2004-03-02 10:00:00 UTC, where the fixture archives usually begin.
 constexpr double ARCHIVE_START = 1078221600.0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/odbc_handles.h"
+#include "archive/sql_text.h"
 #include "tests/support/temp_dir.h"
 
 // The database behind a test data source.
@@ -95,7 +96,3 @@ private:
     std::unique_ptr<OdbcConnection> adminConnection;  // to "postgres", to create and drop
     std::unique_ptr<OdbcConnection> connection;       // to the test database
 };
-
-// Splits SQL text into statements at ';' outside quoted literals, dropping "--" comments
-// and blank statements.
-std::vector<std::string> SplitSqlStatements(const std::string& text);
