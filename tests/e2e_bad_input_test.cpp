@@ -31,13 +31,6 @@
 
 namespace {
 
-// Exit statuses as the shell sees them.
-constexpr int SHELL_OK = 0;
-constexpr int SHELL_WINDOW_SETTINGS = 254;
-constexpr int SHELL_EVENT_NOT_FOUND = 252;
-constexpr int SHELL_TRACE_COUNT = 251;
-constexpr int SHELL_IMAGE_WRITE = 250;
-
 // No single run may take longer; the slowest case (300 rows) needs a few seconds.
 constexpr double TIME_LIMIT_SECONDS = 60.0;
 

@@ -16,15 +16,6 @@
 
 namespace {
 
-// Exit statuses as the shell sees them.
-constexpr int SHELL_OK = 0;
-constexpr int SHELL_USAGE = 255;
-constexpr int SHELL_WINDOW_SETTINGS = 254;
-constexpr int SHELL_DATABASE_OPEN = 253;
-constexpr int SHELL_EVENT_NOT_FOUND = 252;
-constexpr int SHELL_TRACE_COUNT = 251;
-constexpr int SHELL_IMAGE_WRITE = 250;
-
 const char* const TOO_FEW_TRACES = "Missing number of trace (<=0)! in INI (.\\wave.ini)\n";
 
 std::string UsageText() {

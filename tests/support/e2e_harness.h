@@ -7,6 +7,15 @@
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
 
+// Exit statuses of trazplot as the shell sees them (256 + the negative status).
+constexpr int SHELL_OK = 0;
+constexpr int SHELL_USAGE = 255;
+constexpr int SHELL_WINDOW_SETTINGS = 254;
+constexpr int SHELL_DATABASE_OPEN = 253;
+constexpr int SHELL_EVENT_NOT_FOUND = 252;
+constexpr int SHELL_TRACE_COUNT = 251;
+constexpr int SHELL_IMAGE_WRITE = 250;
+
 // Standard output, standard error and exit status of a finished child process.
 struct ProcessResult {
     std::string output;     // everything the process wrote to standard output
