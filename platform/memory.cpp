@@ -1,12 +1,19 @@
 #include "platform/memory.h"
 
+// Any C library header brings in the library's feature header, which is what defines
+// __GLIBC__: tested before one, the macro is never defined and the setting silently drops
+// out of the build.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
-void KeepFreedMemory() {
+bool KeepFreedMemory() {
 #if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+    return mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024) == 1 &&
+           mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024) == 1;
+#else
+    return false;
 #endif
 }

@@ -4,5 +4,6 @@
 // of giving it back to the system at once. A run frees one row's sample arrays and allocates
 // the next row's: returned pages would be faulted in again, zeroed, for every row, which costs
 // more than reading the samples. Arrays up to 32 MiB (a day of 100 samples per second) then
-// come from the heap rather than from mappings of their own.
-void KeepFreedMemory();
+// come from the heap rather than from mappings of their own. Returns true when the C library
+// took the setting; false on a host whose C library has no such setting.
+bool KeepFreedMemory();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,7 +124,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     // A child that closed its output may still be running: it gets the rest of its time.
     int waitStatus = 0;
     pid_t waited = 0;
-    while (!result.timedOut && (waited = waitpid(child, &waitStatus, WNOHANG)) == 0) {
+    rusage usage{};
+    while (!result.timedOut && (waited = wait4(child, &waitStatus, WNOHANG, &usage)) == 0) {
         if (std::chrono::steady_clock::now() >= deadline)
             result.timedOut = true;
         else
@@ -131,10 +133,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
     if (result.timedOut) {
         kill(child, SIGKILL);
-        waited = waitpid(child, &waitStatus, 0);
+        waited = wait4(child, &waitStatus, 0, &usage);
         ADD_FAILURE() << program << " was killed after running for " << timeLimitSeconds
                       << " seconds";
     }
+    if (waited == child)
+        result.minorFaults = usage.ru_minflt;
     if (waited == child && WIFEXITED(waitStatus))
         result.status = WEXITSTATUS(waitStatus);
     if (waited == child && WIFSIGNALED(waitStatus) && !result.timedOut)

@@ -23,6 +23,7 @@ struct ProcessResult {
     std::string errors;     // everything the process wrote to standard error
     int signal = 0;         // the signal that ended the process; 0 when it exited
     bool timedOut = false;  // true when it was killed for running past its time limit
+    long minorFaults = 0;   // page faults the process took without reading a disk
 };
 
 // Seconds a child process may run before it is killed and the test fails: a hang ends as a
