@@ -1,6 +1,9 @@
 #include "app/rows.h"
 
+#include <cmath>
 #include <cstdio>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "app/exit_status.h"
@@ -8,6 +11,7 @@
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
+#include "dsp/filter.h"
 #include "dsp/trace.h"
 #include "platform/memory.h"
 #include "plot/annotations.h"
@@ -29,6 +33,47 @@ int PrintTooManyRows(int rowCount) {
 int PrintTooFewTraces(const Settings& settings) {
     std::printf("Missing number of trace (<=0)! in INI (%s)\n", settings.iniFile.c_str());
     return STATUS_TRACE_COUNT;
+}
+
+// Tells on standard error, once per station, channel, band and rate in a run, when the row's
+// band is not what its segments at that rate are filtered with: a band reaching half the
+// sampling rate becomes a high-pass, and a band whose filter would grow without bound is
+// not applied. The row's label still names the band as configured.
+void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, const Trace& trace,
+                         std::set<std::string>& reported) {
+    if (!band.enabled)
+        return;
+    double checkedRate = 0.0;
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        const double rate = trace.SegmentAt(i).sampleRate;
+        if (!(rate > 0.0) || !std::isfinite(rate) || rate == checkedRate)
+            continue;
+        checkedRate = rate;
+        const FilterOutcome outcome = CheckFilter(1.0 / rate, 0, band.order, band.low, band.high);
+        const char* instead = nullptr;
+        // The row's filter is always a band-pass, so a band-reject's low-pass never occurs.
+        switch (outcome) {
+            case FilterOutcome::HIGH_PASS:
+                instead =
+                    "reaches half the sampling rate: filtered as a high-pass from its low "
+                    "corner";
+                break;
+            case FilterOutcome::UNBOUNDED:
+                instead = "would grow without bound: left unfiltered";
+                break;
+            case FilterOutcome::NO_CORNER:
+                instead = "has no corner below half the sampling rate: left unfiltered";
+                break;
+            default:
+                continue;
+        }
+        char note[256];
+        std::snprintf(note, sizeof note, "%s %s: filter %.7g-%.7g Hz at %.7g samples per second %s",
+                      entry.station.c_str(), entry.channel.c_str(), band.low, band.high, rate,
+                      instead);
+        if (reported.insert(note).second)
+            std::fprintf(stderr, "%s\n", note);
+    }
 }
 
 // Draws one row: separators, samples (exported before filtering when asked), phase marks
@@ -53,6 +98,7 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
     if (settings.cssEnabled && trace.SegmentCount() > 0)
         WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4);
 
+    ReportFilterChanges(entry, band, trace, rows.filterNotes);
     PrepareRowSamples(trace, band);
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "app/settings.h"
 #include "app/station_entry.h"
 #include "dsp/filter_band.h"
@@ -13,13 +16,15 @@ constexpr int MAX_IMAGE_SIDE = 65535;
 
 // What the row loop leaves for the run driver: the drawn image with its layout and
 // palette, the entries (alive until the image is written), and the filter band of the
-// last row, which the segment-mode header shows.
+// last row, which the segment-mode header shows; and the filter notes printed so far, so
+// that the rows of a drum do not repeat them.
 struct PlotRows {
     GdImage image;
     PlotLayout layout;
     PlotPalette palette;
     StationList entries;
     FilterBand lastRowBand;
+    std::set<std::string> filterNotes;
 };
 
 // Builds the station list for the window [windowStart, windowStart + windowLength] (epoch

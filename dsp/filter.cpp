@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <complex>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -309,36 +310,81 @@ bool BelowNyquist(float corner, double sampleInterval) {
     return static_cast<double>(corner) * sampleInterval < 0.5 && warpArgument < 0.25f;
 }
 
-// True when no pole of the cascade lies outside the unit circle by more than float
-// rounding: the real pole of an odd low-pass or high-pass sits at z = -1, cancelled by a
-// zero, and its float coefficients may put it a hair outside, which does no harm.
-bool IsStable(const FilterSections& sections) {
-    double largest = 0.0;
-    for (int k = 0; k < sections.sectionCount; ++k) {
-        const double a1 = sections.denominator[3 * k + 1];
-        const double a2 = sections.denominator[3 * k + 2];
-        const double discriminant = a1 * a1 - 4.0 * a2;
-        const double magnitude =
-            discriminant < 0.0 ? std::sqrt(a2) : (std::fabs(a1) + std::sqrt(discriminant)) / 2.0;
-        largest = std::fmax(largest, magnitude);
-        if (std::isnan(magnitude))
-            return false;
+// The roots of c0 z^2 + c1 z + c2, in double from the float coefficients: two for a
+// quadratic, one when c0 is 0, none when the polynomial is a constant.
+struct Roots {
+    std::complex<double> root[2];
+    int count = 0;
+};
+
+Roots QuadraticRoots(double c0, double c1, double c2) {
+    Roots roots;
+    if (c0 != 0.0) {
+        // The products of float values are exact in double, so a double root shows as a
+        // discriminant of exactly 0 rather than as two roots split by rounding.
+        const std::complex<double> root = std::sqrt(std::complex<double>(c1 * c1 - 4.0 * c0 * c2));
+        roots.root[0] = (-c1 + root) / (2.0 * c0);
+        roots.root[1] = (-c1 - root) / (2.0 * c0);
+        roots.count = 2;
+    } else if (c1 != 0.0) {
+        roots.root[0] = -c2 / c1;
+        roots.count = 1;
     }
-    return largest <= 1.0 + 1e-6;
+    return roots;
+}
+
+// Seconds over which a cascade's output must stay bounded: a segment file holds some
+// minutes, and an hour leaves a wide margin for longer ones.
+constexpr double BOUNDED_SECONDS = 3600.0;
+
+// Checks that the cascade's output stays bounded over BOUNDED_SECONDS of samples. A pole
+// outside the unit circle makes a mode that grows by |p| every sample; a zero of the same
+// section next to it weighs that mode down by their distance. A zero at z = 1 exactly
+// cancels the pole pair at z = 1 of a band-pass whose low corner is 0, and float rounding
+// may put one of those poles a hair outside: such a mode still grows by less than the
+// input over the hour and does no harm. A pole that really grows (a band very narrow
+// against the rate, or a high corner a hair below half the rate) is not cancelled that way.
+// Returns true when bounded; otherwise false, with nearNyquist set when a growing pole lies
+// in the left half-plane, where the frequencies near half the sampling rate map.
+bool StaysBounded(const FilterSections& sections, double sampleInterval, bool& nearNyquist) {
+    const double samples = BOUNDED_SECONDS / sampleInterval;
+    bool bounded = true;
+    nearNyquist = false;
+    for (int k = 0; k < sections.sectionCount; ++k) {
+        const Roots poles =
+            QuadraticRoots(1.0, sections.denominator[3 * k + 1], sections.denominator[3 * k + 2]);
+        const Roots zeros = QuadraticRoots(sections.numerator[3 * k], sections.numerator[3 * k + 1],
+                                           sections.numerator[3 * k + 2]);
+        for (int i = 0; i < poles.count; ++i) {
+            const std::complex<double> pole = poles.root[i];
+            double weight = 1.0;
+            for (int j = 0; j < zeros.count; ++j)
+                weight = std::fmin(weight, std::abs(pole - zeros.root[j]));
+            // In logarithms: weight x |p|^samples must stay at most 1.
+            const double growth = samples * std::log(std::abs(pole)) + std::log(weight);
+            if (growth <= 0.0)
+                continue;
+            bounded = false;
+            if (pole.real() < 0.0)
+                nearNyquist = true;
+        }
+    }
+    return bounded;
 }
 
 // Settles the cascade FilterSamples runs for a sample interval (seconds), type code, order
-// and corners (Hz). Returns false when the segment is to be left as it is.
-bool DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, float low, float high,
-                        FilterSections& sections) {
+// and corners (Hz). Returns what is done with the segment; sections holds the cascade unless
+// the result is FilterOutcome::NO_CORNER or FilterOutcome::UNBOUNDED.
+FilterOutcome DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, float low,
+                                 float high, FilterSections& sections) {
     static const char* const TYPES[] = {"BP", "LP", "BR", "HP"};
     if (typeCode > 3)
-        return false;
+        return FilterOutcome::NO_CORNER;
     // The design takes the interval as a float; one that is not a positive float value
     // has no filter.
     if (!(sampleInterval > 0.0) || !(sampleInterval <= FLT_MAX) ||
         !(static_cast<float>(sampleInterval) > 0.0f))
-        return false;
+        return FilterOutcome::NO_CORNER;
     if (order > MAX_ORDER)
         order = MAX_ORDER;
     if (order < MIN_ORDER)
@@ -349,38 +395,57 @@ bool DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, flo
     // becomes a high-pass at its low corner, a band-reject a low-pass at its low corner,
     // and a filter left without a corner below half the rate does nothing at all.
     const char* type = TYPES[typeCode];
+    FilterOutcome outcome = FilterOutcome::AS_ASKED;
     const bool lowUsable = BelowNyquist(low, sampleInterval);
     const bool highUsable = BelowNyquist(high, sampleInterval);
     switch (typeCode) {
         case 0:
             if (!lowUsable)
-                return false;
-            if (!highUsable)
+                return FilterOutcome::NO_CORNER;
+            if (!highUsable) {
                 type = "HP";
+                outcome = FilterOutcome::HIGH_PASS;
+            }
             break;
         case 1:
             if (!highUsable)
-                return false;
+                return FilterOutcome::NO_CORNER;
             break;
         case 2:
             if (!lowUsable)
-                return false;
+                return FilterOutcome::NO_CORNER;
             if (!highUsable) {
                 type = "LP";
                 high = low;
+                outcome = FilterOutcome::LOW_PASS;
             }
             break;
         default:
             if (!lowUsable)
-                return false;
+                return FilterOutcome::NO_CORNER;
             break;
     }
 
-    // Float coefficients can still put a pole outside the unit circle, for a band very
-    // narrow against the sampling rate or a corner a hair below half the rate; such a
-    // cascade would grow without bound, so the segment is better left as it is.
-    sections = DesignFilter(order, type, low, high, static_cast<float>(sampleInterval));
-    return IsStable(sections);
+    const float interval = static_cast<float>(sampleInterval);
+    sections = DesignFilter(order, type, low, high, interval);
+    bool nearNyquist = false;
+    if (StaysBounded(sections, sampleInterval, nearNyquist))
+        return outcome;
+    // A high corner just below half the rate can still leave a band-pass pole a hair
+    // outside the unit circle near z = -1: that band gets the rule of a corner at half the
+    // rate. Growth anywhere else, or in what the rule leaves, is not filtered at all.
+    if (outcome == FilterOutcome::AS_ASKED && nearNyquist && (typeCode == 0 || typeCode == 2)) {
+        type = typeCode == 0 ? "HP" : "LP";
+        outcome = typeCode == 0 ? FilterOutcome::HIGH_PASS : FilterOutcome::LOW_PASS;
+        sections = DesignFilter(order, type, low, low, interval);
+        if (StaysBounded(sections, sampleInterval, nearNyquist))
+            return outcome;
+    }
+    return FilterOutcome::UNBOUNDED;
+}
+
+bool IsApplied(FilterOutcome outcome) {
+    return outcome != FilterOutcome::NO_CORNER && outcome != FilterOutcome::UNBOUNDED;
 }
 
 }  // namespace
@@ -402,8 +467,14 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
     if (samples == nullptr || count <= 0)
         return;
     FilterSections sections;
-    if (DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections))
+    if (IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections)))
         ApplyFilter(samples, count, sections);
+}
+
+FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
+                          float high) {
+    FilterSections sections;
+    return DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections);
 }
 
 void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,
@@ -413,13 +484,13 @@ void FilterSamplePair(float* first, int firstCount, double firstInterval, float*
     FilterSections secondSections;
     const bool firstUsable =
         first != nullptr && firstCount > 0 &&
-        DesignUsableFilter(firstInterval, typeCode, order, low, high, firstSections);
+        IsApplied(DesignUsableFilter(firstInterval, typeCode, order, low, high, firstSections));
     bool secondUsable = second != nullptr && secondCount > 0;
     if (secondUsable && firstUsable && secondInterval == firstInterval)
         secondSections = firstSections;
     else if (secondUsable)
-        secondUsable =
-            DesignUsableFilter(secondInterval, typeCode, order, low, high, secondSections);
+        secondUsable = IsApplied(
+            DesignUsableFilter(secondInterval, typeCode, order, low, high, secondSections));
     if (!firstUsable || !secondUsable || first == second) {
         if (firstUsable)
             ApplyFilter(first, firstCount, firstSections);

@@ -21,13 +21,29 @@ FilterSections DesignFilter(int order, const char* type, float low, float high,
 // (and non-finite ones) are skipped and keep their value.
 void ApplyFilter(float* samples, int count, const FilterSections& sections);
 
+// What FilterSamples does with a filter at a sample interval.
+enum class FilterOutcome {
+    AS_ASKED,   // filtered as asked
+    HIGH_PASS,  // a band-pass reaching half the sampling rate: a high-pass at its low corner
+    LOW_PASS,   // a band-reject reaching half the sampling rate: a low-pass at its low corner
+    NO_CORNER,  // no corner below half the sampling rate, or no usable interval: left as it is
+    UNBOUNDED,  // the cascade's output would grow without bound: left as it is
+};
+
 // Filters one segment in place: typeCode 0 band-pass, 1 low-pass, 2 band-reject,
 // 3 high-pass; order clamped to 2..10; corners in Hz; sampleInterval in seconds. A corner at
 // or above half the sampling rate is dropped (a band-pass becomes a high-pass at its low
-// corner, a band-reject a low-pass at its low corner); a segment left without a usable
-// corner, with an unusable interval, or whose cascade would be unstable is left unchanged.
+// corner, a band-reject a low-pass at its low corner), and so is a high corner so close to
+// it that the band's cascade would grow near half the rate. A segment left without a usable
+// corner, with an unusable interval, or whose cascade would still grow without bound over an
+// hour of samples is left unchanged. CheckFilter tells which of these happens.
 void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
                    float low, float high);
+
+// Returns what FilterSamples does with a segment of the given sample interval (seconds) for
+// the type code, order and corners (Hz), without filtering anything.
+FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
+                          float high);
 
 // Filters two segments in place, each exactly as FilterSamples filters it alone with its own
 // sample interval and the shared type code, order and corners. The two cascades run side by

@@ -88,6 +88,26 @@ std::vector<float> ReferenceCascade(std::vector<float> x, const FilterSections& 
     return x;
 }
 
+// Uniform noise of the given spread about offset, from a fixed linear congruential sequence.
+std::vector<float> Noise(int count, double offset, double spread) {
+    std::vector<float> samples(static_cast<size_t>(count));
+    std::uint32_t state = 12345;
+    for (float& sample : samples) {
+        state = state * 1664525u + 1013904223u;
+        sample = static_cast<float>(offset + spread * (state / 4294967296.0 - 0.5));
+    }
+    return samples;
+}
+
+double LargestMagnitude(const std::vector<float>& samples) {
+    double largest = 0.0;
+    for (float sample : samples) {
+        if (!(std::fabs(sample) <= largest))
+            largest = std::isnan(sample) ? HUGE_VAL : std::fabs(sample);
+    }
+    return largest;
+}
+
 }  // namespace
 
 TEST(DesignFilter, HasHalfPowerCornersUnitPassBandAndSectionCounts) {
@@ -244,18 +264,18 @@ TEST(FilterSamples, SkipsMissingAndNonFiniteSamplesCarryingState) {
 TEST(FilterSamples, LeavesUnfilterableSegmentsUnchanged) {
     const std::vector<float> x = Sine(20000, 100, 3, 500, 20);
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    // The last two bands are below half the rate, but their poles lie so close to z = 1 or
-    // z = -1 that float coefficients put them outside the unit circle: the output would
-    // grow into infinity.
+    // The last two bands are below half the rate, but so narrow against it that float
+    // coefficients put a pole outside the unit circle near z = 1: the output would grow
+    // into infinity.
     const struct {
         const char* what;
         double interval;
         unsigned typeCode;
         float low, high;
-    } cases[] = {{"zero interval", 0, 0, 1, 5},         {"NaN interval", nan, 0, 1, 5},
-                 {"infinite interval", 1e300, 0, 1, 5}, {"interval below float", 1e-60, 0, 1, 5},
-                 {"unknown type", 0.01, 4, 1, 5},       {"narrow low corner", 0.01, 0, 0.001f, 5},
-                 {"high corner", 0.01, 0, 1, 49.99998f}};
+    } cases[] = {{"zero interval", 0, 0, 1, 5},          {"NaN interval", nan, 0, 1, 5},
+                 {"infinite interval", 1e300, 0, 1, 5},  {"interval below float", 1e-60, 0, 1, 5},
+                 {"unknown type", 0.01, 4, 1, 5},        {"narrow low corner", 0.01, 0, 0.001f, 5},
+                 {"narrow band", 0.01, 0, 0.002f, 0.02f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<float> y = x;
@@ -280,8 +300,15 @@ TEST(FilterSamples, DropsCornersAtOrAboveHalfTheRate) {
         int fallbackType;  // -1: left unchanged
         float fallbackLow, fallbackHigh;
     } cases[] = {
-        {0, 1, 60, 3, 1, 0}, {0, 1, 50, 3, 1, 0},  {0, 50, 60, -1, 0, 0},
-        {2, 1, 60, 1, 0, 1}, {1, 0, 50, -1, 0, 0}, {3, 50, 0, -1, 0, 0},
+        {0, 1, 60, 3, 1, 0},
+        {0, 1, 50, 3, 1, 0},
+        {0, 50, 60, -1, 0, 0},
+        {2, 1, 60, 1, 0, 1},
+        {1, 0, 50, -1, 0, 0},
+        {3, 50, 0, -1, 0, 0},
+        // A hair below half the rate the band-pass has a pole just outside z = -1.
+        {0, 1, 49.99998f, 3, 1, 0},
+        {2, 1, 49.99998f, 1, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << TYPE_NAMES[c.typeCode] << ' ' << c.low << '-' << c.high);
@@ -295,4 +322,47 @@ TEST(FilterSamples, DropsCornersAtOrAboveHalfTheRate) {
     }
     // Just below half the rate the band is designed as given.
     EXPECT_FALSE(SameBits(Filtered(x, 100, 0, 3, 1, 49), Filtered(x, 100, 3, 3, 1, 0)));
+}
+
+TEST(FilterSamples, FiltersEveryBandWhoseOutputStaysBoundedOverAnHour) {
+    const struct {
+        const char* what;
+        double rate;
+        float low, high;
+        FilterOutcome outcome;
+        const char* type;  // the design that is run, or nullptr when none is
+        float designLow, designHigh;
+    } cases[] = {
+        // A low corner of 0 gives poles at z = 1, one of them a hair outside the circle once
+        // rounded to float, each cancelled by the zero at z = 1.
+        {"0-1 Hz at 50", 50, 0, 1, FilterOutcome::AS_ASKED, "BP", 0, 1},
+        {"0-5 Hz at 250", 250, 0, 5, FilterOutcome::AS_ASKED, "BP", 0, 5},
+        {"1-10 Hz at 100", 100, 1, 10, FilterOutcome::AS_ASKED, "BP", 1, 10},
+        // A pole at about -1.00024: the rule of a high corner at half the rate.
+        {"1-49.99998 Hz at 100", 100, 1, 49.99998f, FilterOutcome::HIGH_PASS, "HP", 1, 0},
+        {"1-50 Hz at 100", 100, 1, 50, FilterOutcome::HIGH_PASS, "HP", 1, 0},
+        // Poles near z = 1 that really grow.
+        {"0.001-5 Hz at 100", 100, 0.001f, 5, FilterOutcome::UNBOUNDED, nullptr, 0.001f, 5},
+        {"0.002-0.02 Hz at 100", 100, 0.002f, 0.02f, FilterOutcome::UNBOUNDED, nullptr, 0.002f,
+         0.02f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const float interval = static_cast<float>(1.0 / c.rate);
+        EXPECT_EQ(CheckFilter(1.0 / c.rate, 0, 3, c.low, c.high), c.outcome);
+        // An hour of noise of +-500 counts on an offset of 5000.
+        const std::vector<float> x = Noise(static_cast<int>(3600 * c.rate), 5000, 1000);
+        const std::vector<float> y = Filtered(x, c.rate, 0, 3, c.low, c.high);
+        if (c.type == nullptr) {
+            EXPECT_TRUE(SameBits(y, x));
+            // Left raw for a reason: the cascade as designed leaves any bound far behind.
+            EXPECT_GT(LargestMagnitude(ReferenceCascade(
+                          x, DesignFilter(3, "BP", c.designLow, c.designHigh, interval))),
+                      1e9);
+            continue;
+        }
+        EXPECT_TRUE(SameBits(
+            y, ReferenceCascade(x, DesignFilter(3, c.type, c.designLow, c.designHigh, interval))));
+        EXPECT_LT(LargestMagnitude(y), 2000.0);
+    }
 }

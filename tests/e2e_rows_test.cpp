@@ -269,6 +269,38 @@ TEST_P(Rows, ExportOnlyTheRowsWithDataUnfilteredAndOnlyInsideTheirWindow) {
     }
 }
 
+TEST_P(Rows, SayOnStandardErrorWhenTheirBandIsChangedOrNotApplied) {
+    // Ten minutes of a 3 Hz sine at 100 samples per second for each station.
+    std::vector<float> sine(60000);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] =
+            static_cast<float>(1000.0 * std::sin(2.0 * PI * 3.0 * static_cast<double>(i) / 100.0));
+    std::string sql;
+    for (const char* station : {"AAA", "BBB", "CCC"})
+        sql += WriteFloatSegment(folder->DataDir(), station, "BHZ", ARCHIVE_START, 100.0, sine, 0);
+    ASSERT_TRUE(source->ExecuteSql(sql));
+    const std::string stations =
+        "[STA0]\nSTA=AAA\nfilter=0.001,5\n\n[STA1]\nSTA=BBB\nfilter=1,49.99998\n\n"
+        "[STA2]\nSTA=CCC\nfilter=1,10\n";
+    const std::string refused =
+        "AAA BHZ: filter 0.001-5 Hz at 100 samples per second would grow without bound: left "
+        "unfiltered\n";
+    const std::string highPass =
+        "BBB BHZ: filter 1-49.99998 Hz at 100 samples per second reaches half the sampling "
+        "rate: filtered as a high-pass from its low corner\n";
+
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=3\n\n" + stations);
+    ProcessResult result = folder->Run(TEN_MINUTES);
+    EXPECT_EQ(result.status, SHELL_OK);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors, refused + highPass);
+    // Every row of a drum has the same band: the line comes once.
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n" + stations);
+    result = folder->Run({"tbeg=09:59:00 02.03.2004", "nsec=600:120", "/NOPREVIEW"});
+    EXPECT_EQ(result.status, SHELL_OK);
+    EXPECT_EQ(result.errors, refused);
+}
+
 TEST_P(Rows, ShowOneStationAsSegmentsInSegmentMode) {
     // ABEL from 10:00 to 10:30 with an event at about 10:15.
     ASSERT_TRUE(folder->Generate({"--stations", "1", "--channels", "BHZ", "--span", "1800",
