@@ -147,6 +147,20 @@ TEST_P(Window, FollowsTheStartText) {
     ExpectWindow(cases[2], {"ABEL"}, "", {"TZ=IST-5:30"});
 }
 
+TEST_P(Window, StartsOnTheDayTypedBefore1970) {
+    // One station recorded from 1967-12-31 23:50 to 1968-01-01 00:10 at 20 samples per
+    // second; 1968 is a leap year, counted like every other.
+    const double newYear1968 = -63158400.0;
+    ASSERT_EQ(HeaderDateTime(newYear1968), "01/01/1968 00:00:00");
+    ASSERT_TRUE(
+        source->ExecuteSql(WriteFloatSegment(folder->DataDir(), "ABEL", "BHZ", newYear1968 - 600,
+                                             20, std::vector<float>(24000, 5.0f), 0)));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n");
+    ExpectWindow(
+        Span("1968", {"tbeg=00:00:00 01.01.1968", "nsec=600"}, newYear1968, newYear1968 + 600),
+        {"ABEL"});
+}
+
 TEST_P(Window, EndsAtTheNextWholeMinuteForTheCurrentTime) {
     // One station recorded from 10:00 to 10:30; the clock reads 10:20:15.
     ASSERT_TRUE(folder->Generate({"--stations", "1", "--channels", "BHZ", "--span", "1800",

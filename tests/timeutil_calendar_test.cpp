@@ -95,6 +95,12 @@ TEST(EpochFromCalendar, GivesTheWorkedValuesAndCarriesLargeFields) {
         {{2003, 1, 32, 0, 0, 0.0f}, 1044057600.0},  // day 32 is 1 February
         {{2003, 1, 31, 24, 0, 0.0f}, 1044057600.0},
         {{2004, 3, 2, 10, 80, 0.0f}, 1078226400.0},  // minute 80 is 11:20
+        {{1969, 12, 31, 23, 59, 59.0f}, -1.0},
+        {{1968, 1, 1, 0, 0, 0.0f}, -63158400.0},  // a leap year before 1970
+        {{1968, 3, 1, 0, 0, 0.0f}, -57974400.0},
+        {{1900, 3, 1, 0, 0, 0.0f}, -2203891200.0},  // a century without 29 February
+        {{1600, 1, 1, 0, 0, 0.0f}, -11676096000.0},
+        {{1, 1, 1, 0, 0, 0.0f}, -62135596800.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -110,9 +116,9 @@ TEST(EpochFromCalendar, GivesTheWorkedValuesAndCarriesLargeFields) {
     EXPECT_TRUE(std::isfinite(EpochFromCalendar(INT_MAX, 12, 31, INT_MAX, INT_MAX, 0.0f)));
 }
 
-TEST(Calendar, RoundTripsEveryDayFrom1970Through2099) {
-    const double timesOfDay[] = {0.0, 1.0, 43200.25, 86399.0, 86399.5};
-    for (int year = 1970; year <= 2099; ++year) {
+TEST(Calendar, RoundTripsEveryDayFromYearOneThrough2100) {
+    const double timesOfDay[] = {0.0, 1.0, 43200.25, 86399.5};
+    for (int year = 1; year <= 2100; ++year) {
         for (int month = 1; month <= 12; ++month) {
             const long long first = DaysFromCivil(year, month, 1);
             const long long next =

@@ -13,6 +13,13 @@ const double EPOCH_OFFSET = 62135596800.0;
 // Beyond some three million years the year no longer fits an int.
 const double EPOCH_LIMIT = 1.0e14;
 
+// The quotient rounded toward minus infinity, so that years before 1970 count their leap
+// days as exactly as years after it.
+long long FloorDivide(long long numerator, long long denominator) {
+    const long long quotient = numerator / denominator;
+    return quotient * denominator > numerator ? quotient - 1 : quotient;
+}
+
 int DayOfYear(int year, int month, int day) {
     int dayOfYear = DAYS_BEFORE_MONTH[month] + day;
     if (month > 2 && IsLeapYear(year) == 1)
@@ -36,7 +43,8 @@ double EpochFromCalendar(int year, int month, int day, int hour, int minute, flo
     // Wide integers and doubles: the fields come unchecked from the command line, and a
     // year or day near the limits of int must not overflow.
     const long long y = static_cast<long long>(year) - 1970;
-    const long long leapDays = (y + 1) / 4 - (y + 69) / 100 + (y + 369) / 400;
+    const long long leapDays =
+        FloorDivide(y + 1, 4) - FloorDivide(y + 69, 100) + FloorDivide(y + 369, 400);
     double dayOfYear = DAYS_BEFORE_MONTH[month] + static_cast<double>(day);
     if (month > 2 && IsLeapYear(year) == 1)
         dayOfYear += 1.0;

@@ -7,7 +7,8 @@
 // Returns 1 for a Gregorian leap year, else 0.
 int IsLeapYear(int year);
 
-// Converts UTC calendar fields to epoch seconds. Fields are not validated: an hour of 24
+// Converts UTC calendar fields to epoch seconds, for years before 1970 as after it.
+// Fields are not validated: an hour of 24
 // or a day of 32 carries into the next day. The month must lie in 1..12.
 double EpochFromCalendar(int year, int month, int day, int hour, int minute, float second);
 
