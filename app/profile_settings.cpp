@@ -93,8 +93,11 @@ void LoadDisplaySettings(Settings& settings) {
     settings.defaultFilter = ReadFilter("WAVEFORMS", settings);
     settings.phaseClause = BuildPhaseClause(
         ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
-    settings.traceCountText =
-        UpperCase(ReadProfileString("WAVEFORMS", "N#", "0", VALUE_CAPACITY, settings.iniFile));
+    settings.traceCountText = ReadTraceCountText(settings);
+}
+
+std::string ReadTraceCountText(const Settings& settings) {
+    return UpperCase(ReadProfileString("WAVEFORMS", "N#", "0", VALUE_CAPACITY, settings.iniFile));
 }
 
 void ReadStationEntry(const Settings& settings, int n, std::string& station, std::string& channel) {

@@ -22,6 +22,10 @@ int LoadProfileSettings(Settings& settings);
 // traceCountText (upper-cased).
 void LoadDisplaySettings(Settings& settings);
 
+// Returns the trace count text ("N#" of section WAVEFORMS, default "0") in upper case, as
+// LoadDisplaySettings stores it in traceCountText.
+std::string ReadTraceCountText(const Settings& settings);
+
 // Reads station and channel codes of list entry n from section STA<n> of the run's file
 // (keys STA, default empty, and CH, default "BHZ").
 void ReadStationEntry(const Settings& settings, int n, std::string& station, std::string& channel);

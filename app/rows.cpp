@@ -1,5 +1,6 @@
 #include "app/rows.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -22,12 +23,15 @@ namespace {
 // CSS export always writes big-endian 32-bit integers ("s4").
 const int CSS_SELECTOR_S4 = 2;
 
-// Every row takes at least 21 pixel rows.
-const int MAX_ROWS = MAX_IMAGE_SIDE / 21;
-
 int PrintTooManyRows(int rowCount) {
     std::printf("Too many rows (%d) for one image!\n", rowCount);
     return STATUS_WINDOW_SETTINGS;
+}
+
+// True when gd can create the layout's image and a GIF can hold it.
+bool LayoutFits(const PlotLayout& layout) {
+    return layout.height >= 1 && layout.height <= MAX_IMAGE_SIDE &&
+           static_cast<long long>(layout.width) * layout.height <= INT_MAX;
 }
 
 int PrintTooFewTraces(const Settings& settings) {
@@ -129,9 +133,13 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
         return STATUS_TRACE_COUNT;
     }
     // Every entry is read and asked for its picks before any row is drawn, so a count that
-    // cannot fit one image is refused before that work starts.
-    if (count > MAX_ROWS)
-        return PrintTooManyRows(count);
+    // cannot fit one image is refused before that work starts. In segment mode the rows are
+    // the segments, which the run driver has checked already.
+    if (settings.segmentSeconds <= 0) {
+        const int status = CheckImageFits(settings, count, catalogueList);
+        if (status != STATUS_OK)
+            return status;
+    }
     const double windowEnd = windowStart + windowLength;
     for (int i = 0; i < count; ++i) {
         StationEntry entry;
@@ -145,6 +153,20 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
         entries.push_back(std::move(entry));
     }
     return STATUS_OK;
+}
+
+int CheckImageFits(const Settings& settings, int rowCount, bool catalogueList) {
+    const PlotLayout asked = ComputePlotLayout(settings.imageWidth, settings.imageHeight, rowCount,
+                                               settings.showLabels, catalogueList);
+    if (LayoutFits(asked))
+        return STATUS_OK;
+    // Laid out from a requested height of 0, every row has its minimum height.
+    const PlotLayout smallest =
+        ComputePlotLayout(settings.imageWidth, 0, rowCount, settings.showLabels, catalogueList);
+    if (!LayoutFits(smallest))
+        return PrintTooManyRows(rowCount);
+    std::printf("Invalid image size (SIZE=%dx%d)!\n", settings.imageWidth, settings.imageHeight);
+    return STATUS_WINDOW_SETTINGS;
 }
 
 void SortStationEntries(StationList& entries) {
@@ -180,16 +202,16 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     if (rowCount < 1)
         return PrintTooFewTraces(settings);
 
-    if (rowCount > MAX_ROWS)
-        return PrintTooManyRows(rowCount);
+    const int fits = CheckImageFits(settings, rowCount, catalogueList);
+    if (fits != STATUS_OK)
+        return fits;
 
     rows.layout = ComputePlotLayout(settings.imageWidth, settings.imageHeight, rowCount,
                                     settings.showLabels, catalogueList);
     settings.imageHeight = rows.layout.height;
-    if (rows.layout.height <= MAX_IMAGE_SIDE) {
-        rows.image = CreatePlotImage(rows.layout, settings.backgroundColor, settings.waveformColor,
-                                     settings.textColor, rows.palette);
-    }
+    rows.image = CreatePlotImage(rows.layout, settings.backgroundColor, settings.waveformColor,
+                                 settings.textColor, rows.palette);
+    // The size fits; only memory can be short.
     if (!rows.image) {
         std::printf("Cannot create an image of %dx%d pixels!\n", rows.layout.width,
                     rows.layout.height);

@@ -31,9 +31,15 @@ struct PlotRows {
 // seconds, seconds): from the catalogue when traceCountText is ALL (catalogueList set
 // true), else from the STA<n> sections; each entry gets its picks. Returns 0; -5 after
 // printing a trace-count message; -2 after printing a message when there are more entries
-// than one image can hold rows.
+// than one image can hold rows (outside segment mode).
 int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
                      int windowLength, StationList& entries, bool& catalogueList);
+
+// Checks that a plot of rowCount rows fits one image at the run's image size and labels:
+// each side at most MAX_IMAGE_SIDE pixels and a pixel count gd can hold. Returns 0; -2 after
+// printing "Too many rows" when even rows of the minimum height do not fit, or "Invalid image
+// size" when the requested height makes the image too large.
+int CheckImageFits(const Settings& settings, int rowCount, bool catalogueList);
 
 // Orders entries by first-pick time, ascending and stable: entries without picks first.
 void SortStationEntries(StationList& entries);

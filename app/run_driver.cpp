@@ -1,6 +1,10 @@
 #include "app/run_driver.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "app/command_line.h"
@@ -36,6 +40,24 @@ int CheckRunSettings(const Settings& settings) {
     return STATUS_OK;
 }
 
+// Refuses a picture that cannot fit one image before the catalogue is opened, where the row
+// count is known that early: from a numeric N#, or from the window in segment mode. A count
+// from the catalogue is checked once it is listed, and a count below one gets its own
+// message later. Returns 0, or -2 after printing a message.
+int CheckPlannedRows(const Settings& settings) {
+    const std::string traceCountText = ReadTraceCountText(settings);
+    const bool catalogueList = traceCountText == "ALL";
+    long long rows = 0;
+    if (settings.segmentSeconds > 0)
+        rows = std::llabs(static_cast<long long>(settings.windowSeconds)) / settings.segmentSeconds;
+    else if (!catalogueList)
+        rows = TraceCountFromText(traceCountText);
+    if (rows < 1)
+        return STATUS_OK;
+    return CheckImageFits(settings, static_cast<int>(std::min<long long>(rows, INT_MAX)),
+                          catalogueList);
+}
+
 // Draws the header, the time axis and the border around the finished rows.
 void DrawFrame(const Settings& settings, const TimeWindow& window, const EventInfo* event,
                PlotRows& rows) {
@@ -65,6 +87,8 @@ int RunProgram(int argc, char** argv) {
     if (status != STATUS_OK)
         return status;
     status = CheckRunSettings(settings);
+    if (status == STATUS_OK)
+        status = CheckPlannedRows(settings);
     if (status != STATUS_OK)
         return status;
 

@@ -89,6 +89,28 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
          "Missing number of second segment(<=0)! in INI (.\\wave.ini) or in command line "
          "(NSEC=sec:part)",
          SHELL_WINDOW_SETTINGS},
+        // The final layout is checked as soon as the row count is known: for a numeric N#
+        // and in segment mode that is before the catalogue is opened.
+        {"a requested height that makes the image too high",
+         "[WAVEFORMS]\nN#=1\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "size=700x65535"},
+         "Invalid image size (SIZE=700x65535)!\n",
+         SHELL_WINDOW_SETTINGS},
+        {"a width that makes the image too large for gd",
+         "[WAVEFORMS]\nN#=1\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "size=65535x40000"},
+         "Invalid image size (SIZE=65535x40000)!\n",
+         SHELL_WINDOW_SETTINGS},
+        {"more segments than rows of the minimum height fit",
+         "[WAVEFORMS]\nN#=1\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "nsec=3120:1"},
+         "Too many rows (3120) for one image!\n",
+         SHELL_WINDOW_SETTINGS},
+        {"segments of a catalogue list, whose rows are higher",
+         "[WAVEFORMS]\nN#=ALL\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "nsec=2200:1"},
+         "Too many rows (2200) for one image!\n",
+         SHELL_WINDOW_SETTINGS},
         {"a login from the arguments, upper-cased",
          "",
          {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "user=someone", "password=Secret",
@@ -284,6 +306,16 @@ TEST_P(ExitStatus, EndsWithMinusFiveOnABadTraceCount) {
         folder->WriteWorkFile("Other.ini", WaveIni(stations));
         ExpectRun(*folder, c);
     }
+}
+
+TEST_P(ExitStatus, EndsWithMinusTwoWhenTheListedStationsDoNotFitOneImage) {
+    GenerateArchive();
+    // Two rows of a catalogue list from a requested height of 65535 make 65537 pixel rows.
+    ExpectRun(*folder, {"N#=ALL",
+                        WaveIni("[WAVEFORMS]\nN#=ALL\n"),
+                        {"tbeg=10:00:00 02.03.2004", "size=700x65535", "/NOPREVIEW"},
+                        "Invalid image size (SIZE=700x65535)!\n",
+                        SHELL_WINDOW_SETTINGS});
 }
 
 TEST_P(ExitStatus, EndsWithMinusSixWhenTheImageCannotBeWritten) {
