@@ -52,15 +52,26 @@ void DeriveFont(OwnFont& target, const gdFont& source, int nchars, int offset, i
     target.font.data = target.pixels.data();
 }
 
-// The two fonts gd does not ship, derived once on first use and read-only afterwards.
+// The six fonts, derived once on first use and read-only afterwards. gd's built-in fonts
+// hold 256 glyphs, but each cell of the plot has only the character range of its table:
+// a byte outside it (a code from another code page, a control character) draws nothing,
+// where gd's own font would draw a stray glyph.
 struct OwnFonts {
+    OwnFont tiny5x8;
     OwnFont small6x12;
+    OwnFont mediumBold7x13;
+    OwnFont large8x16;
+    OwnFont giant9x15;
     OwnFont giant9x16;
 
     OwnFonts() {
+        DeriveFont(tiny5x8, *gdFontGetTiny(), 128, 0, 8, 0);
         // gd's Small font is 6x13; its top row is blank for every printable character, so
         // dropping it gives the 6x12 cell without losing a pixel.
         DeriveFont(small6x12, *gdFontGetSmall(), 96, 32, 12, 1);
+        DeriveFont(mediumBold7x13, *gdFontGetMediumBold(), 128, 0, 13, 0);
+        DeriveFont(large8x16, *gdFontGetLarge(), 96, 32, 16, 0);
+        DeriveFont(giant9x15, *gdFontGetGiant(), 128, 0, 15, 0);
         // The 9x16 cell is gd's Giant 9x15 with one blank row on top, so its glyphs sit one
         // row lower in the taller cell.
         DeriveFont(giant9x16, *gdFontGetGiant(), 128, 0, 16, -1);
@@ -75,19 +86,20 @@ OwnFonts& Fonts() {
 }  // namespace
 
 gdFontPtr PlotFont(FontCell cell) {
+    OwnFonts& fonts = Fonts();
     switch (cell) {
         case FontCell::TINY_5X8:
-            return gdFontGetTiny();
+            return &fonts.tiny5x8.font;
         case FontCell::SMALL_6X12:
-            return &Fonts().small6x12.font;
+            return &fonts.small6x12.font;
         case FontCell::MEDIUM_BOLD_7X13:
-            return gdFontGetMediumBold();
+            return &fonts.mediumBold7x13.font;
         case FontCell::LARGE_8X16:
-            return gdFontGetLarge();
+            return &fonts.large8x16.font;
         case FontCell::GIANT_9X15:
-            return gdFontGetGiant();
+            return &fonts.giant9x15.font;
         case FontCell::GIANT_9X16:
-            return &Fonts().giant9x16.font;
+            return &fonts.giant9x16.font;
     }
-    return gdFontGetTiny();
+    return &fonts.tiny5x8.font;
 }

@@ -2,9 +2,10 @@
 
 #include <gd.h>
 
-// The six bitmap font cells of the plot. Four are gd's own fonts; the 6x12 font (96
-// characters from code 32) and the 9x16 font (128 characters from code 0) are ours, in gd's
-// font format.
+// The six bitmap font cells of the plot, in gd's font format, each with its own character
+// range: 96 characters from code 32 for 6x12 and 8x16, 128 from code 0 for the others. Their
+// glyphs are gd's Tiny, Small, MediumBold, Large and Giant glyphs; the 6x12 cell is gd's
+// 6x13 Small without its blank top row and the 9x16 cell gd's Giant with a blank row on top.
 enum class FontCell {
     TINY_5X8,
     SMALL_6X12,

@@ -217,15 +217,16 @@ TEST(FontCellForRole, FollowsTheRowHeight) {
     }
 }
 
-TEST(PlotFont, CellsHaveTheirSizes) {
+TEST(PlotFont, CellsHaveTheirSizesAndDrawOnlyTheirCharacterRange) {
     struct Case {
         FontCell cell;
         int w, h;
+        int first, count;  // the character range
     };
     const Case cases[] = {
-        {FontCell::TINY_5X8, 5, 8},          {FontCell::SMALL_6X12, 6, 12},
-        {FontCell::MEDIUM_BOLD_7X13, 7, 13}, {FontCell::LARGE_8X16, 8, 16},
-        {FontCell::GIANT_9X15, 9, 15},       {FontCell::GIANT_9X16, 9, 16},
+        {FontCell::TINY_5X8, 5, 8, 0, 128},          {FontCell::SMALL_6X12, 6, 12, 32, 96},
+        {FontCell::MEDIUM_BOLD_7X13, 7, 13, 0, 128}, {FontCell::LARGE_8X16, 8, 16, 32, 96},
+        {FontCell::GIANT_9X15, 9, 15, 0, 128},       {FontCell::GIANT_9X16, 9, 16, 0, 128},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.w * 100 + c.h);
@@ -233,11 +234,24 @@ TEST(PlotFont, CellsHaveTheirSizes) {
         ASSERT_NE(font, nullptr);
         EXPECT_EQ(font->w, c.w);
         EXPECT_EQ(font->h, c.h);
+        // Each code drawn alone on a clean image: outside the range nothing at all, inside
+        // it the glyph, which for 'A' has pixels.
+        for (int code = 0; code < 256; ++code) {
+            GdImage image(gdImageCreate(12, 20));
+            ASSERT_TRUE(image);
+            gdImageColorAllocate(image.get(), 255, 255, 255);
+            const int ink = gdImageColorAllocate(image.get(), 0, 0, 0);
+            gdImageChar(image.get(), font, 1, 1, code, ink);
+            int lit = 0;
+            for (int y = 0; y < 20; ++y)
+                for (int x = 0; x < 12; ++x) lit += gdImageGetPixel(image.get(), x, y) == ink;
+            if (code < c.first || code >= c.first + c.count) {
+                EXPECT_EQ(lit, 0) << "code " << code;
+            } else if (code == 'A') {
+                EXPECT_GT(lit, 8);
+            }
+        }
     }
-    EXPECT_EQ(PlotFont(FontCell::SMALL_6X12)->offset, 32);
-    EXPECT_EQ(PlotFont(FontCell::SMALL_6X12)->nchars, 96);
-    EXPECT_EQ(PlotFont(FontCell::GIANT_9X16)->offset, 0);
-    EXPECT_EQ(PlotFont(FontCell::GIANT_9X16)->nchars, 128);
 }
 
 // Returns pixel (x, y) of character c of a gd font as drawn, or 0 outside its range.
