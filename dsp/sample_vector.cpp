@@ -65,7 +65,8 @@ void SampleVector::CopyFrom(const SampleVector& other) {
     startTime = other.startTime;
     calib = other.calib;
     calper = other.calper;
-    sampleCount = 0;
+    // A vector without an array keeps its count, copied like the other fields.
+    sampleCount = other.samples == nullptr ? other.sampleCount : 0;
     samples = nullptr;
     if (other.samples != nullptr) {
         // A copy that cannot be allocated is left empty rather than aborting the run.

@@ -1,8 +1,10 @@
 #pragma once
 
 // One contiguous run of samples of one station and channel. The vector owns its array
-// exclusively; copies are deep. Fields are public: the archive fills them, the plot and the
-// CSS writer read them.
+// exclusively; copies are deep. A copy of a vector without an array has none either and
+// keeps the other five fields, its count among them; a copy whose array cannot be allocated
+// is left with no array and a count of 0. Fields are public: the archive fills them, the plot and
+// the CSS writer read them.
 class SampleVector {
 public:
     SampleVector() = default;

@@ -26,7 +26,7 @@ void ExpectSameContent(const SampleVector& actual, const SampleVector& expected)
     EXPECT_EQ(actual.calib, expected.calib);
     EXPECT_EQ(actual.calper, expected.calper);
     ASSERT_EQ(actual.samples == nullptr, expected.samples == nullptr);
-    for (int i = 0; i < expected.sampleCount; ++i)
+    for (int i = 0; expected.samples != nullptr && i < expected.sampleCount; ++i)
         EXPECT_EQ(actual.samples[i], expected.samples[i]);
 }
 
@@ -42,7 +42,9 @@ TEST(SampleVector, StartsWithoutSamplesAndWithUnitCalibration) {
 
 TEST(SampleVector, CopiesOwnTheirSamples) {
     SampleVector sources[2] = {MakeFilled(), SampleVector()};
+    // A vector without an array keeps its count, and so does its copy.
     sources[1].sampleRate = 20.0;
+    sources[1].sampleCount = 7;
     sources[1].calib = 3.0;
     for (const SampleVector& source : sources) {
         SCOPED_TRACE(source.sampleCount);
