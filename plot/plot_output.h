@@ -5,7 +5,9 @@
 #include "plot/gd_image.h"
 
 // Writes the image as an interlaced GIF (GIF87a, the palette as the global colour table) to
-// the output path, mapped onto a host file name, and frees the image. Returns 1 when the file
+// the output path, mapped onto a host file name, and frees the image. A path ending in
+// ".png" (any case) is written as an interlaced (Adam7) palette PNG of the same pixels and
+// colours instead, at gd's default compression. Returns 1 when the file
 // is written and closed; 0 when the image is null, the file cannot be created (missing
 // folder, no permission) or writing it fails: then no file is left behind, not even a
 // partly written one. An existing file is overwritten.
