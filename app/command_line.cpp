@@ -61,6 +61,11 @@ void ApplyArgument(const std::string& argument, Settings& settings) {
         const std::string file = RemoveQuotes(AfterEquals(argument));
         if (!file.empty())
             settings.cssFile = CutToCapacity(file, CSS_FILE_CAPACITY);
+    } else if (StartsWith(argument, "MSEED")) {
+        settings.mseedEnabled = true;
+        const std::string file = RemoveQuotes(AfterEquals(argument));
+        if (!file.empty())
+            settings.mseedFile = CutToCapacity(file, CSS_FILE_CAPACITY);
     } else if (StartsWith(argument, "SIZE=") || StartsWith(argument, "SCREEN=")) {
         ApplySize(RemoveQuotes(AfterEquals(argument)), settings);
     } else if (StartsWith(argument, "DATA=")) {

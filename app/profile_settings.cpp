@@ -79,6 +79,16 @@ int LoadProfileSettings(Settings& settings) {
         FillFromFile(settings.cssFile, "CSS30OUTPUT", "FILE", ".\\wave.wfd", CSS_FILE_CAPACITY,
                      settings.iniFile);
     }
+    if (settings.mseedEnabled) {
+        FillFromFile(settings.mseedFile, "MSEEDOUTPUT", "FILE", ".\\wave.mseed", CSS_FILE_CAPACITY,
+                     settings.iniFile);
+        settings.mseedNetwork =
+            ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
+        settings.mseedLocation =
+            ReadProfileString("MSEEDOUTPUT", "LOC", "", VALUE_CAPACITY, settings.iniFile);
+        settings.mseedRecordLength =
+            ReadProfileString("MSEEDOUTPUT", "RECLEN", "4096", VALUE_CAPACITY, settings.iniFile);
+    }
     FillFromFile(settings.outputFile, "WAVEFORMS", "FILE", "OUT.GIF", OUTPUT_FILE_CAPACITY,
                  settings.iniFile);
     settings.backgroundColor = ReadColour("COLORBG", "255,255,255", settings);

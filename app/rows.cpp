@@ -80,6 +80,29 @@ void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, cons
     }
 }
 
+// Writes the row's samples to the miniSEED stream, when there is one that has not failed.
+void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
+    RowExports& exports = rows.exports;
+    if (exports.mseed == nullptr || exports.mseedFailed)
+        return;
+    switch (WriteMseedTrace(exports.mseed, trace, exports.mseedSettings)) {
+        case MseedResult::WRITTEN:
+            break;
+        case MseedResult::CODES_TOO_LONG: {
+            const std::string note = trace.station + " " + trace.channel +
+                                     ": a station code of more than 5 or a channel code of more "
+                                     "than 3 characters: left out of the miniSEED file";
+            if (rows.notes.insert(note).second)
+                std::fprintf(stderr, "%s\n", note.c_str());
+            break;
+        }
+        case MseedResult::WRITE_FAILED:
+            exports.mseedFailed = true;
+            PrintMseedWriteError(settings);
+            break;
+    }
+}
+
 // Draws one row: separators, samples (exported before filtering when asked), phase marks
 // and, outside segment mode, the labels.
 void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry& entry, int row,
@@ -99,10 +122,13 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
     // listed but holds no samples in it: it draws nothing, and exported it would be a record
     // without data dated 1970.
     trace.RemoveEmptySegments();
-    if (settings.cssEnabled && trace.SegmentCount() > 0)
-        WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4);
+    if (settings.cssEnabled && trace.SegmentCount() > 0 &&
+        !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
+        rows.exports.cssFailed = true;
+    if (trace.SegmentCount() > 0)
+        ExportMseed(settings, trace, rows);
 
-    ReportFilterChanges(entry, band, trace, rows.filterNotes);
+    ReportFilterChanges(entry, band, trace, rows.notes);
     PrepareRowSamples(trace, band);
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)
@@ -153,6 +179,10 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
         entries.push_back(std::move(entry));
     }
     return STATUS_OK;
+}
+
+void PrintMseedWriteError(const Settings& settings) {
+    std::fprintf(stderr, "Cannot write miniSEED file %s!\n", settings.mseedFile.c_str());
 }
 
 int CheckImageFits(const Settings& settings, int rowCount, bool catalogueList) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdio>
 #include <set>
 #include <string>
 
 #include "app/settings.h"
 #include "app/station_entry.h"
 #include "dsp/filter_band.h"
+#include "mseed/mseed_writer.h"
 #include "plot/gd_image.h"
 #include "plot/plot_layout.h"
 
@@ -14,17 +16,27 @@ class Catalogue;
 // A GIF stores each side of the image in 16 bits: the largest width or height, pixels.
 constexpr int MAX_IMAGE_SIDE = 65535;
 
+// Where the row loop sends each row's samples besides the picture, and what went wrong
+// there. The run driver owns the miniSEED file; the row loop only writes to its stream.
+struct RowExports {
+    std::FILE* mseed = nullptr;  // the miniSEED stream; null when none is written
+    MseedSettings mseedSettings;
+    bool cssFailed = false;    // a CSS export failed (its writer has told the user)
+    bool mseedFailed = false;  // writing miniSEED failed; the stream is not used again
+};
+
 // What the row loop leaves for the run driver: the drawn image with its layout and
 // palette, the entries (alive until the image is written), and the filter band of the
-// last row, which the segment-mode header shows; and the filter notes printed so far, so
-// that the rows of a drum do not repeat them.
+// last row, which the segment-mode header shows; the exports; and the notes printed on
+// standard error so far, so that the rows of a drum do not repeat them.
 struct PlotRows {
     GdImage image;
     PlotLayout layout;
     PlotPalette palette;
     StationList entries;
     FilterBand lastRowBand;
-    std::set<std::string> filterNotes;
+    RowExports exports;
+    std::set<std::string> notes;
 };
 
 // Builds the station list for the window [windowStart, windowStart + windowLength] (epoch
@@ -40,6 +52,9 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
 // printing "Too many rows" when even rows of the minimum height do not fit, or "Invalid image
 // size" when the requested height makes the image too large.
 int CheckImageFits(const Settings& settings, int rowCount, bool catalogueList);
+
+// Prints on standard error that the run's miniSEED file cannot be written.
+void PrintMseedWriteError(const Settings& settings);
 
 // Orders entries by first-pick time, ascending and stable: entries without picks first.
 void SortStationEntries(StationList& entries);

@@ -1,9 +1,11 @@
 #include "app/run_driver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -15,6 +17,9 @@
 #include "app/text_scan.h"
 #include "app/time_window.h"
 #include "archive/catalogue.h"
+#include "mseed/mseed_writer.h"
+#include "platform/atomic_file.h"
+#include "platform/host_path.h"
 #include "plot/annotations.h"
 #include "plot/plot_output.h"
 
@@ -37,6 +42,44 @@ int CheckRunSettings(const Settings& settings) {
                     settings.imageHeight);
         return STATUS_WINDOW_SETTINGS;
     }
+    return STATUS_OK;
+}
+
+// Returns true when text is a SEED network or location code: at most two letters or digits.
+bool IsSeedCode(const std::string& text) {
+    if (text.size() > 2)
+        return false;
+    for (char c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+// Settles the miniSEED export's header codes and record length from the settings. Returns 0,
+// or -2 after printing which setting is invalid.
+int CheckMseedSettings(const Settings& settings, MseedSettings& mseed) {
+    const char* invalidKey = nullptr;
+    const std::string* invalidText = nullptr;
+    char* end = nullptr;
+    const long recordLength = std::strtol(settings.mseedRecordLength.c_str(), &end, 10);
+    if (settings.mseedRecordLength.empty() || *end != '\0' || !IsValidRecordLength(recordLength)) {
+        invalidKey = "RECLEN";
+        invalidText = &settings.mseedRecordLength;
+    } else if (!IsSeedCode(settings.mseedNetwork)) {
+        invalidKey = "NET";
+        invalidText = &settings.mseedNetwork;
+    } else if (!IsSeedCode(settings.mseedLocation)) {
+        invalidKey = "LOC";
+        invalidText = &settings.mseedLocation;
+    }
+    if (invalidKey != nullptr) {
+        std::printf("Invalid miniSEED setting (%s=%s)!\n", invalidKey, invalidText->c_str());
+        return STATUS_WINDOW_SETTINGS;
+    }
+    mseed.network = UpperCase(settings.mseedNetwork);
+    mseed.location = UpperCase(settings.mseedLocation);
+    mseed.recordLength = static_cast<int>(recordLength);
     return STATUS_OK;
 }
 
@@ -86,9 +129,12 @@ int RunProgram(int argc, char** argv) {
     int status = LoadProfileSettings(settings);
     if (status != STATUS_OK)
         return status;
+    PlotRows rows;
     status = CheckRunSettings(settings);
     if (status == STATUS_OK)
         status = CheckPlannedRows(settings);
+    if (status == STATUS_OK && settings.mseedEnabled)
+        status = CheckMseedSettings(settings, rows.exports.mseedSettings);
     if (status != STATUS_OK)
         return status;
 
@@ -109,10 +155,25 @@ int RunProgram(int argc, char** argv) {
     const TimeWindow window = ComputeWindow(settings);
     LoadDisplaySettings(settings);
 
-    PlotRows rows;
+    // The miniSEED records go to a temporary file that replaces the target once every row is
+    // done: a run that ends early leaves an earlier file as it was.
+    std::unique_ptr<AtomicFile> mseedFile;
+    if (settings.mseedEnabled) {
+        mseedFile = std::make_unique<AtomicFile>(MapHostPath(settings.mseedFile));
+        rows.exports.mseed = mseedFile->Stream();
+        if (!mseedFile->IsOpen()) {
+            rows.exports.mseedFailed = true;
+            PrintMseedWriteError(settings);
+        }
+    }
     status = RunRows(settings, catalogue, window.start, window.length, rows);
     if (status != STATUS_OK)
         return status;
+    rows.exports.mseed = nullptr;
+    if (mseedFile && !rows.exports.mseedFailed && !mseedFile->Commit()) {
+        rows.exports.mseedFailed = true;
+        PrintMseedWriteError(settings);
+    }
     DrawFrame(settings, window, settings.showEvent && eventKnown ? &event : nullptr, rows);
 
     if (WritePlotImage(std::move(rows.image), settings.outputFile) != 1) {
@@ -123,5 +184,5 @@ int RunProgram(int argc, char** argv) {
     rows.entries.clear();
     if (settings.preview)
         PreviewPlotImage(settings.outputFile);
-    return STATUS_OK;
+    return rows.exports.cssFailed || rows.exports.mseedFailed ? STATUS_EXPORT_WRITE : STATUS_OK;
 }

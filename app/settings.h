@@ -24,8 +24,13 @@ struct Settings {
     std::string outputFile;
     bool cssEnabled = false;
     std::string cssFile;
-    int imageWidth = 700;   // pixels
-    int imageHeight = 500;  // pixels; the layout replaces it with the final height
+    bool mseedEnabled = false;
+    std::string mseedFile;
+    std::string mseedNetwork;       // [MSEEDOUTPUT] NET=, as written
+    std::string mseedLocation;      // [MSEEDOUTPUT] LOC=, as written
+    std::string mseedRecordLength;  // [MSEEDOUTPUT] RECLEN=, as written
+    int imageWidth = 700;           // pixels
+    int imageHeight = 500;          // pixels; the layout replaces it with the final height
     std::string dataDir;
     std::string dsn;
     std::string dbUser;

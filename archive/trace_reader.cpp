@@ -81,5 +81,6 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
     trace.channel = channel;
     // Each segment's samples were read straight into their final array; moving the segment
     // into the trace keeps a single copy of them.
-    for (const SegmentRow& row : rows) trace.AppendSegment(ReadSegment(row, dataDir, t1, t2));
+    for (const SegmentRow& row : rows)
+        trace.AppendSegment(ReadSegment(row, dataDir, t1, t2), row.datatype);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "dsp/sample_integer.h"
 #include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/message_box.h"
@@ -97,17 +98,6 @@ const char* DataTypeOf(int selector) {
         default:
             return "-";
     }
-}
-
-// Truncates toward zero; values beyond the 32-bit range take its nearest end, NaN gives 0.
-std::int32_t SampleToInt32(float value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483648.0f)
-        return INT32_MAX;
-    if (value < -2147483648.0f)
-        return INT32_MIN;
-    return static_cast<std::int32_t>(value);
 }
 
 void PutLittleEndian32(std::uint32_t value, unsigned char* out) {
@@ -209,13 +199,13 @@ bool FormatRecord(const Trace& trace, const SampleVector& segment, int count, in
 
 }  // namespace
 
-void WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
+bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
                  int selector) {
     FileHandle wfdisc(std::fopen(MapHostPath(wfdiscPath).c_str(), "ab"));
     if (!wfdisc) {
         // Without a wfdisc file no sample file could ever be found, so none is written.
         ShowMessageBox(WRITE_ERROR_MESSAGE);
-        return;
+        return false;
     }
     const std::string directory = DirectoryOfPath(wfdiscPath);
     std::string pending;
@@ -235,7 +225,7 @@ void WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
                                  selector)) {
                 // The wfdisc file is closed unchanged by its handle.
                 ShowMessageBox(WRITE_ERROR_MESSAGE);
-                return;
+                return false;
             }
             ++recordNumber;
             pending += record;
@@ -244,8 +234,10 @@ void WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
     const bool written =
         std::fwrite(pending.data(), 1, pending.size(), wfdisc.get()) == pending.size();
     const bool closed = std::fclose(wfdisc.release()) == 0;
-    if (!written || !closed)
-        ShowMessageBox(WRITE_ERROR_MESSAGE);
+    if (written && closed)
+        return true;
+    ShowMessageBox(WRITE_ERROR_MESSAGE);
+    return false;
 }
 
 std::string DirectoryOfPath(const std::string& path) {

@@ -14,11 +14,12 @@
 // value writes empty sample files with datatype "-". Samples become integers by truncation
 // toward zero, saturating at the ends of the 32-bit range, NaN giving 0. The traces are not
 // owned; null entries are skipped.
-// Nothing is returned: when the wfdisc file cannot be opened, a segment cannot be described
-// by a record, or a sample file or the records cannot be written, the user is told through
-// the message box and the call ends. Records of a failed call are not appended (the wfdisc
-// file keeps its previous content); sample files finished before the failure stay on disk.
-void WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
+// Returns true when everything was written. When the wfdisc file cannot be opened, a segment
+// cannot be described by a record, or a sample file or the records cannot be written, the
+// user is told through the message box and false is returned. Records of a failed call are
+// not appended (the wfdisc file keeps its previous content); sample files finished before the
+// failure stay on disk.
+bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
                  int selector);
 
 // Returns the folder part of a Windows-style or host path: the text before its last

@@ -6,25 +6,28 @@
 void Trace::ClearSegments() { segments.clear(); }
 
 void Trace::RemoveEmptySegments() {
-    segments.erase(std::remove_if(segments.begin(), segments.end(),
-                                  [](const std::unique_ptr<SampleVector>& segment) {
-                                      return segment->sampleCount <= 0;
-                                  }),
-                   segments.end());
+    segments.erase(
+        std::remove_if(segments.begin(), segments.end(),
+                       [](const Segment& segment) { return segment.samples->sampleCount <= 0; }),
+        segments.end());
 }
 
-void Trace::AppendSegmentCopy(const SampleVector& segment) {
-    segments.push_back(std::make_unique<SampleVector>(segment));
+void Trace::AppendSegmentCopy(const SampleVector& segment, int datatype) {
+    segments.push_back({std::make_unique<SampleVector>(segment), datatype});
 }
 
-void Trace::AppendSegment(SampleVector&& segment) {
-    segments.push_back(std::make_unique<SampleVector>(std::move(segment)));
+void Trace::AppendSegment(SampleVector&& segment, int datatype) {
+    segments.push_back({std::make_unique<SampleVector>(std::move(segment)), datatype});
 }
 
 int Trace::SegmentCount() const { return static_cast<int>(segments.size()); }
 
-SampleVector& Trace::SegmentAt(int index) { return *segments[static_cast<size_t>(index)]; }
+SampleVector& Trace::SegmentAt(int index) { return *segments[static_cast<size_t>(index)].samples; }
 
 const SampleVector& Trace::SegmentAt(int index) const {
-    return *segments[static_cast<size_t>(index)];
+    return *segments[static_cast<size_t>(index)].samples;
+}
+
+int Trace::SegmentDatatype(int index) const {
+    return segments[static_cast<size_t>(index)].datatype;
 }

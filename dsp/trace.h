@@ -20,17 +20,28 @@ public:
     // Deletes the segments that hold no samples; the others keep their order.
     void RemoveEmptySegments();
     // Appends a deep copy of the segment.
-    void AppendSegmentCopy(const SampleVector& segment);
+    void AppendSegmentCopy(const SampleVector& segment, int datatype = UNKNOWN_DATATYPE);
     // Appends the segment itself, taking over its samples without copying them.
-    void AppendSegment(SampleVector&& segment);
+    void AppendSegment(SampleVector&& segment, int datatype = UNKNOWN_DATATYPE);
     int SegmentCount() const;
     // The index must lie in 0 .. SegmentCount() - 1.
     SampleVector& SegmentAt(int index);
     const SampleVector& SegmentAt(int index) const;
+    // Returns the sample encoding code (the catalogue's datatype) the segment's samples were
+    // read from, or UNKNOWN_DATATYPE. The index must lie in 0 .. SegmentCount() - 1.
+    int SegmentDatatype(int index) const;
+
+    // The datatype of a segment whose encoding is not known.
+    static constexpr int UNKNOWN_DATATYPE = -1;
 
     std::string station;
     std::string channel;
 
 private:
-    std::vector<std::unique_ptr<SampleVector>> segments;
+    // One segment with the encoding its samples were read from.
+    struct Segment {
+        std::unique_ptr<SampleVector> samples;
+        int datatype = UNKNOWN_DATATYPE;
+    };
+    std::vector<Segment> segments;
 };

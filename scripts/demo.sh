@@ -4,6 +4,7 @@
 #   demo/event.gif  every station that picked the latest event, filtered, with its picks
 #   demo/drum.gif   one station as a drum recorder (segment mode)
 #   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
+#   demo/event.mseed  the same event's samples as miniSEED, and demo/EVENT.PNG its picture as PNG
 # The pictures open in the desktop's GIF viewer where a desktop exists; set NOPREVIEW=1 to
 # never open them.
 set -euo pipefail
@@ -58,6 +59,11 @@ FILE=event.gif
 
 [CSS30OUTPUT]
 FILE=.\\css\\event.wfd
+
+[MSEEDOUTPUT]
+FILE=.\\event.mseed
+NET=XX
+RECLEN=4096
 INI
 cat > "$demo/drum.ini" <<INI
 [DATA]
@@ -88,8 +94,12 @@ cd "$demo"
 "$root/build/trazplot" EVENTID=LAST /SHOWEVENT $preview
 "$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini $preview
 "$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
+# Arguments are upper-cased, so the PNG is EVENT.PNG; the miniSEED name comes from wave.ini.
+"$root/build/trazplot" EVENTID=LAST mseed FILE=event.png /NOPREVIEW
 cp event.gif "$root/docs/demo-event.gif"
 cp drum.gif "$root/docs/demo-drum.gif"
+cp EVENT.PNG "$root/docs/demo-event.png"
 
 echo "demo: $demo/event.gif (latest event), $demo/drum.gif (drum recorder of GIRO),"
-echo "      $demo/css/event.wfd with $(ls "$demo/css" | grep -c '\.w$') sample files"
+echo "      $demo/css/event.wfd with $(ls "$demo/css" | grep -c '\.w$') sample files,"
+echo "      $demo/event.mseed (miniSEED) and $demo/EVENT.PNG"

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     libgd-dev
+    libmseed-dev mseed2sac
     unixodbc unixodbc-dev libsqliteodbc
     postgresql odbc-postgresql
     googletest libgtest-dev libbenchmark-dev

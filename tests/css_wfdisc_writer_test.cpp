@@ -66,12 +66,15 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// Runs the writer and returns what it printed on standard error.
+// Runs the writer and returns what it printed on standard error; the writer must report a
+// failure exactly when it prints its message.
 std::string WriteCapturingStderr(const std::string& wfdiscPath,
                                  const std::vector<const Trace*>& traces, int selector) {
     testing::internal::CaptureStderr();
-    WriteWfdisc(wfdiscPath, traces, selector);
-    return testing::internal::GetCapturedStderr();
+    const bool written = WriteWfdisc(wfdiscPath, traces, selector);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(written, printed.empty()) << printed;
+    return printed;
 }
 
 // A wfdisc reader written from the CSS 3.0 column layout: 1-based first character and

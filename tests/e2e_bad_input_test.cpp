@@ -226,6 +226,12 @@ BadInput Image(const std::string& name, const std::string& sections,
     return c;
 }
 
+// The case of a run whose picture is drawn but whose export fails.
+BadInput ExportFailure(BadInput c) {
+    c.status = SHELL_EXPORT_WRITE;
+    return c;
+}
+
 // "[WAVEFORMS]\nN#=n\n" and one section per station, STA0 first; a code "name/CH" gives
 // the channel too.
 std::string Stations(const std::vector<std::string>& codes, const std::string& more = "") {
@@ -346,10 +352,11 @@ public:
         ExpectCleanEnd(result);
         EXPECT_EQ(result.output, c.output);
         EXPECT_EQ(result.status, c.status);
-        if (c.status != SHELL_OK)
-            EXPECT_EQ(folder.WorkFiles(), filesBefore) << "no file written";
-        else
+        // A failed export still leaves its picture.
+        if (c.picture.geometry.rowCount > 0)
             ExpectPicture(c);
+        else
+            EXPECT_EQ(folder.WorkFiles(), filesBefore) << "no file written";
         ExpectCatalogueUnchanged(source, catalogue);
     }
 
@@ -640,8 +647,9 @@ TEST_P(BadInputRuns, EndWithTheirMessageOrAnImageAndNeverWriteTheCatalogue) {
         Message("an image path naming a folder", Stations({"ABEL"}),
                 With(FIRST_DAY, {"file=pictures"}), "Cannot write image file PICTURES!\n",
                 SHELL_IMAGE_WRITE),
-        Image("a wfdisc path that cannot be created", Stations({"ABEL", "BORA"}),
-              With(FIRST_DAY, {"css=missing\\rows.wfd"}), two, {Look::DRAWN, Look::DRAWN}),
+        ExportFailure(Image("a wfdisc path that cannot be created", Stations({"ABEL", "BORA"}),
+                            With(FIRST_DAY, {"css=missing\\rows.wfd"}), two,
+                            {Look::DRAWN, Look::DRAWN})),
         Message("a run's file that is a folder", "", With(FIRST_DAY, login), TOO_FEW_TRACES,
                 SHELL_TRACE_COUNT),
         Message("a run's file of binary garbage", "", With(FIRST_DAY, login), TOO_FEW_TRACES,

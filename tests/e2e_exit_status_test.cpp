@@ -111,6 +111,16 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
          {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "nsec=2200:1"},
          "Too many rows (2200) for one image!\n",
          SHELL_WINDOW_SETTINGS},
+        {"a miniSEED record length that is no power of two",
+         "[WAVEFORMS]\nN#=1\n\n[MSEEDOUTPUT]\nRECLEN=1000\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "mseed"},
+         "Invalid miniSEED setting (RECLEN=1000)!\n",
+         SHELL_WINDOW_SETTINGS},
+        {"a miniSEED network code of three characters",
+         "[WAVEFORMS]\nN#=1\n\n[MSEEDOUTPUT]\nNET=ABC\n",
+         {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "mseed=x.mseed"},
+         "Invalid miniSEED setting (NET=ABC)!\n",
+         SHELL_WINDOW_SETTINGS},
         {"a login from the arguments, upper-cased",
          "",
          {"tbeg=12:00:00 01.02.2003", "odbc=no_such_source", "user=someone", "password=Secret",
@@ -320,12 +330,14 @@ TEST_P(ExitStatus, EndsWithMinusTwoWhenTheListedStationsDoNotFitOneImage) {
 
 TEST_P(ExitStatus, EndsWithMinusSixWhenTheImageCannotBeWritten) {
     GenerateArchive();
-    ExpectRun(*folder,
-              {"a folder that does not exist",
-               WaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n"),
-               {"tbeg=10:00:00 02.03.2004", "nsec=600", "file=missing\\out.gif", "/NOPREVIEW"},
-               "Cannot write image file MISSING\\OUT.GIF!\n",
-               SHELL_IMAGE_WRITE});
+    for (const char* name : {"OUT.GIF", "OUT.PNG"}) {
+        ExpectRun(*folder, {"a folder that does not exist",
+                            WaveIni("[WAVEFORMS]\nN#=1\n\n[STA0]\nSTA=ABEL\n"),
+                            {"tbeg=10:00:00 02.03.2004", "nsec=600",
+                             std::string("file=missing\\") + name, "/NOPREVIEW"},
+                            std::string("Cannot write image file MISSING\\") + name + "!\n",
+                            SHELL_IMAGE_WRITE});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ExitStatus, testing::ValuesIn(ALL_BACKENDS), BackendParamName);

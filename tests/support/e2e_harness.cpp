@@ -205,6 +205,17 @@ ProcessResult RunFolder::Run(const std::vector<std::string>& arguments,
                       timeLimit);
 }
 
+ProcessResult RunFolder::RunWithFileSizeLimit(long fileBytes,
+                                              const std::vector<std::string>& arguments) const {
+    // The shell sets the limit (in blocks of 512 bytes) and ignores the signal a write past
+    // it would raise, so that the write fails instead; both survive the exec.
+    std::vector<std::string> shellArguments = {
+        "-c", "ulimit -f " + std::to_string(fileBytes / 512) + " && trap '' XFSZ && exec \"$@\"",
+        "trazplot", TRAZPLOT_BINARY_DIR "/trazplot"};
+    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+    return RunProcess("/bin/sh", shellArguments, folder.File("work"), Environment(), timeLimit);
+}
+
 ProcessResult RunFolder::RunAt(const std::string& utcTime,
                                const std::vector<std::string>& arguments) const {
     // libfaketime reads the pinned time in the process's time zone, which Run sets to UTC.

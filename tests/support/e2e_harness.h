@@ -15,6 +15,7 @@ constexpr int SHELL_DATABASE_OPEN = 253;
 constexpr int SHELL_EVENT_NOT_FOUND = 252;
 constexpr int SHELL_TRACE_COUNT = 251;
 constexpr int SHELL_IMAGE_WRITE = 250;
+constexpr int SHELL_EXPORT_WRITE = 249;
 
 // Standard output, standard error and exit status of a finished child process.
 struct ProcessResult {
@@ -74,6 +75,10 @@ public:
     // replaces a variable of the same name.
     ProcessResult Run(const std::vector<std::string>& arguments,
                       const std::vector<std::string>& extraEnvironment = {}) const;
+    // Runs trazplot as Run does, but unable to write any file beyond fileBytes bytes: a
+    // write past the limit fails as on a full disk.
+    ProcessResult RunWithFileSizeLimit(long fileBytes,
+                                       const std::vector<std::string>& arguments) const;
     // Runs trazplot as Run does, with the system clock pinned to utcTime
     // ("2004-03-02 10:20:15") by libfaketime; the clock then runs on from there.
     ProcessResult RunAt(const std::string& utcTime,
