@@ -1,6 +1,7 @@
 #include "app/profile_settings.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/exit_status.h"
 #include "app/text_scan.h"
@@ -101,6 +102,11 @@ void LoadDisplaySettings(Settings& settings) {
     settings.defaultScale =
         ReadProfileString("WAVEFORMS", "SCALE", "AUTO", SCALE_CAPACITY, settings.iniFile);
     settings.defaultFilter = ReadFilter("WAVEFORMS", settings);
+    settings.defaultPreroll = 0.0;
+    const std::string preroll =
+        ReadProfileString("WAVEFORMS", "PREROLL", "", VALUE_CAPACITY, settings.iniFile);
+    if (!preroll.empty() && !ParsePreroll(preroll, settings.defaultPreroll))
+        std::fprintf(stderr, "%s\n", IgnoredPrerollNote("WAVEFORMS", preroll).c_str());
     settings.phaseClause = BuildPhaseClause(
         ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
     settings.traceCountText = ReadTraceCountText(settings);
@@ -127,6 +133,38 @@ void ReadRowSettings(const std::string& section, const Settings& settings, Filte
     if (scaleText.empty())
         scaleText = settings.defaultScale;
     scaleText = UpperCase(scaleText);
+}
+
+std::string ReadRowPreroll(const std::string& section, const Settings& settings, double& preroll) {
+    preroll = settings.defaultPreroll;
+    const std::string text =
+        ReadProfileString(section, "PREROLL", "", VALUE_CAPACITY, settings.iniFile);
+    if (text.empty() || ParsePreroll(text, preroll))
+        return std::string();
+    return IgnoredPrerollNote(section, text);
+}
+
+bool ParsePreroll(const std::string& text, double& seconds) {
+    // Plain decimals only: strtod alone would also take "inf", "nan", hex and exponents.
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos)
+        return false;
+    const std::string number = text.substr(first, last - first + 1);
+    if (number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find_first_of("0123456789") == std::string::npos ||
+        number.find('.') != number.rfind('.'))
+        return false;
+    const double value = std::strtod(number.c_str(), nullptr);
+    if (!(value >= 0.0 && value <= MAX_PREROLL))
+        return false;
+    seconds = value;
+    return true;
+}
+
+std::string IgnoredPrerollNote(const std::string& section, const std::string& text) {
+    return "Ignoring PREROLL=" + text + " in [" + section +
+           "]: not a number of seconds from 0 to 86400";
 }
 
 FilterBand ParseFilterBand(const std::string& text) {

@@ -18,8 +18,9 @@ std::string SystemIniFilePath();
 int LoadProfileSettings(Settings& settings);
 
 // Reads section WAVEFORMS of the run's file: SCALE into defaultScale, "filter" into
-// defaultFilter, PHASES into phaseClause (as a pick-query condition) and "N#" into
-// traceCountText (upper-cased).
+// defaultFilter, PREROLL into defaultPreroll, PHASES into phaseClause (as a pick-query
+// condition) and "N#" into traceCountText (upper-cased). A PREROLL that is not a number of
+// seconds from 0 to a day is ignored with a line on standard error.
 void LoadDisplaySettings(Settings& settings);
 
 // Returns the trace count text ("N#" of section WAVEFORMS, default "0") in upper case, as
@@ -35,6 +36,22 @@ void ReadStationEntry(const Settings& settings, int n, std::string& station, std
 // to defaultScale; the scale text is upper-cased.
 void ReadRowSettings(const std::string& section, const Settings& settings, FilterBand& band,
                      std::string& scaleText);
+
+// The longest pre-roll, seconds: a day.
+constexpr double MAX_PREROLL = 86400.0;
+
+// Reads the pre-roll of one row (seconds) from the PREROLL key of section of the run's file,
+// falling back to defaultPreroll when there is none or it is not a number of seconds from 0
+// to a day. Returns the line for standard error that says the row's value is ignored, or an
+// empty text.
+std::string ReadRowPreroll(const std::string& section, const Settings& settings, double& preroll);
+
+// Reads a pre-roll text: a decimal number of seconds from 0 to MAX_PREROLL, with optional
+// white space around it. Returns false (seconds unchanged) for anything else.
+bool ParsePreroll(const std::string& text, double& seconds);
+
+// Returns the line for standard error that says the PREROLL text of section is ignored.
+std::string IgnoredPrerollNote(const std::string& section, const std::string& text);
 
 // Reads "low,high" (corners in Hz, one or more commas between them) into an order-3 band,
 // enabled when both corners are non-negative and low < high. A text from which two numbers

@@ -103,6 +103,15 @@ void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
     }
 }
 
+// Hands the row's samples, as read for its window, to the exports that are on.
+void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
+    if (settings.cssEnabled && trace.SegmentCount() > 0 &&
+        !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
+        rows.exports.cssFailed = true;
+    if (trace.SegmentCount() > 0)
+        ExportMseed(settings, trace, rows);
+}
+
 // Draws one row: separators, samples (exported before filtering when asked), phase marks
 // and, outside segment mode, the labels.
 void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry& entry, int row,
@@ -116,20 +125,37 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
     gdImagePtr image = rows.image.get();
     DrawRowSeparators(image, rows.palette, rows.layout, row);
 
-    Trace trace;
-    ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart, rowEnd, trace);
-    // A file that only touches the window (ending at its start, or beginning at its end) is
-    // listed but holds no samples in it: it draws nothing, and exported it would be a record
-    // without data dated 1970.
-    trace.RemoveEmptySegments();
-    if (settings.cssEnabled && trace.SegmentCount() > 0 &&
-        !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
-        rows.exports.cssFailed = true;
-    if (trace.SegmentCount() > 0)
-        ExportMseed(settings, trace, rows);
+    double preroll = 0.0;
+    const std::string prerollNote = ReadRowPreroll(section, settings, preroll);
+    if (!prerollNote.empty() && rows.notes.insert(prerollNote).second)
+        std::fprintf(stderr, "%s\n", prerollNote.c_str());
+    const bool joined = band.enabled && preroll > 0.0;
 
-    ReportFilterChanges(entry, band, trace, rows.notes);
-    PrepareRowSamples(trace, band);
+    Trace trace;
+    const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
+    if (!joined || exporting) {
+        ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart, rowEnd,
+                  trace);
+        // A file that only touches the window (ending at its start, or beginning at its end)
+        // is listed but holds no samples in it: it draws nothing, and exported it would be a
+        // record without data dated 1970.
+        trace.RemoveEmptySegments();
+        ExportRow(settings, trace, rows);
+    }
+    if (joined) {
+        // The exports hold the window as read; the drawing reads the pre-roll too, filters
+        // through the file boundaries and then drops the pre-roll. Only one of the two reads
+        // is held at a time.
+        trace.ClearSegments();
+        ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart - preroll,
+                  rowEnd, trace);
+        trace.RemoveEmptySegments();
+        ReportFilterChanges(entry, band, trace, rows.notes);
+        PrepareJoinedRowSamples(trace, band, rowStart);
+    } else {
+        ReportFilterChanges(entry, band, trace, rows.notes);
+        PrepareRowSamples(trace, band);
+    }
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)
         DrawMinMaxLabel(image, rows.palette, rows.layout, row, range);

@@ -46,7 +46,8 @@ struct Settings {
     RgbTriple textColor;
     std::string defaultScale;
     FilterBand defaultFilter;
-    std::string phaseClause;     // SQL condition appended to the pick query; empty for all phases
-    std::string traceCountText;  // N#, upper-cased
-    double startTime = 0.0;      // epoch seconds, set by the run driver
+    double defaultPreroll = 0.0;  // seconds, [WAVEFORMS] PREROLL=; 0: filtered segment by segment
+    std::string phaseClause;      // SQL condition appended to the pick query; empty for all phases
+    std::string traceCountText;   // N#, upper-cased
+    double startTime = 0.0;       // epoch seconds, set by the run driver
 };

@@ -3,6 +3,7 @@
 #
 #   1  24 stations x 6 h x 100 sps, datatype 2, ten-minute files, normal mode, SCALE=AUTO
 #   2  case 1 with [WAVEFORMS] filter=1,10
+#   2p case 2 with [WAVEFORMS] PREROLL=60 (filtered through the file boundaries)
 #   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows), filtered
 #   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
 #   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
@@ -19,7 +20,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 2 3 4 5")
+#   CASES       the cases to run (default "1 2 2p 3 4 5")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -31,7 +32,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 2 3 4 5}
+cases=${CASES:-1 2 2p 3 4 5}
 
 for tool in hyperfine jq md5sum; do
     command -v "$tool" >/dev/null || {
@@ -162,10 +163,11 @@ multi_row=$((MULTI_SPAN * SPS))
 declare -A description samples row_samples arguments
 description[1]="24 sta x 6 h, normal, AUTO"
 description[2]="case 1, filter=1,10"
+description[2p]="case 2, PREROLL=60"
 description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
 description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
-for c in 1 2 4 5; do
+for c in 1 2 2p 4 5; do
     samples[$c]=$multi_samples
     row_samples[$c]=$multi_row
 done
@@ -174,6 +176,8 @@ row_samples[3]=$((1800 * SPS))
 
 write_case 1 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
 write_case 2 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" -- \
+    "$(station_sections)"
+write_case 2p multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" "PREROLL=60" -- \
     "$(station_sections)"
 write_case 3 day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" -- \
     "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"

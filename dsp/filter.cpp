@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -475,6 +476,39 @@ FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, f
                           float high) {
     FilterSections sections;
     return DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections);
+}
+
+void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
+                         double sampleInterval, unsigned typeCode, int order, float low,
+                         float high) {
+    if (arrays == nullptr || counts == nullptr || arrayCount <= 0 || arrays[0] == nullptr ||
+        counts[0] <= 0)
+        return;
+    FilterSections sections;
+    if (!IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections)))
+        return;
+    // As ApplyFilter over the arrays laid end to end: one mean over all of them, added in
+    // their order; states from the first array's first sample; one pass carried across.
+    UsableSum total;
+    std::vector<bool> anySkipped(static_cast<std::size_t>(arrayCount), false);
+    for (int a = 0; a < arrayCount; ++a) {
+        if (arrays[a] == nullptr || counts[a] <= 0)
+            continue;
+        const int usedBefore = total.used;
+        AddUsable(arrays[a], 0, counts[a], total);
+        anySkipped[static_cast<std::size_t>(a)] = total.used - usedBefore != counts[a];
+    }
+    CascadeRun run;
+    if (!PrepareRun(arrays[0], counts[0], total, run))
+        return;
+    for (int a = 0; a < arrayCount; ++a) {
+        if (arrays[a] == nullptr || counts[a] <= 0)
+            continue;
+        run.samples = arrays[a];
+        run.count = counts[a];
+        run.anySkipped = anySkipped[static_cast<std::size_t>(a)];
+        RunSections(run, 0, counts[a], sections);
+    }
 }
 
 void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,

@@ -45,6 +45,15 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
 FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
                           float high);
 
+// Filters arrayCount arrays in place as if they were one array laid end to end, exactly as
+// FilterSamples filters one: a single mean over the samples of all of them, the section states
+// started from the first array's first sample and carried from each array into the next, one
+// forward pass. counts gives each array's length. For a run of contiguous segments, which
+// then filter without a restart at their joins.
+void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
+                         double sampleInterval, unsigned typeCode, int order, float low,
+                         float high);
+
 // Filters two segments in place, each exactly as FilterSamples filters it alone with its own
 // sample interval and the shared type code, order and corners. The two cascades run side by
 // side, which hides much of the latency of each recursion; the samples come out the same to

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "dsp/filter.h"
 #include "plot/pixel_coordinate.h"
@@ -315,6 +317,50 @@ void PrepareSegmentPair(SampleVector& first, SampleVector& second, const FilterB
     HideTransient(second);
 }
 
+// Runs work, which takes its items from a shared queue, on this thread and, when share is
+// true and the machine has a second core, on a helper thread as well; returns when both are
+// done.
+template <typename Work>
+void RunShared(bool share, const Work& work) {
+    std::thread helper;
+    if (share && std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread(work);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does all the work.
+        }
+    }
+    work();
+    if (helper.joinable())
+        helper.join();
+}
+
+// True when segment b continues segment a: the same rate, and b starting within half a sample
+// interval of a's end.
+bool Continues(const SampleVector& a, const SampleVector& b) {
+    return a.sampleRate == b.sampleRate &&
+           std::fabs(b.startTime - (a.startTime + a.sampleCount / a.sampleRate)) <=
+               0.5 / a.sampleRate;
+}
+
+// Drops the samples of segment that lie before time (epoch seconds), moving the others to the
+// front of its array; a segment left without samples keeps its array but counts none.
+void DropSamplesBefore(SampleVector& segment, double time) {
+    const int count = segment.sampleCount;
+    const double rate = segment.sampleRate;
+    // Sample j lies at startTime + j / rate, as the drawing places it; the estimate is
+    // settled against that formula itself.
+    const double estimate = std::ceil((time - segment.startTime) * rate);
+    int dropped = estimate <= 0.0 ? 0 : estimate >= count ? count : static_cast<int>(estimate);
+    while (dropped > 0 && segment.startTime + (dropped - 1) / rate >= time) --dropped;
+    while (dropped < count && segment.startTime + dropped / rate < time) ++dropped;
+    if (dropped == 0)
+        return;
+    std::copy(segment.samples + dropped, segment.samples + count, segment.samples);
+    segment.sampleCount = count - dropped;
+    segment.startTime += dropped / rate;
+}
+
 }  // namespace
 
 void PrepareRowSamples(Trace& trace, const FilterBand& band) {
@@ -338,18 +384,54 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
                 PrepareSegment(trace.SegmentAt(i), band);
         }
     };
-    std::thread helper;
-    if (count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES &&
-        std::thread::hardware_concurrency() > 1) {
-        try {
-            helper = std::thread(work);
-        } catch (const std::system_error&) {
-            // No thread to be had: this one filters every segment.
-        }
+    RunShared(count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
+}
+
+void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom) {
+    if (!band.enabled)
+        return;
+    // Runs of contiguous segments with a usable rate and samples, as [first, end) indices.
+    std::vector<std::pair<int, int>> runs;
+    const int count = trace.SegmentCount();
+    long long samples = 0;
+    for (int i = 0; i < count; ++i) {
+        const SampleVector& segment = trace.SegmentAt(i);
+        if (segment.samples == nullptr || segment.sampleCount <= 0 ||
+            FilterInterval(segment) == 0.0)
+            continue;
+        samples += segment.sampleCount;
+        if (!runs.empty() && runs.back().second == i && Continues(trace.SegmentAt(i - 1), segment))
+            runs.back().second = i + 1;
+        else
+            runs.emplace_back(i, i + 1);
     }
-    work();
-    if (helper.joinable())
-        helper.join();
+
+    // Each run is one recursion; runs are independent, so a second thread takes runs from
+    // the same queue, and every run comes out the same either way.
+    std::atomic<std::size_t> next{0};
+    const auto work = [&trace, &band, &runs, &next] {
+        std::vector<float*> arrays;
+        std::vector<int> counts;
+        for (std::size_t r = next++; r < runs.size(); r = next++) {
+            arrays.clear();
+            counts.clear();
+            for (int i = runs[r].first; i < runs[r].second; ++i) {
+                arrays.push_back(trace.SegmentAt(i).samples);
+                counts.push_back(trace.SegmentAt(i).sampleCount);
+            }
+            const SampleVector& first = trace.SegmentAt(runs[r].first);
+            FilterJoinedSamples(arrays.data(), counts.data(), static_cast<int>(arrays.size()),
+                                FilterInterval(first), 0, band.order, band.low, band.high);
+        }
+    };
+    RunShared(runs.size() > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
+
+    for (int i = 0; i < count; ++i) {
+        SampleVector& segment = trace.SegmentAt(i);
+        if (segment.samples != nullptr && segment.sampleCount > 0 && segment.sampleRate > 0.0)
+            DropSamplesBefore(segment, keepFrom);
+    }
+    trace.RemoveEmptySegments();
 }
 
 AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {

@@ -25,6 +25,16 @@ struct AmplitudeRange {
 // samples are the same either way.
 void PrepareRowSamples(Trace& trace, const FilterBand& band);
 
+// Band-pass filters the trace in place when the band is enabled, without restarting at file
+// boundaries: each run of contiguous segments (the same rate, each starting within half a
+// sample interval of the previous one's end) is filtered as one array, exactly as
+// PrepareRowSamples filters one segment but without hiding a start-up transient; a gap, an
+// overlap or a change of rate starts a new run. Then every sample before keepFrom (epoch
+// seconds), the pre-roll that let the filter settle, is dropped, and segments left without
+// samples are removed. The trace's samples are the same bits with one thread or two. Does
+// nothing when the band is off.
+void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom);
+
 // Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every
 // sample of the trace, leaving out NaN and infinite ones; "max;min" is a fixed range (0 for
 // a missing number, the two ordered); any other text is +-15000. A flat or empty range

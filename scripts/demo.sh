@@ -85,6 +85,30 @@ filter=0.5,8
 SCALE=1000;-1000
 INI
 
+# One filtered minute of GIRO across the file boundary at 10:10: filtered file by file as
+# specified, and with a minute of pre-roll filtered through the boundary.
+for mode in off on; do
+    cat > "$demo/preroll-$mode.ini" <<INI
+[DATA]
+DIR=$demo/loop
+
+[DATABASE]
+ODBC=DEMO
+
+[WAVEFORMS]
+NSEC=60
+N#=1
+COLORTXT=200,0,0
+FILE=preroll-$mode.gif
+filter=0.05,2
+PREROLL=$([ "$mode" = on ] && echo 60 || echo 0)
+
+[STA0]
+STA=GIRO
+CH=BHZ
+INI
+done
+
 preview=""
 if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
     preview="/NOPREVIEW"
@@ -96,6 +120,10 @@ cd "$demo"
 "$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
 # Arguments are upper-cased, so the PNG is EVENT.PNG; the miniSEED name comes from wave.ini.
 "$root/build/trazplot" EVENTID=LAST mseed FILE=event.png /NOPREVIEW
+"$root/build/trazplot" "TBEG=10:09:30 02.03.2004" INI=.\\preroll-off.ini SIZE=700x120 /NOPREVIEW
+"$root/build/trazplot" "TBEG=10:09:30 02.03.2004" INI=.\\preroll-on.ini SIZE=700x120 /NOPREVIEW
+cp preroll-off.gif "$root/docs/demo-preroll-off.gif"
+cp preroll-on.gif "$root/docs/demo-preroll-on.gif"
 cp event.gif "$root/docs/demo-event.gif"
 cp drum.gif "$root/docs/demo-drum.gif"
 cp EVENT.PNG "$root/docs/demo-event.png"

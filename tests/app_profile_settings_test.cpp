@@ -270,3 +270,23 @@ TEST_F(ProfileFiles, RowSettingsFallBackToTheFileWideOnes) {
         EXPECT_EQ(scale, c.scale);
     }
 }
+
+TEST(ParsePreroll, TakesPlainDecimalSecondsUpToADay) {
+    struct Case {
+        const char* text;
+        bool taken;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"60", true, 60.0},    {" 0.5 ", true, 0.5}, {"0", true, 0.0},    {"86400", true, 86400.0},
+        {"86400.5", false, 0}, {"-1", false, 0},     {"1e3", false, 0},   {"inf", false, 0},
+        {"nan", false, 0},     {"0x10", false, 0},   {"1.2.3", false, 0}, {".", false, 0},
+        {"", false, 0},        {"60s", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        double seconds = -7.0;
+        EXPECT_EQ(ParsePreroll(c.text, seconds), c.taken);
+        EXPECT_EQ(seconds, c.taken ? c.seconds : -7.0);
+    }
+}

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "dsp/filter.h"
@@ -96,6 +98,85 @@ TEST(PrepareRowSamples, LargeRowsComeOutAsEverySegmentFilteredAlone) {
                                              segment.samples + segment.sampleCount);
             EXPECT_TRUE(SameBits(samples, expected[static_cast<size_t>(i)]));
         }
+    }
+}
+
+TEST(PrepareJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDropsThePreroll) {
+    // Epoch seconds from which samples are kept: the pre-roll before it starts inside the
+    // first segment.
+    const double keepFrom = 1078221660.0;
+    struct Piece {
+        double start;  // seconds after keepFrom
+        double rate;
+        int count;
+        int missing;  // index of a missing sample, or -1
+    };
+    struct Case {
+        const char* name;
+        std::vector<Piece> pieces;
+        std::vector<std::vector<int>> runs;  // piece indices of each run of contiguous pieces
+    };
+    const Case cases[] = {
+        {"contiguous files, a missing sample, a gap, a rate change",
+         {{-60.0, 100.0, 36000, -1},
+          {300.0, 100.0, 60000, 1234},
+          {900.0, 100.0, 60000, -1},
+          {1505.0, 100.0, 30000, -1},  // five seconds after the previous end: a gap
+          {1805.0, 50.0, 15000, -1}},  // contiguous in time, but another rate
+         {{0, 1, 2}, {3}, {4}}},
+        {"an overlap and a run that ends before the window",
+         {{-60.0, 20.0, 600, -1}, {-35.0, 20.0, 12100, -1}, {570.0, 20.0, 6000, 0}},
+         {{0}, {1, 2}}},
+    };
+    FilterBand band;
+    band.low = 1.0f;
+    band.high = 5.0f;
+    band.enabled = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Trace trace;
+        std::vector<std::vector<float>> expected(c.pieces.size());
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            const Piece& piece = c.pieces[i];
+            SampleVector segment = MakeSegment(piece.count, piece.rate, 7);
+            segment.startTime = keepFrom + piece.start;
+            if (piece.missing >= 0)
+                segment.samples[piece.missing] = MISSING_SAMPLE;
+            expected[i].assign(segment.samples, segment.samples + segment.sampleCount);
+            trace.AppendSegment(std::move(segment));
+        }
+        // The reference: each run's samples laid end to end and filtered by ApplyFilter.
+        for (const std::vector<int>& run : c.runs) {
+            std::vector<float> joined;
+            for (int i : run) joined.insert(joined.end(), expected[i].begin(), expected[i].end());
+            const double rate = c.pieces[static_cast<std::size_t>(run[0])].rate;
+            ApplyFilter(joined.data(), static_cast<int>(joined.size()),
+                        DesignFilter(3, "BP", band.low, band.high, static_cast<float>(1.0 / rate)));
+            std::size_t at = 0;
+            for (int i : run) {
+                std::copy(joined.begin() + static_cast<long>(at),
+                          joined.begin() + static_cast<long>(at + expected[i].size()),
+                          expected[i].begin());
+                at += expected[i].size();
+            }
+        }
+        PrepareJoinedRowSamples(trace, band, keepFrom);
+        // What is left: every sample at or after keepFrom, in segment order.
+        int segment = 0;
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            const Piece& piece = c.pieces[i];
+            const int dropped = std::max(0, static_cast<int>(std::ceil(-piece.start * piece.rate)));
+            if (dropped >= piece.count)
+                continue;
+            SCOPED_TRACE(testing::Message() << "piece " << i);
+            ASSERT_LT(segment, trace.SegmentCount());
+            const SampleVector& kept = trace.SegmentAt(segment++);
+            EXPECT_NEAR(kept.startTime, keepFrom + piece.start + dropped / piece.rate, 1e-6);
+            const std::vector<float> samples(kept.samples, kept.samples + kept.sampleCount);
+            EXPECT_TRUE(SameBits(
+                samples, std::vector<float>(expected[i].begin() + dropped, expected[i].end())));
+        }
+        EXPECT_EQ(segment, trace.SegmentCount());
     }
 }
 
