@@ -85,6 +85,10 @@ void ApplyArgument(const std::string& argument, Settings& settings) {
     } else if (StartsWith(argument, "/NOLABE")) {
         // Seven characters only, so /NOLABE and /NOLABELS are accepted too.
         settings.showLabels = false;
+    } else if (StartsWith(argument, "/GAPS")) {
+        settings.showGaps = true;
+    } else if (StartsWith(argument, "/JSON")) {
+        settings.writeJson = true;
     } else if (StartsWith(argument, "/NOPREVIEW")) {
         settings.preview = false;
     } else if (StartsWith(argument, "INI=")) {

@@ -95,6 +95,13 @@ int LoadProfileSettings(Settings& settings) {
     settings.backgroundColor = ReadColour("COLORBG", "255,255,255", settings);
     settings.waveformColor = ReadColour("COLORWF", "0,0,128", settings);
     settings.textColor = ReadColour("COLORTXT", "255,255,0", settings);
+    settings.gapColor = ReadColour("COLORGAP", "160,160,160", settings);
+    if (LeadingInteger(
+            ReadProfileString("WAVEFORMS", "GAPS", "0", VALUE_CAPACITY, settings.iniFile)) != 0)
+        settings.showGaps = true;
+    if (LeadingInteger(
+            ReadProfileString("WAVEFORMS", "JSON", "0", VALUE_CAPACITY, settings.iniFile)) != 0)
+        settings.writeJson = true;
     return STATUS_OK;
 }
 

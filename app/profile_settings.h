@@ -12,7 +12,8 @@ std::string SystemIniFilePath();
 // Fills what the arguments left open from the run's INI file (settings.iniFile) and the
 // system-wide file (settings.systemIniFile): data directory (always ending in a backslash),
 // data source, user and password, window and segment length, then the wfdisc file (only
-// with CSS export on), the output file and the three colours. Returns 0; or -2 after
+// with CSS export on), the output file, the three colours and the opt-in gap colour, GAPS
+// and JSON switches. Returns 0; or -2 after
 // printing a message when the window is 0 or the segment length negative, in which case
 // nothing after the window has been read.
 int LoadProfileSettings(Settings& settings);

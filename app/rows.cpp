@@ -1,17 +1,21 @@
 #include "app/rows.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
+#include "description/image_description.h"
+#include "dsp/coverage.h"
 #include "dsp/filter.h"
 #include "dsp/trace.h"
 #include "platform/memory.h"
@@ -112,6 +116,57 @@ void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
         ExportMseed(settings, trace, rows);
 }
 
+// Returns what the row's filter does to its samples, judged at the first rate met:
+// "bandpass" as configured, "highpass" for the half-rate fallback, "none" when the band is
+// off, refused, or there are no samples to filter.
+std::string AppliedFilter(const FilterBand& band, const Trace& trace) {
+    if (!band.enabled)
+        return "none";
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        const double rate = trace.SegmentAt(i).sampleRate;
+        if (!(rate > 0.0) || !std::isfinite(rate))
+            continue;
+        switch (CheckFilter(1.0 / rate, 0, band.order, band.low, band.high)) {
+            case FilterOutcome::AS_ASKED:
+                return "bandpass";
+            case FilterOutcome::HIGH_PASS:
+                return "highpass";
+            default:
+                return "none";
+        }
+    }
+    return "none";
+}
+
+// Returns every sample rate of the trace's segments, in the order met.
+std::vector<double> SampleRates(const Trace& trace) {
+    std::vector<double> rates;
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        const double rate = trace.SegmentAt(i).sampleRate;
+        if (std::find(rates.begin(), rates.end(), rate) == rates.end())
+            rates.push_back(rate);
+    }
+    return rates;
+}
+
+// Adds the picks DrawPhaseMarks marks in the row, with their columns, and the distance of the
+// latest of them, to the row's description.
+void DescribePicks(const PlotLayout& layout, double rowStart, double rowEnd, const PickList& picks,
+                   DescribedRow& described) {
+    double latest = -1.0;
+    for (const Pick& pick : picks) {
+        if (!(rowStart <= pick.time && pick.time <= rowEnd))
+            continue;
+        described.picks.push_back(
+            {pick.phase, pick.time, PickColumn(layout, rowStart, rowEnd, pick.time)});
+        if (pick.time > latest) {
+            latest = pick.time;
+            described.hasDistance = true;
+            described.distanceKm = pick.distance * 111.0;
+        }
+    }
+}
+
 // Draws one row: separators, samples (exported before filtering when asked), phase marks
 // and, outside segment mode, the labels.
 void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry& entry, int row,
@@ -150,15 +205,22 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
         ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart - preroll,
                   rowEnd, trace);
         trace.RemoveEmptySegments();
-        ReportFilterChanges(entry, band, trace, rows.notes);
-        PrepareJoinedRowSamples(trace, band, rowStart);
-    } else {
-        ReportFilterChanges(entry, band, trace, rows.notes);
-        PrepareRowSamples(trace, band);
     }
+    // What the samples as read cover of the window, before filtering moves anything.
+    const bool describing = settings.showGaps || settings.writeJson;
+    const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
+    ReportFilterChanges(entry, band, trace, rows.notes);
+    const std::string applied = AppliedFilter(band, trace);
+    const std::vector<double> rates = SampleRates(trace);
+    if (joined)
+        PrepareJoinedRowSamples(trace, band, rowStart);
+    else
+        PrepareRowSamples(trace, band);
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)
         DrawMinMaxLabel(image, rows.palette, rows.layout, row, range);
+    if (settings.showGaps)
+        DrawGapBars(image, rows.gapIndex, rows.layout, row, rowStart, rowEnd, coverage.missing);
     for (int i = 0; i < trace.SegmentCount(); ++i) {
         DrawTracePiece(image, rows.palette.waveform, rows.layout, row, range, rowStart, rowEnd,
                        trace.SegmentAt(i));
@@ -166,7 +228,38 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry&
     DrawPhaseMarks(image, rows.palette.text, rows.layout, row, rowStart, rowEnd, entry.picks);
     if (!segmentMode)
         DrawRowLabels(image, rows.palette, rows.layout, row, entry.station, entry.channel, band);
+    const double completeness =
+        rowEnd > rowStart ? coverage.coveredSeconds / (rowEnd - rowStart) : 0.0;
+    if (settings.showGaps) {
+        DrawCompleteness(image, rows.palette.text, rows.layout, row, completeness,
+                         segmentMode ? std::string() : entry.station,
+                         settings.showMinMax ? &range : nullptr);
+    }
     rows.lastRowBand = band;
+    if (settings.writeJson) {
+        DescribedRow described;
+        described.number = row;
+        described.station = entry.station;
+        described.channel = entry.channel;
+        described.bandTop = rows.layout.RowTop(row);
+        described.bandHeight = rows.layout.rowHeight;
+        described.start = rowStart;
+        described.end = rowEnd;
+        described.filtered = band.enabled;
+        described.filterLow = band.low;
+        described.filterHigh = band.high;
+        described.filterOrder = band.order;
+        described.filterApplied = applied;
+        described.prerollSeconds = joined ? preroll : 0.0;
+        described.autoScale = scaleText.compare(0, 4, "AUTO") == 0;
+        described.scaleMin = range.min;
+        described.scaleMax = range.max;
+        described.sampleRates = rates;
+        described.completeness = completeness;
+        described.gaps = coverage.missing;
+        DescribePicks(rows.layout, rowStart, rowEnd, entry.picks, described);
+        rows.description.rows.push_back(std::move(described));
+    }
 }
 
 }  // namespace
@@ -274,6 +367,13 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         return STATUS_WINDOW_SETTINGS;
     }
 
+    // The gap colour comes after every entry the plot allocates: the six fixed ones and one per
+    // row. Its index is known before the rows are drawn, so their bars can use it; it is
+    // allocated after the last row. A palette without room for it gets no bars.
+    const int gapIndex = 6 + rowCount;
+    if (settings.showGaps && gapIndex < gdMaxColors)
+        rows.gapIndex = gapIndex;
+
     // Every row allocates its sample arrays and frees them when it is done.
     KeepFreedMemory();
     for (int row = 0; row < rowCount; ++row) {
@@ -285,6 +385,11 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
             rowEnd = rowStart + settings.segmentSeconds;
         }
         DrawRow(settings, catalogue, entry, row, rowStart, rowEnd, rows);
+    }
+    if (rows.gapIndex >= 0) {
+        const RgbTriple& gap = settings.gapColor;
+        if (gdImageColorAllocate(rows.image.get(), gap.red, gap.green, gap.blue) != rows.gapIndex)
+            rows.gapIndex = -1;
     }
     return STATUS_OK;
 }

@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "app/station_entry.h"
+#include "description/image_description.h"
 #include "dsp/filter_band.h"
 #include "mseed/mseed_writer.h"
 #include "plot/gd_image.h"
@@ -27,8 +28,9 @@ struct RowExports {
 
 // What the row loop leaves for the run driver: the drawn image with its layout and
 // palette, the entries (alive until the image is written), and the filter band of the
-// last row, which the segment-mode header shows; the exports; and the notes printed on
-// standard error so far, so that the rows of a drum do not repeat them.
+// last row, which the segment-mode header shows; the exports; the notes printed on standard
+// error so far, so that the rows of a drum do not repeat them; the gap colour's palette
+// entry; and the description of the rows drawn.
 struct PlotRows {
     GdImage image;
     PlotLayout layout;
@@ -37,6 +39,8 @@ struct PlotRows {
     FilterBand lastRowBand;
     RowExports exports;
     std::set<std::string> notes;
+    int gapIndex = -1;             // palette entry of the gap bars; -1 when none are drawn
+    ImageDescription description;  // the rows drawn, when a description is written
 };
 
 // Builds the station list for the window [windowStart, windowStart + windowLength] (epoch

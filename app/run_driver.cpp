@@ -17,6 +17,7 @@
 #include "app/text_scan.h"
 #include "app/time_window.h"
 #include "archive/catalogue.h"
+#include "description/image_description.h"
 #include "mseed/mseed_writer.h"
 #include "platform/atomic_file.h"
 #include "platform/host_path.h"
@@ -117,6 +118,54 @@ void DrawFrame(const Settings& settings, const TimeWindow& window, const EventIn
     DrawPlotBorder(image, rows.palette, rows.layout);
 }
 
+// Returns the name of the image's description: the output name with its extension replaced
+// by ".json" (added when it has none).
+std::string DescriptionFileName(const std::string& outputFile) {
+    const std::size_t folder = outputFile.find_last_of("\\/");
+    const std::size_t dot = outputFile.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && (folder == std::string::npos || dot > folder);
+    return (hasExtension ? outputFile.substr(0, dot) : outputFile) + ".json";
+}
+
+// Fills the parts of the description that the rows do not: the image and its window, and
+// the event when it is known.
+void CompleteDescription(const Settings& settings, const TimeWindow& window, const EventInfo* event,
+                         PlotRows& rows) {
+    ImageDescription& d = rows.description;
+    const std::string path = MapHostPath(settings.outputFile);
+    const std::size_t slash = path.find_last_of('/');
+    d.imageFile = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string upper = UpperCase(d.imageFile);
+    d.format = upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".PNG") == 0 ? "png" : "gif";
+    d.width = rows.layout.width;
+    d.height = rows.layout.height;
+    d.windowStart = window.start;
+    d.windowEnd = window.start + settings.windowSeconds;
+    d.windowSeconds = settings.windowSeconds;
+    d.segmentMode = settings.segmentSeconds > 0;
+    d.segmentSeconds = settings.segmentSeconds;
+    d.eventKnown = event != nullptr;
+    if (event != nullptr) {
+        d.eventId = settings.eventId;
+        d.eventOrid = event->orid;
+        d.eventOriginTime = event->originTime;
+        d.eventLatitude = event->lat;
+        d.eventLongitude = event->lon;
+    }
+}
+
+// Writes the description beside the image, whole or not at all. Returns true when written;
+// false after telling the user on standard error.
+bool WriteDescriptionFile(const Settings& settings, const ImageDescription& description) {
+    const std::string name = DescriptionFileName(settings.outputFile);
+    AtomicFile file(MapHostPath(name));
+    if (file.IsOpen() && WriteImageDescription(file.Stream(), description) && file.Commit())
+        return true;
+    std::fprintf(stderr, "Cannot write description file %s!\n", name.c_str());
+    return false;
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -180,9 +229,16 @@ int RunProgram(int argc, char** argv) {
         std::printf("Cannot write image file %s!\n", settings.outputFile.c_str());
         return STATUS_IMAGE_WRITE;
     }
+    bool descriptionFailed = false;
+    if (settings.writeJson) {
+        CompleteDescription(settings, window, eventKnown ? &event : nullptr, rows);
+        descriptionFailed = !WriteDescriptionFile(settings, rows.description);
+    }
     catalogue.CloseCatalogue();
     rows.entries.clear();
     if (settings.preview)
         PreviewPlotImage(settings.outputFile);
-    return rows.exports.cssFailed || rows.exports.mseedFailed ? STATUS_EXPORT_WRITE : STATUS_OK;
+    const bool exportFailed =
+        rows.exports.cssFailed || rows.exports.mseedFailed || descriptionFailed;
+    return exportFailed ? STATUS_EXPORT_WRITE : STATUS_OK;
 }

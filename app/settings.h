@@ -41,9 +41,12 @@ struct Settings {
     bool showEvent = false;
     bool showLabels = true;
     bool preview = true;
+    bool showGaps = false;   // /GAPS or [WAVEFORMS] GAPS=1: missing time marked in each row
+    bool writeJson = false;  // /JSON or [WAVEFORMS] JSON=1: a description beside the image
     RgbTriple backgroundColor;
     RgbTriple waveformColor;
     RgbTriple textColor;
+    RgbTriple gapColor;  // [WAVEFORMS] COLORGAP=, allocated after every other palette entry
     std::string defaultScale;
     FilterBand defaultFilter;
     double defaultPreroll = 0.0;  // seconds, [WAVEFORMS] PREROLL=; 0: filtered segment by segment

@@ -38,6 +38,7 @@ int ResolveEvent(Settings& settings, Catalogue& catalogue, EventInfo& event, boo
             event.lat = lat;
             event.lon = lon;
             event.originTime = originTime;
+            event.orid = orid;
             eventKnown = true;
         }
     }

@@ -152,28 +152,28 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath)
     return file;
 }
 
-void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
-                        int datatype) {
+int ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
+                       int datatype) {
     if (file == nullptr || destination == nullptr || byteOffset < 0 || count <= 0)
-        return;
+        return 0;
     // Bytes of an unknown encoding would be read only to be thrown away.
     if (!IsKnownDatatype(datatype))
-        return;
+        return 0;
     if (byteOffset > static_cast<long long>(std::numeric_limits<off_t>::max()))
-        return;
+        return 0;
 
     const std::size_t width = static_cast<std::size_t>(SampleWidth(datatype));
     const std::size_t wanted =
         SamplesAvailable(file, byteOffset, static_cast<std::size_t>(count), width);
     if (wanted == 0)
-        return;
+        return 0;
     // One read straight into the destination, without a buffer of its own: samples as wide
     // as a float overlay their floats, narrower ones are read into the end of the floats
     // they become and converted forward (see DecodeInPlace). Floats beyond the samples the
     // file holds are not touched.
     const std::size_t first = wanted * (sizeof(float) - width);
     if (fseeko(file, static_cast<off_t>(byteOffset), SEEK_SET) != 0)
-        return;
+        return 0;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(destination);
     const std::size_t received = std::fread(bytes + first, 1, wanted * width, file);
     // A trailing partial sample is not a sample.
@@ -205,4 +205,5 @@ void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destinatio
     // put there.
     if (n < wanted)
         std::memset(destination + n, 0, (wanted - n) * sizeof(float));
+    return static_cast<int>(n);
 }

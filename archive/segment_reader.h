@@ -23,5 +23,7 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath)
 // end, a trailing partial sample) are not touched and keep their zeros, as are all of them
 // for an unknown datatype, a negative offset or count; a read that fails part-way leaves
 // zeros from where it stopped. Multi-byte samples are little-endian whatever the host.
-void ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
-                        int datatype);
+// Returns how many samples, from destination[0] on, were read from the file; the rest are
+// the zeros filled in.
+int ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
+                       int datatype);

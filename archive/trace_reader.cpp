@@ -28,7 +28,10 @@ long long ByteOffset(long long foff, double k, int width) {
 
 }  // namespace
 
-SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2) {
+SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
+                         int* samplesRead) {
+    if (samplesRead != nullptr)
+        *samplesRead = 0;
     const double tb = row.tbegin;
     const double tq = row.tqty;
     const double sps = row.sps;
@@ -66,8 +69,12 @@ SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, doub
     if (offset < 0)
         return segment;
     const FileHandle file = OpenSegmentFile(dataDir, row.cpath);
-    if (file)
+    if (!file)
+        return segment;
+    const int read =
         ReadSegmentSamples(file.get(), offset, segment.samples, segment.sampleCount, row.datatype);
+    if (samplesRead != nullptr)
+        *samplesRead = read;
     return segment;
 }
 
@@ -81,6 +88,9 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
     trace.channel = channel;
     // Each segment's samples were read straight into their final array; moving the segment
     // into the trace keeps a single copy of them.
-    for (const SegmentRow& row : rows)
-        trace.AppendSegment(ReadSegment(row, dataDir, t1, t2), row.datatype);
+    for (const SegmentRow& row : rows) {
+        int samplesRead = 0;
+        SampleVector segment = ReadSegment(row, dataDir, t1, t2, &samplesRead);
+        trace.AppendSegment(std::move(segment), row.datatype, samplesRead);
+    }
 }

@@ -11,7 +11,8 @@
 // cut to the window and read from its file under dataDir. Segments are never joined: gaps
 // stay gaps and overlaps stay. When the segment listing fails the trace is left empty with
 // its codes unchanged; otherwise its codes become station and channel. Unreadable samples
-// are zeros (see ReadSegmentSamples).
+// are zeros (see ReadSegmentSamples), and the trace tells which they are
+// (Trace::SegmentSamplesRead).
 void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, Trace& trace);
 
@@ -21,5 +22,8 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
 // dataDir. A segment beginning exactly at t2 gives no samples and starts at t2; one ending
 // exactly at t1 gives none and starts at 0.0. A row whose sample count cannot be right (a
 // negative tqty, an sps that is not a positive number, more samples than an int holds) or
-// whose array cannot be allocated gives a segment without samples.
-SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2);
+// whose array cannot be allocated gives a segment without samples. samplesRead, when given,
+// receives how many of its samples, from the first on, came from the file; the others are
+// zeros filled in for a missing or short file.
+SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
+                         int* samplesRead = nullptr);

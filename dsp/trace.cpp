@@ -16,8 +16,8 @@ void Trace::AppendSegmentCopy(const SampleVector& segment, int datatype) {
     segments.push_back({std::make_unique<SampleVector>(segment), datatype});
 }
 
-void Trace::AppendSegment(SampleVector&& segment, int datatype) {
-    segments.push_back({std::make_unique<SampleVector>(std::move(segment)), datatype});
+void Trace::AppendSegment(SampleVector&& segment, int datatype, int samplesRead) {
+    segments.push_back({std::make_unique<SampleVector>(std::move(segment)), datatype, samplesRead});
 }
 
 int Trace::SegmentCount() const { return static_cast<int>(segments.size()); }
@@ -30,4 +30,9 @@ const SampleVector& Trace::SegmentAt(int index) const {
 
 int Trace::SegmentDatatype(int index) const {
     return segments[static_cast<size_t>(index)].datatype;
+}
+
+int Trace::SegmentSamplesRead(int index) const {
+    const Segment& segment = segments[static_cast<size_t>(index)];
+    return std::min(segment.samplesRead, segment.samples->sampleCount);
 }

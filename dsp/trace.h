@@ -21,8 +21,11 @@ public:
     void RemoveEmptySegments();
     // Appends a deep copy of the segment.
     void AppendSegmentCopy(const SampleVector& segment, int datatype = UNKNOWN_DATATYPE);
-    // Appends the segment itself, taking over its samples without copying them.
-    void AppendSegment(SampleVector&& segment, int datatype = UNKNOWN_DATATYPE);
+    // Appends the segment itself, taking over its samples without copying them. datatype is
+    // the encoding its samples were read from; samplesRead how many of them, from the first
+    // on, came from its file (ALL_SAMPLES_READ: all of them).
+    void AppendSegment(SampleVector&& segment, int datatype = UNKNOWN_DATATYPE,
+                       int samplesRead = ALL_SAMPLES_READ);
     int SegmentCount() const;
     // The index must lie in 0 .. SegmentCount() - 1.
     SampleVector& SegmentAt(int index);
@@ -30,9 +33,15 @@ public:
     // Returns the sample encoding code (the catalogue's datatype) the segment's samples were
     // read from, or UNKNOWN_DATATYPE. The index must lie in 0 .. SegmentCount() - 1.
     int SegmentDatatype(int index) const;
+    // Returns how many samples of the segment, from the first on, were read from its file;
+    // the samples after them were filled in (zeros for a missing or short file). The index
+    // must lie in 0 .. SegmentCount() - 1.
+    int SegmentSamplesRead(int index) const;
 
     // The datatype of a segment whose encoding is not known.
     static constexpr int UNKNOWN_DATATYPE = -1;
+    // The samplesRead of a segment whose samples were all read.
+    static constexpr int ALL_SAMPLES_READ = 0x7FFFFFFF;
 
     std::string station;
     std::string channel;
@@ -42,6 +51,7 @@ private:
     struct Segment {
         std::unique_ptr<SampleVector> samples;
         int datatype = UNKNOWN_DATATYPE;
+        int samplesRead = ALL_SAMPLES_READ;
     };
     std::vector<Segment> segments;
 };

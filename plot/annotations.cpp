@@ -1,5 +1,6 @@
 #include "plot/annotations.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -45,6 +46,15 @@ std::string DateTimeText(const CalendarFields& f) {
                   static_cast<int>(f.second));
 }
 
+std::string MinMaxText(const AmplitudeRange& range) {
+    return Format("min/max: %.0f/%.0f", static_cast<double>(range.min),
+                  static_cast<double>(range.max));
+}
+
+// Pixels between the right end of the completeness text and the image's right edge: the
+// distance label's nine characters of 9 pixels and a gap of one character.
+constexpr int COMPLETENESS_RIGHT_GAP = 81 + 6;
+
 // Returns the first palette entry of colour 0,0,0, the colour the per-row entries have.
 int BlackEntry(gdImagePtr image) {
     for (int i = 0; i < gdImageColorsTotal(image); ++i) {
@@ -61,9 +71,7 @@ void DrawMinMaxLabel(gdImagePtr image, const PlotPalette& palette, const PlotLay
     const int top = layout.RowTop(row);
     const int y = layout.labelsOn ? top - 17 + layout.bottomMargin : top - 2;
     DrawText(image, FontForRole(FontRole::MIN_MAX_LABEL, layout.rowHeight), 50, y,
-             Format("min/max: %.0f/%.0f", static_cast<double>(range.min),
-                    static_cast<double>(range.max)),
-             palette.green);
+             MinMaxText(range), palette.green);
 }
 
 void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
@@ -87,10 +95,7 @@ void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, i
             latest = t;
             distance = pick.distance;
         }
-        // A window of no length has all its picks at its start.
-        const double span = rowEnd - rowStart;
-        const int x =
-            PixelFromDouble(1 + (span != 0.0 ? (layout.width - 2) * (t - rowStart) / span : 0.0));
+        const int x = PickColumn(layout, rowStart, rowEnd, t);
         gdImageLine(image, x, top + h - 2, x, top + 2, textIndex);
         DrawText(image, FontForRole(FontRole::PHASE_NAME, h), x + 2, top + 4, pick.phase,
                  textIndex);
@@ -99,6 +104,60 @@ void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, i
         DrawText(image, FontForRole(FontRole::DISTANCE_LABEL, h), layout.width - 81, top,
                  Format("%5.0f km", distance * 111.0), distanceColor);
     }
+}
+
+int PickColumn(const PlotLayout& layout, double rowStart, double rowEnd, double time) {
+    // A window of no length has all its picks at its start.
+    const double span = rowEnd - rowStart;
+    return PixelFromDouble(1 + (span != 0.0 ? (layout.width - 2) * (time - rowStart) / span : 0.0));
+}
+
+void DrawGapBars(gdImagePtr image, int gapIndex, const PlotLayout& layout, int row, double rowStart,
+                 double rowEnd, const std::vector<TimeSpan>& gaps) {
+    const double span = rowEnd - rowStart;
+    if (gapIndex < 0 || !(span > 0.0) || !std::isfinite(span))
+        return;
+    const int bottom = layout.RowTop(row) + layout.rowHeight - 2;
+    const double xscale = (layout.width - 2) / span;
+    for (const TimeSpan& gap : gaps) {
+        // The time-to-column mapping of the samples; the column where the next present
+        // sample begins belongs to it.
+        const int first = PixelFromDouble(1.0 + (gap.start - rowStart) * xscale);
+        const int next = PixelFromDouble(1.0 + (gap.end - rowStart) * xscale);
+        gdImageFilledRectangle(image, first, bottom - 2, std::max(first, next - 1), bottom,
+                               gapIndex);
+    }
+}
+
+std::string CompletenessText(double completeness) {
+    // Truncated, so that 100.0% means nothing is missing.
+    const double tenths = std::floor(std::max(0.0, std::min(1.0, completeness)) * 1000.0);
+    return Format("%.1f%%", tenths / 10.0);
+}
+
+void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
+                      double completeness, const std::string& stationLabel,
+                      const AmplitudeRange* minMax) {
+    const int h = layout.rowHeight;
+    if (h < 30)
+        return;
+    const gdFontPtr font = FontForRole(FontRole::FILTER_LABEL, h);
+    const std::string text = CompletenessText(completeness);
+    const int top = layout.RowTop(row);
+    const int x = layout.width - COMPLETENESS_RIGHT_GAP - font->w * static_cast<int>(text.size());
+    // Only where it overlaps no other label of the row's top line.
+    int leftLimit = 1;
+    if (!stationLabel.empty()) {
+        const gdFontPtr stationFont = FontForRole(FontRole::STATION_LABEL, h);
+        leftLimit = 3 + stationFont->w * static_cast<int>(stationLabel.size()) + font->w;
+    }
+    if (minMax != nullptr) {
+        const int minMaxEnd = 50 + font->w * static_cast<int>(MinMaxText(*minMax).size());
+        leftLimit = std::max(leftLimit, minMaxEnd + font->w);
+    }
+    if (x < leftLimit)
+        return;
+    DrawText(image, font, x, top + 1, text, textIndex);
 }
 
 void DrawRowLabels(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout, int row,

@@ -3,7 +3,9 @@
 #include <gd.h>
 
 #include <string>
+#include <vector>
 
+#include "dsp/coverage.h"
 #include "dsp/filter_band.h"
 #include "dsp/pick.h"
 #include "plot/plot_layout.h"
@@ -14,6 +16,7 @@ struct EventInfo {
     float lat = 0.0f;         // degrees
     float lon = 0.0f;         // degrees
     double originTime = 0.0;  // epoch seconds
+    std::string orid;         // the origin's orid, as the catalogue gives it
 };
 
 // Writes "min/max: %.0f/%.0f" (the range's min, then max) in green at the top of row's band.
@@ -28,6 +31,30 @@ void DrawMinMaxLabel(gdImagePtr image, const PlotPalette& palette, const PlotLay
 // the palette is full the label takes the palette's first black entry instead.
 void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
                     double rowStart, double rowEnd, const PickList& picks);
+
+// Returns the pixel column of a pick at time (epoch seconds) in a row showing
+// [rowStart, rowEnd], where DrawPhaseMarks draws its mark.
+int PickColumn(const PlotLayout& layout, double rowStart, double rowEnd, double time);
+
+// Marks each stretch of missing time of row with a filled bar in the palette entry gapIndex
+// (none when it is negative), three pixel rows high at the bottom of the band (y = top + h - 4
+// to top + h - 2), over the columns the samples' time mapping gives from the stretch's start
+// up to the column before the one where it ends (at least one column).
+void DrawGapBars(gdImagePtr image, int gapIndex, const PlotLayout& layout, int row, double rowStart,
+                 double rowEnd, const std::vector<TimeSpan>& gaps);
+
+// Returns a row's completeness (0 .. 1) as the text DrawCompleteness writes: percent with one
+// decimal, truncated, such as "99.7%".
+std::string CompletenessText(double completeness);
+
+// Writes the row's completeness in the 6x12 font in the text colour at the top of its band,
+// ending 87 pixels left of the image's right edge, just left of where the distance label
+// stands. Nothing is written in rows lower than 30 pixels, nor where the text would overlap
+// the station label (stationLabel; empty when none is drawn, as in segment mode) or the
+// min/max label (minMax; null when none is drawn).
+void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
+                      double completeness, const std::string& stationLabel,
+                      const AmplitudeRange* minMax);
 
 // Writes the station and channel codes at the left of row's band in the text colour, and the
 // filter band at its right in green when the band is enabled.

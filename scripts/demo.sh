@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds trazplot, makes a demo archive (a SQLite catalogue reached through the SQLite ODBC
 # driver, and segment files) with the archive generator, and draws it three ways:
-#   demo/event.gif  every station that picked the latest event, filtered, with its picks
+#   demo/event.gif  every station that picked the latest event, filtered, with its picks, its
+#                   missing data marked, and described in demo/event.json
 #   demo/drum.gif   one station as a drum recorder (segment mode)
 #   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
 #   demo/event.mseed  the same event's samples as miniSEED, and demo/EVENT.PNG its picture as PNG
@@ -32,10 +33,11 @@ Database=$demo/catalogue.db
 INI
 export ODBCSYSINI="$demo" ODBCINI="$demo/odbc.ini"
 
-# Ten stations around one event, 30 minutes of 100-sample-per-second data.
+# Ten stations around one event, 30 minutes of 100-sample-per-second data; four of them lose
+# data in their file of 10:15 (a gap, a missing file, a file cut short) or overlap there.
 build/make_archive --dsn DEMO --data "$demo/loop" --schema db/schema.sql \
     --stations 10 --start 1078221600 --span 1800 --segment 300 --sps 100 \
-    --events 1 --seed 7
+    --events 1 --seed 7 --defects
 
 # The run's INI file: where the data lie, which catalogue, how to draw.
 cat > "$demo/wave.ini" <<INI
@@ -115,7 +117,7 @@ if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY
 fi
 
 cd "$demo"
-"$root/build/trazplot" EVENTID=LAST /SHOWEVENT $preview
+"$root/build/trazplot" EVENTID=LAST /SHOWEVENT /GAPS /JSON $preview
 "$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini $preview
 "$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
 # Arguments are upper-cased, so the PNG is EVENT.PNG; the miniSEED name comes from wave.ini.

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config
     libgd-dev
     libmseed-dev mseed2sac
+    nlohmann-json3-dev python3-jsonschema
     unixodbc unixodbc-dev libsqliteodbc
     postgresql odbc-postgresql
     googletest libgtest-dev libbenchmark-dev

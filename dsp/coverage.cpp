@@ -1,0 +1,65 @@
+#include "dsp/coverage.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/filter.h"
+
+namespace {
+
+// Seconds by which two stretches may miss each other and still count as joined.
+constexpr double JOIN_TOLERANCE = 1e-6;
+
+// Adds the stretches covered by one segment's present samples, clipped to the window.
+void AddCovered(const SampleVector& segment, int samplesRead, double windowStart, double windowEnd,
+                std::vector<TimeSpan>& covered) {
+    const double rate = segment.sampleRate;
+    if (segment.samples == nullptr || !(rate > 0.0) || !std::isfinite(rate))
+        return;
+    const int present = std::min(samplesRead, segment.sampleCount);
+    int i = 0;
+    while (i < present) {
+        while (i < present && segment.samples[i] == MISSING_SAMPLE) ++i;
+        if (i == present)
+            break;
+        const int first = i;
+        while (i < present && segment.samples[i] != MISSING_SAMPLE) ++i;
+        const double start = std::max(windowStart, segment.startTime + first / rate);
+        const double end = std::min(windowEnd, segment.startTime + i / rate);
+        if (end > start)
+            covered.push_back({start, end});
+    }
+}
+
+}  // namespace
+
+Coverage FindCoverage(const Trace& trace, double windowStart, double windowEnd) {
+    Coverage coverage;
+    if (!(windowEnd > windowStart))
+        return coverage;
+    std::vector<TimeSpan> covered;
+    for (int i = 0; i < trace.SegmentCount(); ++i)
+        AddCovered(trace.SegmentAt(i), trace.SegmentSamplesRead(i), windowStart, windowEnd,
+                   covered);
+    std::sort(covered.begin(), covered.end(),
+              [](const TimeSpan& a, const TimeSpan& b) { return a.start < b.start; });
+    // Walk the united coverage; what lies between its stretches is missing. Contiguous files
+    // meet within rounding of their times, which is no gap.
+    double reached = windowStart;
+    for (const TimeSpan& span : covered) {
+        double start = span.start;
+        if (start > reached + JOIN_TOLERANCE)
+            coverage.missing.push_back({reached, start});
+        else
+            start = std::min(start, reached);
+        if (span.end > reached) {
+            coverage.coveredSeconds += span.end - std::max(reached, start);
+            reached = span.end;
+        }
+    }
+    if (reached < windowEnd - JOIN_TOLERANCE)
+        coverage.missing.push_back({reached, windowEnd});
+    else if (reached < windowEnd)
+        coverage.coveredSeconds += windowEnd - reached;
+    return coverage;
+}
