@@ -89,6 +89,8 @@ void ApplyArgument(const std::string& argument, Settings& settings) {
         settings.showGaps = true;
     } else if (StartsWith(argument, "/JSON")) {
         settings.writeJson = true;
+    } else if (StartsWith(argument, "/HTML")) {
+        settings.writeHtml = true;
     } else if (StartsWith(argument, "/NOPREVIEW")) {
         settings.preview = false;
     } else if (StartsWith(argument, "INI=")) {

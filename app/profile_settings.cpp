@@ -1,5 +1,6 @@
 #include "app/profile_settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -102,6 +103,18 @@ int LoadProfileSettings(Settings& settings) {
     if (LeadingInteger(
             ReadProfileString("WAVEFORMS", "JSON", "0", VALUE_CAPACITY, settings.iniFile)) != 0)
         settings.writeJson = true;
+    settings.webIndex = ReadProfileString("WEB", "INDEX", "", CSS_FILE_CAPACITY, settings.iniFile);
+    if (!settings.webIndex.empty())
+        settings.writeHtml = true;
+    if (settings.writeHtml) {
+        // The page is built from the descriptions.
+        settings.writeJson = true;
+        const std::string refresh =
+            ReadProfileString("WEB", "REFRESH", "300", VALUE_CAPACITY, settings.iniFile);
+        settings.webRefresh = std::max(0, LeadingInteger(refresh));
+        settings.webTitle =
+            ReadProfileString("WEB", "TITLE", "trazplot", VALUE_CAPACITY, settings.iniFile);
+    }
     return STATUS_OK;
 }
 

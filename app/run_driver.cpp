@@ -23,6 +23,7 @@
 #include "platform/host_path.h"
 #include "plot/annotations.h"
 #include "plot/plot_output.h"
+#include "web/index_page.h"
 
 namespace {
 
@@ -166,6 +167,35 @@ bool WriteDescriptionFile(const Settings& settings, const ImageDescription& desc
     return false;
 }
 
+// Rebuilds the web page of the image's folder from every description in it. Returns true when
+// written; false after telling the user on standard error. Files that are no descriptions
+// are named on standard error and left out.
+bool WriteWebPage(const Settings& settings) {
+    const std::string image = MapHostPath(settings.outputFile);
+    const std::size_t slash = image.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : image.substr(0, slash + 1);
+    const std::string name = settings.webIndex.empty() ? "index.html" : settings.webIndex;
+    std::string path = MapHostPath(name);
+    // A bare file name goes into the image's folder.
+    if (path.find('/') == std::string::npos)
+        path = (folder == "." ? "./" : folder) + path;
+
+    PageSettings page;
+    page.title = settings.webTitle;
+    page.refreshSeconds = settings.webRefresh;
+    PageContents contents;
+    const std::string html = BuildIndexPage(folder, page, contents);
+    for (const std::string& skipped : contents.skipped)
+        std::fprintf(stderr, "Skipping %s: not an image description of trazplot\n",
+                     skipped.c_str());
+    AtomicFile file(path);
+    if (file.IsOpen() && std::fwrite(html.data(), 1, html.size(), file.Stream()) == html.size() &&
+        file.Commit())
+        return true;
+    std::fprintf(stderr, "Cannot write web page %s!\n", name.c_str());
+    return false;
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -234,6 +264,8 @@ int RunProgram(int argc, char** argv) {
         CompleteDescription(settings, window, eventKnown ? &event : nullptr, rows);
         descriptionFailed = !WriteDescriptionFile(settings, rows.description);
     }
+    if (settings.writeHtml && !WriteWebPage(settings))
+        descriptionFailed = true;
     catalogue.CloseCatalogue();
     rows.entries.clear();
     if (settings.preview)

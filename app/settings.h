@@ -43,6 +43,10 @@ struct Settings {
     bool preview = true;
     bool showGaps = false;   // /GAPS or [WAVEFORMS] GAPS=1: missing time marked in each row
     bool writeJson = false;  // /JSON or [WAVEFORMS] JSON=1: a description beside the image
+    bool writeHtml = false;  // /HTML or [WEB] INDEX=: the web page of the image's folder
+    std::string webIndex;    // [WEB] INDEX=, default index.html in the image's folder
+    int webRefresh = 300;    // [WEB] REFRESH=, seconds; 0 for none
+    std::string webTitle;    // [WEB] TITLE=, default trazplot
     RgbTriple backgroundColor;
     RgbTriple waveformColor;
     RgbTriple textColor;

@@ -3,6 +3,7 @@
 # driver, and segment files) with the archive generator, and draws it three ways:
 #   demo/event.gif  every station that picked the latest event, filtered, with its picks, its
 #                   missing data marked, and described in demo/event.json
+#   demo/index.html the web page of demo/event.gif and demo/drum.gif
 #   demo/drum.gif   one station as a drum recorder (segment mode)
 #   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
 #   demo/event.mseed  the same event's samples as miniSEED, and demo/EVENT.PNG its picture as PNG
@@ -117,8 +118,8 @@ if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY
 fi
 
 cd "$demo"
-"$root/build/trazplot" EVENTID=LAST /SHOWEVENT /GAPS /JSON $preview
-"$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini $preview
+"$root/build/trazplot" EVENTID=LAST /SHOWEVENT /GAPS /HTML $preview
+"$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini /GAPS /HTML $preview
 "$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
 # Arguments are upper-cased, so the PNG is EVENT.PNG; the miniSEED name comes from wave.ini.
 "$root/build/trazplot" EVENTID=LAST mseed FILE=event.png /NOPREVIEW
@@ -126,6 +127,16 @@ cd "$demo"
 "$root/build/trazplot" "TBEG=10:09:30 02.03.2004" INI=.\\preroll-on.ini SIZE=700x120 /NOPREVIEW
 cp preroll-off.gif "$root/docs/demo-preroll-off.gif"
 cp preroll-on.gif "$root/docs/demo-preroll-on.gif"
+# The web page of the two pictures, as a browser shows it.
+if command -v chromium > /dev/null; then
+    profile=$(mktemp -d)
+    chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$profile" --force-device-scale-factor=1 --hide-scrollbars \
+        --log-level=3 --window-size=760,1280 --screenshot="$root/docs/demo-page.png" \
+        "file://$demo/index.html" > /dev/null 2>&1 || true
+    rm -rf "$profile"
+fi
 cp event.gif "$root/docs/demo-event.gif"
 cp drum.gif "$root/docs/demo-drum.gif"
 cp EVENT.PNG "$root/docs/demo-event.png"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The settings of the web page that shows a folder of pictures.
+struct PageSettings {
+    std::string title = "trazplot";  // the page title, as written in the INI file
+    int refreshSeconds = 300;        // the page reloads itself after this; 0 for never
+};
+
+// What building a page met: the descriptions shown, and the files skipped.
+struct PageContents {
+    int pictures = 0;                  // descriptions shown
+    std::vector<std::string> skipped;  // .json files that are not one of our descriptions
+};
+
+// Builds the HTML5 page of every image description (*.json) in the host folder: one figure
+// per picture, newest window first, each with its caption, a completeness badge per row and
+// an image map of its rows, pick marks and gap bars. Files that are not descriptions of ours
+// are skipped and listed in contents. Every text from the descriptions is HTML-escaped; the
+// page refers to the pictures by their file names and fetches nothing else.
+std::string BuildIndexPage(const std::string& folder, const PageSettings& settings,
+                           PageContents& contents);
+
+// Returns text with &, <, >, " and ' replaced by their character references.
+std::string EscapeHtml(const std::string& text);
