@@ -287,12 +287,12 @@ int PickColumn(double time, double start) {
     return static_cast<int>(1.0 + 698.0 * (time - start) / 600.0);
 }
 
-class BadInputRuns : public testing::TestWithParam<Backend> {
+class BadInputRuns : public BackendRun {
 protected:
     void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
+        BackendRun::SetUp();
+        if (HasFatalFailure())
+            return;
         folder->SetTimeLimit(TIME_LIMIT_SECONDS);
     }
 
@@ -327,9 +327,6 @@ protected:
     FileRow SineSegment(const std::string& station, const std::string& channel = "BHZ") const {
         return FloatSegment(station, channel, ARCHIVE_START, Sine(600));
     }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
 };
 
 // Runs every case in order; every run must end cleanly and leave the catalogue as it was.

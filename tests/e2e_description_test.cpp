@@ -46,19 +46,6 @@ void ExpectValidAgainstSchema(const std::vector<std::string>& paths) {
     EXPECT_EQ(result.status, 0) << result.errors;
 }
 
-struct GdImageDeleter {
-    void operator()(gdImagePtr image) const { gdImageDestroy(image); }
-};
-
-std::unique_ptr<gdImage, GdImageDeleter> ReadGif(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return nullptr;
-    std::unique_ptr<gdImage, GdImageDeleter> image(gdImageCreateFromGif(file));
-    std::fclose(file);
-    return image;
-}
-
 // A row of the gap runs: its station, the stretches (seconds after WINDOW_START) that no
 // present sample covers, and the completeness text.
 struct GapRow {
@@ -72,17 +59,7 @@ int Column(double secondsIntoWindow) {
     return static_cast<int>(1.0 + secondsIntoWindow * 698.0 / WINDOW_SECONDS);
 }
 
-class Description : public testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
-};
+class Description : public BackendRun {};
 
 TEST_P(Description, MarksEveryKindOfHoleAndDescribesItAsDrawn) {
     // ABEL sound, BORA a gap of 10 s, CEDA an overlap, DUNK a missing file, ELMO a short file,
@@ -166,8 +143,8 @@ TEST_P(Description, MarksEveryKindOfHoleAndDescribesItAsDrawn) {
     ASSERT_GE(GifColourTableSize(gapsBytes), static_cast<int>(entries + 1));
     EXPECT_EQ(gapsBytes.substr(13, 3 * entries), plainBytes.substr(13, 3 * entries));
     EXPECT_EQ(gapsBytes.substr(13 + 3 * entries, 3), "\xA0\xA0\xA0");
-    const auto plain = ReadGif(folder->WorkFile("PLAIN.GIF"));
-    const auto gaps = ReadGif(folder->WorkFile("GAPS.GIF"));
+    const auto plain = ReadPicture(folder->WorkFile("PLAIN.GIF"));
+    const auto gaps = ReadPicture(folder->WorkFile("GAPS.GIF"));
     ASSERT_TRUE(plain && gaps);
     int elsewhere = 0;
     for (int y = 0; y < gdImageSY(plain.get()); ++y) {

@@ -145,14 +145,8 @@ TEST(ExitStatusBeforeTheCatalogue, PrintsTheUsageWindowAndDatabaseMessages) {
                        SHELL_DATABASE_OPEN});
 }
 
-class ExitStatus : public testing::TestWithParam<Backend> {
+class ExitStatus : public BackendRun {
 protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
     // Two stations with vertical channels, 10:00 to 10:30 at 20 samples per second, one event.
     void GenerateArchive() const {
         ASSERT_TRUE(
@@ -167,9 +161,6 @@ protected:
                "\n\n[DATABASE]\nODBC=" + source->Dsn() + "\nUSER=" + source->User() +
                "\nPASSWORD=" + source->Password() + "\n\n" + sections;
     }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
 };
 
 TEST_P(ExitStatus, EndsWithZeroAndTheImageWhenTheRunSucceeds) {

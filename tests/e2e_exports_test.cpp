@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/e2e_harness.h"
+#include "tests/support/gif_probe.h"
 #include "tests/support/mseed_probe.h"
 #include "tests/support/odbc_fixture.h"
 
@@ -29,21 +30,6 @@ std::vector<std::string> With(std::vector<std::string> arguments,
     return arguments;
 }
 
-struct GdImageDeleter {
-    void operator()(gdImagePtr image) const { gdImageDestroy(image); }
-};
-using Image = std::unique_ptr<gdImage, GdImageDeleter>;
-
-// Reads a GIF or a PNG file with gd; null when it cannot be read.
-Image ReadImage(const std::string& path, bool png) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return nullptr;
-    Image image(png ? gdImageCreateFromPng(file) : gdImageCreateFromGif(file));
-    std::fclose(file);
-    return image;
-}
-
 // The samples of a CSS .w file written as "s4": big-endian 32-bit integers.
 std::vector<double> ReadS4(const std::string& path) {
     const std::string bytes = ReadFileBytes(path);
@@ -57,14 +43,8 @@ std::vector<double> ReadS4(const std::string& path) {
     return samples;
 }
 
-class Exports : public testing::TestWithParam<Backend> {
+class Exports : public BackendRun {
 protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
     // Five stations, one for each integer and float encoding in turn (ABEL 8-bit, BORA 16-bit
     // with a gap, CEDA 32-bit with an overlap, DUNK float with a missing file, ELMO unsigned
     // 16-bit with a short file), 10:00 to 10:30 at rate samples per second.
@@ -79,9 +59,6 @@ protected:
                "[STA3]\nSTA=DUNK\n\n[STA4]\nSTA=ELMO\n" +
                more;
     }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
 };
 
 TEST_P(Exports, PngHoldsTheGifsPixelsAsAnInterlacedPaletteImage) {
@@ -97,8 +74,8 @@ TEST_P(Exports, PngHoldsTheGifsPixelsAsAnInterlacedPaletteImage) {
     EXPECT_EQ(png.substr(1, 3), "PNG");
     EXPECT_EQ(png[25], 3) << "colour type: palette";
     EXPECT_EQ(png[28], 1) << "interlace method: Adam7";
-    const Image gif = ReadImage(folder->WorkFile("X.GIF"), false);
-    const Image fromPng = ReadImage(folder->WorkFile("X.PNG"), true);
+    const GdPicture gif = ReadPicture(folder->WorkFile("X.GIF"));
+    const GdPicture fromPng = ReadPicture(folder->WorkFile("X.PNG"));
     ASSERT_TRUE(gif && fromPng);
     ASSERT_EQ(gdImageSX(gif.get()), gdImageSX(fromPng.get()));
     ASSERT_EQ(gdImageSY(gif.get()), gdImageSY(fromPng.get()));
@@ -215,7 +192,7 @@ TEST_P(Exports, MseedTakesItsNameAndKeysAndReplacesAnEarlierFileWhole) {
     EXPECT_EQ(full.status, SHELL_EXPORT_WRITE);
     EXPECT_EQ(full.errors, leftOut + "Cannot write miniSEED file out\\Day.mseed!\n");
     EXPECT_EQ(ReadFileBytes(folder->WorkFile("out/Day.mseed")), before);
-    EXPECT_TRUE(ReadImage(folder->WorkFile("OUT.GIF"), false));
+    EXPECT_TRUE(ReadPicture(folder->WorkFile("OUT.GIF")));
     // No temporary file is left beside it.
     const auto files = std::filesystem::directory_iterator(folder->WorkFile("out"));
     EXPECT_EQ(std::distance(std::filesystem::begin(files), std::filesystem::end(files)), 1);
@@ -243,7 +220,7 @@ TEST_P(Exports, EndWithMinusSevenAndTheImageWhenAnExportCannotBeWritten) {
         EXPECT_EQ(result.output, "");
         // The CSS writer tells once per row; the miniSEED file is given up at once.
         EXPECT_EQ(result.errors.find(c.errors), 0u) << result.errors;
-        EXPECT_TRUE(ReadImage(folder->WorkFile("OUT.GIF"), false));
+        EXPECT_TRUE(ReadPicture(folder->WorkFile("OUT.GIF")));
     }
 }
 

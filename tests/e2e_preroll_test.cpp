@@ -131,12 +131,12 @@ int Differences(const std::string& path, gdImagePtr expected) {
     return differences;
 }
 
-class Preroll : public testing::TestWithParam<Backend> {
+class Preroll : public BackendRun {
 protected:
     void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
+        BackendRun::SetUp();
+        if (HasFatalFailure())
+            return;
         std::string sql;
         for (int file = 0; file < FILES; ++file) {
             sql +=
@@ -145,9 +145,6 @@ protected:
         }
         ASSERT_TRUE(source->ExecuteSql(sql));
     }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
 };
 
 TEST_P(Preroll, FiltersThroughFileBoundariesAndChangesNothingWithoutIt) {

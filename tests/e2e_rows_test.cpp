@@ -49,22 +49,13 @@ int MarkPixels(const GifPicture& picture, const PlotGeometry& geometry, int row,
     return picture.CountColour(TEXT_COLOUR, x, top + 2, x, top + geometry.rowHeight - 2);
 }
 
-class Rows : public testing::TestWithParam<Backend> {
+class Rows : public BackendRun {
 protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
     // Writes a segment file of station's channel from tbegin and returns its filelist row.
     std::string Segment(const std::string& station, double tbegin,
                         const std::vector<float>& samples, const std::string& channel = "BHZ") {
         return WriteFloatSegment(folder->DataDir(), station, channel, tbegin, SPS, samples, 16);
     }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
 };
 
 TEST_P(Rows, AreOrderedByTheirFirstPickAndKeepTheirPicks) {

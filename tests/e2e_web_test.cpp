@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/e2e_harness.h"
+#include "tests/support/gif_probe.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -17,20 +18,6 @@ namespace {
 
 constexpr int PAGE_WIDTH = 760;
 constexpr int PAGE_HEIGHT = 2400;
-
-struct GdImageDeleter {
-    void operator()(gdImagePtr image) const { gdImageDestroy(image); }
-};
-using Image = std::unique_ptr<gdImage, GdImageDeleter>;
-
-Image ReadImage(const std::string& path, bool png) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return nullptr;
-    Image image(png ? gdImageCreateFromPng(file) : gdImageCreateFromGif(file));
-    std::fclose(file);
-    return image;
-}
 
 // Runs headless chromium on a page with its own empty profile and no network of its own;
 // extra gives --dump-dom or --screenshot=FILE.
@@ -84,17 +71,7 @@ bool ShowsPicture(gdImagePtr screenshot, gdImagePtr picture) {
     return false;
 }
 
-class WebPage : public testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
-};
+class WebPage : public BackendRun {};
 
 TEST_P(WebPage, ShowsEveryPictureOfTheFolderNewestFirstWithItsMapAndBadges) {
     // BORA has a gap of 10 s at 10:15, DUNK lacks its file of 10:15 to 10:20.
@@ -151,10 +128,10 @@ TEST_P(WebPage, ShowsEveryPictureOfTheFolderNewestFirstWithItsMapAndBadges) {
     const std::string shot = shots.File("page.png");
     const ProcessResult screenshot = Browse(page, "--screenshot=" + shot);
     ASSERT_EQ(screenshot.status, 0) << screenshot.errors;
-    const Image shown = ReadImage(shot, true);
+    const GdPicture shown = ReadPicture(shot);
     ASSERT_TRUE(shown);
     for (const char* picture : {"PAIR.GIF", "ONE.GIF", "DRUM.GIF"}) {
-        const Image image = ReadImage(folder->WorkFile(picture), false);
+        const GdPicture image = ReadPicture(folder->WorkFile(picture));
         ASSERT_TRUE(image) << picture;
         EXPECT_TRUE(ShowsPicture(shown.get(), image.get())) << picture;
     }
@@ -201,7 +178,7 @@ TEST_P(WebPage, EndsWithMinusSevenWhenThePageCannotBeWritten) {
         folder->Run({"tbeg=10:00:00 02.03.2004", "nsec=600", "/HTML", "/NOPREVIEW"});
     EXPECT_EQ(result.status, SHELL_EXPORT_WRITE);
     EXPECT_EQ(result.errors, "Cannot write web page index.html!\n");
-    EXPECT_TRUE(ReadImage(folder->WorkFile("OUT.GIF"), false));
+    EXPECT_TRUE(ReadPicture(folder->WorkFile("OUT.GIF")));
     EXPECT_FALSE(ReadFileBytes(folder->WorkFile("OUT.json")).empty());
 }
 

@@ -51,14 +51,8 @@ WindowCase Segments(const std::string& name, const std::vector<std::string>& arg
     return {name, arguments, start, end, rows, true, dataStart, dataEnd};
 }
 
-class Window : public testing::TestWithParam<Backend> {
+class Window : public BackendRun {
 protected:
-    void SetUp() override {
-        source = std::make_unique<TestDataSource>(GetParam());
-        ASSERT_TRUE(source->IsReady()) << source->Error();
-        folder = std::make_unique<RunFolder>(*source);
-    }
-
     // Adds event 1234: origin 10:24:50, picked by BORA at 10:25:07 and, with abel, by ABEL
     // later.
     void AddEvent(bool abel) const {
@@ -116,8 +110,6 @@ protected:
         }
     }
 
-    std::unique_ptr<TestDataSource> source;
-    std::unique_ptr<RunFolder> folder;
     int runs = 0;
 };
 

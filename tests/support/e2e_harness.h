@@ -1,5 +1,8 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,3 +143,17 @@ std::string ArrivalInsert(const std::string& station, const std::string& channel
 std::string HeaderDateTime(double epoch);
 // Formats epoch seconds as "hh:mm:ss".
 std::string HeaderTime(double epoch);
+
+// A test that runs once for each catalogue backend, each time with a fresh data source and a
+// run folder of its own.
+class BackendRun : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        source = std::make_unique<TestDataSource>(GetParam());
+        ASSERT_TRUE(source->IsReady()) << source->Error();
+        folder = std::make_unique<RunFolder>(*source);
+    }
+
+    std::unique_ptr<TestDataSource> source;
+    std::unique_ptr<RunFolder> folder;
+};

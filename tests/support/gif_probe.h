@@ -74,6 +74,24 @@ inline bool GifIsInterlaced(const std::string& bytes) {
            (static_cast<unsigned char>(bytes[descriptor + 9]) & 0x40) != 0;
 }
 
+struct GdPictureDeleter {
+    void operator()(gdImagePtr picture) const { gdImageDestroy(picture); }
+};
+using GdPicture = std::unique_ptr<gdImage, GdPictureDeleter>;
+
+// Reads a GIF or a PNG file (told apart by their first bytes) with gd; null when it cannot
+// be read.
+inline GdPicture ReadPicture(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return nullptr;
+    const bool png = std::fgetc(file) == 0x89;
+    std::rewind(file);
+    GdPicture picture(png ? gdImageCreateFromPng(file) : gdImageCreateFromGif(file));
+    std::fclose(file);
+    return picture;
+}
+
 // A GIF file read back with gdImageCreateFromGif.
 class GifPicture {
 public:
