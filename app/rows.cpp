@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
+#include "app/read_ahead.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
@@ -167,37 +169,81 @@ void DescribePicks(const PlotLayout& layout, double rowStart, double rowEnd, con
     }
 }
 
-// Draws one row: separators, samples (exported before filtering when asked), phase marks
-// and, outside segment mode, the labels.
-void DrawRow(const Settings& settings, Catalogue& catalogue, const StationEntry& entry, int row,
-             double rowStart, double rowEnd, PlotRows& rows) {
-    const bool segmentMode = settings.segmentSeconds > 0;
-    char section[32];
-    std::snprintf(section, sizeof section, "STA%d", segmentMode ? 0 : row);
+// What one row shows and reads, settled before its samples are read.
+struct RowPlan {
+    int row = 0;
+    const StationEntry* entry = nullptr;
+    double start = 0.0;  // epoch seconds of the row's window
+    double end = 0.0;
     FilterBand band;
     std::string scaleText;
-    ReadRowSettings(section, settings, band, scaleText);
+    double preroll = 0.0;     // seconds read before the window and filtered through
+    std::string prerollNote;  // an ignored PREROLL, to tell once the row is drawn
+    bool joined = false;      // filtered through its files with a pre-roll
+    bool windowFirst = true;  // the first read is the window as read for the exports
+    double readStart = 0.0;   // epoch seconds from which the first read reads
+};
+
+RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double windowStart,
+                int windowLength) {
+    RowPlan plan;
+    const bool segmentMode = settings.segmentSeconds > 0;
+    plan.row = row;
+    plan.entry = &rows.entries[segmentMode ? 0 : static_cast<size_t>(row)];
+    plan.start = windowStart;
+    plan.end = windowStart + windowLength;
+    if (segmentMode) {
+        plan.start = settings.startTime + static_cast<double>(row) * settings.segmentSeconds;
+        plan.end = plan.start + settings.segmentSeconds;
+    }
+    char section[32];
+    std::snprintf(section, sizeof section, "STA%d", segmentMode ? 0 : row);
+    ReadRowSettings(section, settings, plan.band, plan.scaleText);
+    plan.prerollNote = ReadRowPreroll(section, settings, plan.preroll);
+    plan.joined = plan.band.enabled && plan.preroll > 0.0;
+    const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
+    plan.windowFirst = !plan.joined || exporting;
+    plan.readStart = plan.windowFirst ? plan.start : plan.start - plan.preroll;
+    return plan;
+}
+
+// Lists the segments of the plan's first read in the catalogue and hands them to the reader.
+void StartRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan,
+              ReadAhead& reader) {
+    std::vector<SegmentRow> listed;
+    if (!catalogue.ListSegments(plan.entry->station, plan.entry->channel, plan.readStart, plan.end,
+                                listed))
+        listed.clear();
+    reader.Start(std::move(listed), settings.dataDir, plan.entry->station, plan.entry->channel,
+                 plan.readStart, plan.end);
+}
+
+// Draws one row from the trace of its first read: separators, samples (exported before
+// filtering when asked), phase marks and, outside segment mode, the labels.
+void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan,
+             std::unique_ptr<Trace> firstRead, PlotRows& rows) {
+    const bool segmentMode = settings.segmentSeconds > 0;
+    const int row = plan.row;
+    const StationEntry& entry = *plan.entry;
+    const double rowStart = plan.start;
+    const double rowEnd = plan.end;
+    const FilterBand& band = plan.band;
+    const std::string& scaleText = plan.scaleText;
+    const double preroll = plan.preroll;
+    const bool joined = plan.joined;
     gdImagePtr image = rows.image.get();
     DrawRowSeparators(image, rows.palette, rows.layout, row);
+    if (!plan.prerollNote.empty() && rows.notes.insert(plan.prerollNote).second)
+        std::fprintf(stderr, "%s\n", plan.prerollNote.c_str());
 
-    double preroll = 0.0;
-    const std::string prerollNote = ReadRowPreroll(section, settings, preroll);
-    if (!prerollNote.empty() && rows.notes.insert(prerollNote).second)
-        std::fprintf(stderr, "%s\n", prerollNote.c_str());
-    const bool joined = band.enabled && preroll > 0.0;
-
-    Trace trace;
-    const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
-    if (!joined || exporting) {
-        ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart, rowEnd,
-                  trace);
-        // A file that only touches the window (ending at its start, or beginning at its end)
-        // is listed but holds no samples in it: it draws nothing, and exported it would be a
-        // record without data dated 1970.
-        trace.RemoveEmptySegments();
+    Trace& trace = *firstRead;
+    // A file that only touches the window (ending at its start, or beginning at its end) is
+    // listed but holds no samples in it: it draws nothing, and exported it would be a record
+    // without data dated 1970.
+    trace.RemoveEmptySegments();
+    if (plan.windowFirst)
         ExportRow(settings, trace, rows);
-    }
-    if (joined) {
+    if (joined && plan.windowFirst) {
         // The exports hold the window as read; the drawing reads the pre-roll too, filters
         // through the file boundaries and then drops the pre-roll. Only one of the two reads
         // is held at a time.
@@ -376,15 +422,20 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
 
     // Every row allocates its sample arrays and frees them when it is done.
     KeepFreedMemory();
+    // While a row is drawn, the next one is read on a second core. The catalogue, the
+    // exports and the image stay here, in row order, so the output is the same either way;
+    // two rows' samples are held at most.
+    ReadAhead reader;
+    RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
+    StartRow(settings, catalogue, next, reader);
     for (int row = 0; row < rowCount; ++row) {
-        const StationEntry& entry = rows.entries[segmentMode ? 0 : static_cast<size_t>(row)];
-        double rowStart = windowStart;
-        double rowEnd = windowStart + windowLength;
-        if (segmentMode) {
-            rowStart = settings.startTime + static_cast<double>(row) * settings.segmentSeconds;
-            rowEnd = rowStart + settings.segmentSeconds;
+        const RowPlan plan = next;
+        std::unique_ptr<Trace> trace = reader.Take();
+        if (row + 1 < rowCount) {
+            next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
+            StartRow(settings, catalogue, next, reader);
         }
-        DrawRow(settings, catalogue, entry, row, rowStart, rowEnd, rows);
+        DrawRow(settings, catalogue, plan, std::move(trace), rows);
     }
     if (rows.gapIndex >= 0) {
         const RgbTriple& gap = settings.gapColor;

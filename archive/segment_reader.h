@@ -17,13 +17,12 @@ int SampleWidth(int datatype);
 FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath);
 
 // Reads count samples of a datatype from file, starting at byteOffset bytes from the
-// beginning of the file, and stores them as floats in destination[0 .. count - 1], which the
-// caller has filled with zeros. The file is read once, straight into destination, and
-// converted there. Samples the file does not have (a short file, an offset at or beyond its
-// end, a trailing partial sample) are not touched and keep their zeros, as are all of them
-// for an unknown datatype, a negative offset or count; a read that fails part-way leaves
-// zeros from where it stopped. Multi-byte samples are little-endian whatever the host.
-// Returns how many samples, from destination[0] on, were read from the file; the rest are
-// the zeros filled in.
+// beginning of the file, and stores them as floats in destination[0 .. count - 1]. The file
+// is read once, straight into destination, and converted there. Returns how many samples,
+// from destination[0] on, were read from the file. Samples the file does not have (a short
+// file, an offset at or beyond its end, a trailing partial sample) are not touched, as are
+// all of them for an unknown datatype, a negative offset or count: a caller that filled
+// destination with zeros keeps zeros there; a read that fails part-way leaves zeros from
+// where it stopped. Multi-byte samples are little-endian whatever the host.
 int ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination, int count,
                        int datatype);

@@ -1,5 +1,6 @@
 #include "archive/trace_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <utility>
@@ -62,17 +63,19 @@ SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, doub
     segment.startTime = start;
     if (!IsPlausibleCount(count, sps, t1, t2))
         return segment;
-    if (!segment.AllocateZeros(static_cast<int>(count)))
+    // The samples the file supplies are written over; only the rest is zeroed, so a long
+    // segment is not written twice.
+    if (!segment.AllocateUndefined(static_cast<int>(count)))
         return segment;
-
+    int read = 0;
     const long long offset = ByteOffset(row.foff, k, width);
-    if (offset < 0)
-        return segment;
-    const FileHandle file = OpenSegmentFile(dataDir, row.cpath);
-    if (!file)
-        return segment;
-    const int read =
-        ReadSegmentSamples(file.get(), offset, segment.samples, segment.sampleCount, row.datatype);
+    if (offset >= 0) {
+        const FileHandle file = OpenSegmentFile(dataDir, row.cpath);
+        if (file)
+            read = ReadSegmentSamples(file.get(), offset, segment.samples, segment.sampleCount,
+                                      row.datatype);
+    }
+    std::fill(segment.samples + read, segment.samples + segment.sampleCount, 0.0f);
     if (samplesRead != nullptr)
         *samplesRead = read;
     return segment;
@@ -84,6 +87,13 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
     std::vector<SegmentRow> rows;
     if (!catalogue.ListSegments(station, channel, t1, t2, rows))
         return;
+    ReadListedSegments(rows, dataDir, station, channel, t1, t2, trace);
+}
+
+void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& dataDir,
+                        const std::string& station, const std::string& channel, double t1,
+                        double t2, Trace& trace) {
+    trace.ClearSegments();
     trace.station = station;
     trace.channel = channel;
     // Each segment's samples were read straight into their final array; moving the segment

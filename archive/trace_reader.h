@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "archive/catalogue.h"
 #include "dsp/sample_vector.h"
@@ -15,6 +16,13 @@
 // (Trace::SegmentSamplesRead).
 void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, Trace& trace);
+
+// Refills trace with the segments of rows, as listed for station/channel and the window
+// [t1, t2], read from their files under dataDir as ReadTrace reads them. Touches no catalogue,
+// so it may run on another thread than the listing.
+void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& dataDir,
+                        const std::string& station, const std::string& channel, double t1,
+                        double t2, Trace& trace);
 
 // Returns the part of one catalogued segment that falls into the window [t1, t2]: its rate
 // is the row's sps, its start the segment's last sample instant at or before t1 (or tbegin

@@ -7,11 +7,14 @@
 #   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows), filtered
 #   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
 #   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
+#   6  one station, 30 days, segment mode NSEC=2592000:86400 (30 rows of a day), filtered
+#   7  200 stations x 6 h, N#=ALL on PostgreSQL, filtered
 #
 # For each case: median wall time of hyperfine's runs (warm page cache), throughput (samples
 # read / median), peak RSS of one run (/usr/bin/time -v) against the bound
-# 1.2 x (4 bytes x the largest row's sample count) + 32 MiB, and the md5 of the GIF (and of
-# the CSS files) so that two builds can be compared.
+# 1.2 x (4 bytes x two of the largest rows' samples) + 32 MiB (a row is read while the one
+# before it is drawn), and the md5 of the GIF (and of the CSS files) so that two builds can be
+# compared.
 #
 #   bench/run.sh [BUILD_DIR]     default build-h of this source tree
 #
@@ -20,7 +23,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 2 2p 3 4 5")
+#   CASES       the cases to run (default "1 2 2p 3 4 5 6 7")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -32,7 +35,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 2 2p 3 4 5}
+cases=${CASES:-1 2 2p 3 4 5 6 7}
 
 for tool in hyperfine jq md5sum; do
     command -v "$tool" >/dev/null || {
@@ -60,6 +63,8 @@ SPS=100
 MULTI_STATIONS=24
 MULTI_SPAN=21600
 DAY_SPAN=86400
+MONTH_SPAN=2592000
+WIDE_STATIONS=200
 # The generator's first 24 station codes.
 MULTI_CODES=(ABEL BORA CEDA DUNK ELMO FARO GIRO HALE IMST JURA KOBE LIMA MORA NEVA ODER PALA
     QUAR RIGA SOLA TIRA UMEA VIGO WALD XANT)
@@ -97,11 +102,22 @@ Database=$bench_dir/multi.db
 Driver=$SQLITE_DRIVER
 Database=$bench_dir/day.db
 
+[BENCH_MONTH]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/month.db
+
 [BENCH_PG]
 Driver=$PSQL_DRIVER
 Servername=127.0.0.1
 Port=$pg_port
 Database=bench
+SSLMode=disable
+
+[BENCH_WIDE]
+Driver=$PSQL_DRIVER
+Servername=127.0.0.1
+Port=$pg_port
+Database=wide
 SSLMode=disable
 INI
 }
@@ -126,8 +142,15 @@ make_archive_once() {
     "$generator" --dsn "$dsn" --schema "$root/db/schema.sql" "$@" >"$bench_dir/$name.log"
     touch "$bench_dir/$name.done"
 }
+month_options=(--data "$bench_dir/month" --stations 1 --channels BHZ --start "$START"
+    --span "$MONTH_SPAN" --segment 600 --sps "$SPS" --datatype 2 --events 1)
+wide_options=(--data "$bench_dir/wide" --stations "$WIDE_STATIONS" --channels BHZ
+    --start "$START" --span "$MULTI_SPAN" --segment 600 --sps "$SPS" --datatype 2 --events 1)
 make_archive_once multi BENCH_MULTI "${multi_options[@]}"
 make_archive_once day BENCH_DAY "${day_options[@]}"
+if [[ " $cases " == *" 6 "* ]]; then
+    make_archive_once month BENCH_MONTH "${month_options[@]}"
+fi
 
 # Writes the run folder of a case with its wave.ini; the remaining arguments are extra lines
 # for [WAVEFORMS], then "--" and whole extra sections.
@@ -167,12 +190,18 @@ description[2p]="case 2, PREROLL=60"
 description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
 description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
+description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
+description[7]="200 sta x 6 h, N#=ALL on PostgreSQL, filtered"
 for c in 1 2 2p 4 5; do
     samples[$c]=$multi_samples
     row_samples[$c]=$multi_row
 done
 samples[3]=$((DAY_SPAN * SPS))
 row_samples[3]=$((1800 * SPS))
+samples[6]=$((MONTH_SPAN * SPS))
+row_samples[6]=$((DAY_SPAN * SPS))
+samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
+row_samples[7]=$multi_row
 
 write_case 1 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
 write_case 2 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" -- \
@@ -186,6 +215,9 @@ write_case 4 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sec
     "$(printf '\n[CSS30OUTPUT]\nFILE=%s/bench.wfd' "$css_dir")"
 arguments[4]="css"
 write_case 5 multi BENCH_PG "$MULTI_SPAN" ALL
+write_case 6 month BENCH_MONTH "$MONTH_SPAN:$DAY_SPAN" 1 "filter=1,10" -- \
+    "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+write_case 7 wide BENCH_WIDE "$MULTI_SPAN" ALL "filter=1,10"
 
 # Runs psql on database $1 of the private cluster as the catalogue's role.
 psql_bench() {
@@ -195,15 +227,23 @@ psql_bench() {
         -p "$(cat "$pg_state/port")" -U KVR -d "$database" "$@" >/dev/null
 }
 
-if [[ " $cases " == *" 5 "* ]]; then
-    echo "starting the PostgreSQL cluster and filling its catalogue ..." >&2
+if [[ " $cases " == *" 5 "* || " $cases " == *" 7 "* ]]; then
+    echo "starting the PostgreSQL cluster and filling its catalogues ..." >&2
     "$root/scripts/pg_cluster.sh" start "$pg_state"
     write_odbc_ini "$(cat "$pg_state/port")"
-    # A cluster left running by an interrupted run still holds the old catalogue.
-    psql_bench postgres -c "drop database if exists bench" -c "create database bench"
-    "$generator" --dsn BENCH_PG --user KVR --password MTZ --schema "$root/db/schema.sql" \
-        "${multi_options[@]}" >"$bench_dir/pg.log"
-    psql_bench bench -c "analyze filelist; analyze arrival; analyze origin"
+    # A cluster left running by an interrupted run still holds the old catalogues.
+    if [[ " $cases " == *" 5 "* ]]; then
+        psql_bench postgres -c "drop database if exists bench" -c "create database bench"
+        "$generator" --dsn BENCH_PG --user KVR --password MTZ --schema "$root/db/schema.sql" \
+            "${multi_options[@]}" >"$bench_dir/pg.log"
+        psql_bench bench -c "analyze filelist; analyze arrival; analyze origin"
+    fi
+    if [[ " $cases " == *" 7 "* ]]; then
+        psql_bench postgres -c "drop database if exists wide" -c "create database wide"
+        "$generator" --dsn BENCH_WIDE --user KVR --password MTZ --schema "$root/db/schema.sql" \
+            "${wide_options[@]}" >"$bench_dir/wide.log"
+        psql_bench wide -c "analyze filelist; analyze arrival; analyze origin"
+    fi
 fi
 
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
@@ -236,7 +276,7 @@ for c in $cases; do
     )
     rss_kib=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$case_dir/time.log")
     rss=$((rss_kib * 1024))
-    bound=$(awk -v n="${row_samples[$c]}" 'BEGIN { printf "%d", 1.2 * 4 * n + 32 * 1048576 }')
+    bound=$(awk -v n="${row_samples[$c]}" 'BEGIN { printf "%d", 1.2 * 4 * 2 * n + 32 * 1048576 }')
     ok=yes
     [ "$rss" -le "$bound" ] || ok=NO
     throughput=$(awk -v n="${samples[$c]}" -v t="$median" 'BEGIN { printf "%.1f", n / t / 1e6 }')

@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -304,6 +307,151 @@ void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
 }
 #endif
 
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool QUAD_CASCADE = true;
+
+// Runs the first count samples of four runs without samples to skip through their cascades
+// side by side, one run in each lane of 4-wide double vectors, on processors with AVX. Every
+// operation is that of RunCascade, in the same order and with the same roundings, so each
+// lane computes the very numbers the scalar cascade would; four independent recursions hide
+// more of each one's latency than two.
+// Four values, the first in lane 0.
+__attribute__((target("avx"), always_inline)) inline __m256d Lanes4(double a, double b, double c,
+                                                                    double d) {
+    return _mm256_set_pd(d, c, b, a);
+}
+
+template <int sectionCount>
+__attribute__((target("avx"))) void RunCascadeQuad(CascadeRun* const runs[4], int count,
+                                                   const FilterSections* const sections[4]) {
+    __m256d b0[sectionCount + 1];
+    __m256d b1[sectionCount + 1];
+    __m256d b2[sectionCount + 1];
+    __m256d a1[sectionCount + 1];
+    __m256d a2[sectionCount + 1];
+    __m256d x1[sectionCount + 1];
+    __m256d x2[sectionCount + 1];
+    __m256d y1[sectionCount + 1];
+    __m256d y2[sectionCount + 1];
+    for (int k = 0; k < sectionCount; ++k) {
+        const FilterSections& f0 = *sections[0];
+        const FilterSections& f1 = *sections[1];
+        const FilterSections& f2 = *sections[2];
+        const FilterSections& f3 = *sections[3];
+        b0[k] = Lanes4(f0.numerator[3 * k], f1.numerator[3 * k], f2.numerator[3 * k],
+                       f3.numerator[3 * k]);
+        b1[k] = Lanes4(f0.numerator[3 * k + 1], f1.numerator[3 * k + 1], f2.numerator[3 * k + 1],
+                       f3.numerator[3 * k + 1]);
+        b2[k] = Lanes4(f0.numerator[3 * k + 2], f1.numerator[3 * k + 2], f2.numerator[3 * k + 2],
+                       f3.numerator[3 * k + 2]);
+        a1[k] = Lanes4(f0.denominator[3 * k + 1], f1.denominator[3 * k + 1],
+                       f2.denominator[3 * k + 1], f3.denominator[3 * k + 1]);
+        a2[k] = Lanes4(f0.denominator[3 * k + 2], f1.denominator[3 * k + 2],
+                       f2.denominator[3 * k + 2], f3.denominator[3 * k + 2]);
+        x1[k] = Lanes4(runs[0]->memory[k].x1, runs[1]->memory[k].x1, runs[2]->memory[k].x1,
+                       runs[3]->memory[k].x1);
+        x2[k] = Lanes4(runs[0]->memory[k].x2, runs[1]->memory[k].x2, runs[2]->memory[k].x2,
+                       runs[3]->memory[k].x2);
+        y1[k] = Lanes4(runs[0]->memory[k].y1, runs[1]->memory[k].y1, runs[2]->memory[k].y1,
+                       runs[3]->memory[k].y1);
+        y2[k] = Lanes4(runs[0]->memory[k].y2, runs[1]->memory[k].y2, runs[2]->memory[k].y2,
+                       runs[3]->memory[k].y2);
+    }
+    float* const s0 = runs[0]->samples;
+    float* const s1 = runs[1]->samples;
+    float* const s2 = runs[2]->samples;
+    float* const s3 = runs[3]->samples;
+    const __m256d mean = Lanes4(runs[0]->mean, runs[1]->mean, runs[2]->mean, runs[3]->mean);
+    for (int i = 0; i < count; ++i) {
+        const __m128 sample = _mm_set_ps(s3[i], s2[i], s1[i], s0[i]);
+        __m256d x = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sample), mean)));
+        for (int k = 0; k < sectionCount; ++k) {
+            const __m256d forward =
+                _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(b0[k], x), _mm256_mul_pd(b1[k], x1[k])),
+                              _mm256_mul_pd(b2[k], x2[k]));
+            const __m256d feedback =
+                _mm256_add_pd(_mm256_mul_pd(a1[k], y1[k]), _mm256_mul_pd(a2[k], y2[k]));
+            const __m256d out = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(forward, feedback)));
+            y2[k] = y1[k];
+            y1[k] = out;
+            x2[k] = x1[k];
+            x1[k] = x;
+            x = out;
+        }
+        alignas(16) float result[4];
+        _mm_store_ps(result, _mm256_cvtpd_ps(x));
+        s0[i] = result[0];
+        s1[i] = result[1];
+        s2[i] = result[2];
+        s3[i] = result[3];
+    }
+    for (int k = 0; k < sectionCount; ++k) {
+        alignas(32) double values[4][4];
+        _mm256_store_pd(values[0], x1[k]);
+        _mm256_store_pd(values[1], x2[k]);
+        _mm256_store_pd(values[2], y1[k]);
+        _mm256_store_pd(values[3], y2[k]);
+        for (int lane = 0; lane < 4; ++lane)
+            runs[lane]->memory[k] = {values[0][lane], values[1][lane], values[2][lane],
+                                     values[3][lane]};
+    }
+}
+
+void RunSectionsQuad(CascadeRun* const runs[4], int count,
+                     const FilterSections* const sections[4]) {
+    switch (sections[0]->sectionCount) {
+        case 0:
+            RunCascadeQuad<0>(runs, count, sections);
+            break;
+        case 1:
+            RunCascadeQuad<1>(runs, count, sections);
+            break;
+        case 2:
+            RunCascadeQuad<2>(runs, count, sections);
+            break;
+        case 3:
+            RunCascadeQuad<3>(runs, count, sections);
+            break;
+        case 4:
+            RunCascadeQuad<4>(runs, count, sections);
+            break;
+        case 5:
+            RunCascadeQuad<5>(runs, count, sections);
+            break;
+        case 6:
+            RunCascadeQuad<6>(runs, count, sections);
+            break;
+        case 7:
+            RunCascadeQuad<7>(runs, count, sections);
+            break;
+        case 8:
+            RunCascadeQuad<8>(runs, count, sections);
+            break;
+        case 9:
+            RunCascadeQuad<9>(runs, count, sections);
+            break;
+        default:
+            RunCascadeQuad<10>(runs, count, sections);
+            break;
+    }
+}
+
+// True when this processor runs the 4-wide cascade.
+bool HasQuadCascade() {
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+#else
+constexpr bool QUAD_CASCADE = false;
+
+void RunSectionsQuad(CascadeRun* const runs[4], int count,
+                     const FilterSections* const sections[4]) {
+    for (int lane = 0; lane < 4; ++lane) RunSections(*runs[lane], 0, count, *sections[lane]);
+}
+
+bool HasQuadCascade() { return false; }
+#endif
+
 // True when the corner lies below half the sampling rate, both as given and as the design
 // sees it after rounding the product to float; NaN counts as not below.
 bool BelowNyquist(float corner, double sampleInterval) {
@@ -554,4 +702,60 @@ void FilterSamplePair(float* first, int firstCount, double firstInterval, float*
         RunSections(firstRun, begin, firstCount, firstSections);
     if (secondRuns)
         RunSections(secondRun, begin, secondCount, secondSections);
+}
+
+bool FilterSampleQuadAvailable() { return QUAD_CASCADE && HasQuadCascade(); }
+
+void FilterSampleQuad(float* const samples[4], const int counts[4], const double intervals[4],
+                      unsigned typeCode, int order, float low, float high) {
+    FilterSections sections[4];
+    bool usable[4];
+    for (int lane = 0; lane < 4; ++lane) {
+        usable[lane] = samples[lane] != nullptr && counts[lane] > 0;
+        // Segments of one rate share one design.
+        if (usable[lane] && lane > 0 && usable[lane - 1] && intervals[lane] == intervals[lane - 1])
+            sections[lane] = sections[lane - 1];
+        else if (usable[lane])
+            usable[lane] = IsApplied(
+                DesignUsableFilter(intervals[lane], typeCode, order, low, high, sections[lane]));
+    }
+    bool together = FilterSampleQuadAvailable();
+    for (int lane = 0; lane < 4; ++lane) {
+        together =
+            together && usable[lane] && sections[lane].sectionCount == sections[0].sectionCount;
+        for (int other = 0; other < lane; ++other)
+            together = together && samples[lane] != samples[other];
+    }
+    if (!together) {
+        FilterSamplePair(samples[0], counts[0], intervals[0], samples[1], counts[1], intervals[1],
+                         typeCode, order, low, high);
+        FilterSamplePair(samples[2], counts[2], intervals[2], samples[3], counts[3], intervals[3],
+                         typeCode, order, low, high);
+        return;
+    }
+
+    // From here on as ApplyFilter, for all four segments at once as far as they go together.
+    CascadeRun runs[4];
+    bool prepared[4];
+    bool anySkipped = false;
+    int common = counts[0];
+    for (int lane = 0; lane < 4; ++lane) {
+        UsableSum total;
+        AddUsable(samples[lane], 0, counts[lane], total);
+        prepared[lane] = PrepareRun(samples[lane], counts[lane], total, runs[lane]);
+        anySkipped = anySkipped || !prepared[lane] || runs[lane].anySkipped;
+        common = std::min(common, counts[lane]);
+    }
+    int begin = 0;
+    if (!anySkipped) {
+        CascadeRun* const laneRuns[4] = {&runs[0], &runs[1], &runs[2], &runs[3]};
+        const FilterSections* const laneSections[4] = {&sections[0], &sections[1], &sections[2],
+                                                       &sections[3]};
+        RunSectionsQuad(laneRuns, common, laneSections);
+        begin = common;
+    }
+    for (int lane = 0; lane < 4; ++lane) {
+        if (prepared[lane])
+            RunSections(runs[lane], begin, counts[lane], sections[lane]);
+    }
 }

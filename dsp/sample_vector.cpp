@@ -52,6 +52,17 @@ bool SampleVector::AllocateZeros(int count) {
     return true;
 }
 
+bool SampleVector::AllocateUndefined(int count) {
+    Release();
+    if (count < 0)
+        return false;
+    samples = new (std::nothrow) float[static_cast<size_t>(count)];
+    if (samples == nullptr)
+        return false;
+    sampleCount = count;
+    return true;
+}
+
 double SampleVector::EndTime() const { return startTime + sampleCount / sampleRate; }
 
 void SampleVector::Release() {

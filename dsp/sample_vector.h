@@ -17,6 +17,9 @@ public:
     // Replaces the samples with count zeros. Returns true on success; when the array
     // cannot be allocated (or count is negative) the vector is left empty and false returned.
     bool AllocateZeros(int count);
+    // Replaces the samples with count floats whose values are left undefined, for a caller
+    // that writes every one of them; otherwise as AllocateZeros.
+    bool AllocateUndefined(int count);
 
     // Epoch seconds one sample interval after the last sample.
     double EndTime() const;

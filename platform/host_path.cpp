@@ -47,6 +47,9 @@ std::string MapHostPath(const std::string& windowsPath) {
         path.erase(0, 2);
     if (path.empty())
         return path;
+    // Most paths exist as written: one look instead of one per component.
+    if (Exists(path))
+        return path;
 
     const bool absolute = path[0] == '/';
     std::string result = absolute ? "" : ".";

@@ -13,7 +13,7 @@ packages=(
     postgresql odbc-postgresql
     googletest libgtest-dev libbenchmark-dev
     clang clang-format libclang-rt-14-dev
-    xdg-utils faketime sqlite3 hyperfine time jq
+    xdg-utils faketime sqlite3 hyperfine time jq strace
 )
 
 missing=()

@@ -1,10 +1,13 @@
 // The row loop frees each row's sample arrays and allocates the next row's of the same sizes.
 // Kept by the C library, those pages are reused; given back to the system, every row faults
 // its arrays in again, zeroed, and a long run spends much of its time doing so. The count of
-// page faults tells the two apart without timing anything.
+// page faults tells the two apart without timing anything, and the count of read calls tells
+// whether each segment file is still read in one go.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,6 +73,50 @@ TEST(RowMemory, LaterRowsReuseThePagesOfTheFirst) {
         << "one row: " << oneRow.minorFaults << " faults, " << STATIONS
         << " rows: " << allRows.minorFaults << " faults, one row's arrays: " << ROW_PAGES
         << " pages";
+}
+
+// Returns the calls strace -c counted for a system call in its summary file; -1 when absent.
+long CountedCalls(const std::string& summary, const std::string& call) {
+    std::istringstream lines(summary);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> words;
+        std::string word;
+        while (fields >> word) words.push_back(word);
+        // % time, seconds, usecs/call, calls, [errors,] syscall
+        if (words.size() >= 5 && words.back() == call)
+            return std::stol(words[3]);
+    }
+    return -1;
+}
+
+TEST(RowReads, ReadEachSegmentFileInOneCall) {
+    TestDataSource source(Backend::Sqlite);
+    ASSERT_TRUE(source.IsReady()) << source.Error();
+    RunFolder folder(source);
+    ASSERT_TRUE(folder.Generate({"--stations", std::to_string(STATIONS), "--channels", "BHZ",
+                                 "--span", std::to_string(SPAN_SECONDS), "--segment", "600",
+                                 "--sps", std::to_string(SPS), "--events", "0", "--seed", "3"}));
+    const std::vector<std::string> arguments = {
+        "tbeg=10:00:00 02.03.2004", "nsec=" + std::to_string(SPAN_SECONDS), "/NOPREVIEW"};
+    const auto reads = [&](int stations) {
+        folder.WriteWaveIni(StationSections(stations));
+        const std::string summary = folder.WorkFile("strace.txt");
+        const ProcessResult result = folder.RunUnder(
+            "/usr/bin/strace", {"-f", "-c", "-o", summary, "-e", "trace=read,pread64"}, arguments);
+        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
+        const std::string text = ReadFileBytes(summary);
+        return std::max(0L, CountedCalls(text, "read")) +
+               std::max(0L, CountedCalls(text, "pread64"));
+    };
+    // Seven more rows of twelve ten-minute files each: at most three calls a file, with the
+    // catalogue's listing of each row, beyond what one row's run needs.
+    const long oneRow = reads(1);
+    const long allRows = reads(STATIONS);
+    ASSERT_GT(oneRow, 0);
+    EXPECT_LE(allRows - oneRow, 3 * (STATIONS - 1) * SPAN_SECONDS / 600)
+        << "one row: " << oneRow << " calls, " << STATIONS << " rows: " << allRows;
 }
 
 }  // namespace

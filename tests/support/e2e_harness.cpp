@@ -205,15 +205,24 @@ ProcessResult RunFolder::Run(const std::vector<std::string>& arguments,
                       timeLimit);
 }
 
+ProcessResult RunFolder::RunUnder(const std::string& program,
+                                  const std::vector<std::string>& programArguments,
+                                  const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all = programArguments;
+    all.push_back(TRAZPLOT_BINARY_DIR "/trazplot");
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProcess(program, all, folder.File("work"), Environment(), timeLimit);
+}
+
 ProcessResult RunFolder::RunWithFileSizeLimit(long fileBytes,
                                               const std::vector<std::string>& arguments) const {
     // The shell sets the limit (in blocks of 512 bytes) and ignores the signal a write past
     // it would raise, so that the write fails instead; both survive the exec.
-    std::vector<std::string> shellArguments = {
-        "-c", "ulimit -f " + std::to_string(fileBytes / 512) + " && trap '' XFSZ && exec \"$@\"",
-        "trazplot", TRAZPLOT_BINARY_DIR "/trazplot"};
-    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
-    return RunProcess("/bin/sh", shellArguments, folder.File("work"), Environment(), timeLimit);
+    return RunUnder(
+        "/bin/sh",
+        {"-c", "ulimit -f " + std::to_string(fileBytes / 512) + " && trap '' XFSZ && exec \"$@\"",
+         "trazplot"},
+        arguments);
 }
 
 ProcessResult RunFolder::RunAt(const std::string& utcTime,

@@ -78,6 +78,11 @@ public:
     // replaces a variable of the same name.
     ProcessResult Run(const std::vector<std::string>& arguments,
                       const std::vector<std::string>& extraEnvironment = {}) const;
+    // Runs program with programArguments, then the built trazplot and arguments, in work/
+    // with the environment Run gives: a wrapper such as strace.
+    ProcessResult RunUnder(const std::string& program,
+                           const std::vector<std::string>& programArguments,
+                           const std::vector<std::string>& arguments) const;
     // Runs trazplot as Run does, but unable to write any file beyond fileBytes bytes: a
     // write past the limit fails as on a full disk.
     ProcessResult RunWithFileSizeLimit(long fileBytes,
