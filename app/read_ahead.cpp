@@ -7,9 +7,9 @@
 
 ReadAhead::ReadAhead() {
     try {
-        worker = std::thread(&ReadAhead::Work, this);
+        for (int i = 0; i < THREADS; ++i) workers.emplace_back(&ReadAhead::Work, this);
     } catch (const std::system_error&) {
-        // No thread: every row is read when it is started.
+        // Fewer threads: those started share the work, or Start reads at once.
     }
 }
 
@@ -19,52 +19,78 @@ ReadAhead::~ReadAhead() {
         stopping = true;
     }
     changed.notify_all();
-    if (worker.joinable())
-        worker.join();
+    for (std::thread& worker : workers) worker.join();
 }
 
-void ReadAhead::Start(std::vector<SegmentRow> rows, const std::string& dataDir,
-                      const std::string& station, const std::string& channel, double t1,
-                      double t2) {
-    std::unique_lock<std::mutex> lock(mutex);
-    job = Job{std::move(rows), dataDir, station, channel, t1, t2, nullptr};
-    if (!worker.joinable()) {
-        job.trace = Read(job);
-        ready = true;
+void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
+                      const std::string& station, const std::string& channel, double start,
+                      double end) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        rows = std::move(listed);
+        dataDir = folder;
+        t1 = start;
+        t2 = end;
+        trace = std::make_unique<Trace>();
+        trace->station = station;
+        trace->channel = channel;
+        results.clear();
+        results.resize(rows.size());
+        // The row's files share their folders: each is read once for the row.
+        mapper = std::make_unique<HostPathMapper>();
+        next = 0;
+        finished = 0;
+        ++generation;
+    }
+    if (workers.empty()) {
+        const int read = ReadSome();
+        std::lock_guard<std::mutex> lock(mutex);
+        finished += read;
         return;
     }
-    pending = true;
-    ready = false;
-    lock.unlock();
     changed.notify_all();
 }
 
 std::unique_ptr<Trace> ReadAhead::Take() {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return ready; });
-    ready = false;
-    return std::move(job.trace);
+    // No thread may still be inside the job when the next one is started.
+    changed.wait(lock, [this] { return finished == static_cast<int>(rows.size()) && active == 0; });
+    // The segments go into the trace in catalogue order, whoever read them.
+    for (std::size_t i = 0; i < results.size(); ++i)
+        trace->AppendSegment(std::move(results[i].samples), rows[i].datatype,
+                             results[i].samplesRead);
+    results.clear();
+    return std::move(trace);
+}
+
+int ReadAhead::ReadSome() {
+    int read = 0;
+    for (int i = next++; i < static_cast<int>(rows.size()); i = next++) {
+        ReadSegmentResult& result = results[static_cast<std::size_t>(i)];
+        result.samples = ReadSegment(rows[static_cast<std::size_t>(i)], dataDir, t1, t2,
+                                     &result.samplesRead, mapper.get());
+        ++read;
+    }
+    return read;
 }
 
 void ReadAhead::Work() {
+    long long served = 0;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        changed.wait(lock, [this] { return pending || stopping; });
+        changed.wait(lock, [this, served] { return stopping || generation != served; });
         if (stopping)
             return;
-        pending = false;
-        // The job is not touched by the caller until it is ready.
+        served = generation;
+        // Each segment is read by one thread, into a result of its own; the job does not
+        // change until every segment is read and no thread is inside it.
+        ++active;
         lock.unlock();
-        std::unique_ptr<Trace> trace = Read(job);
+        const int read = ReadSome();
         lock.lock();
-        job.trace = std::move(trace);
-        ready = true;
-        changed.notify_all();
+        finished += read;
+        --active;
+        if (finished == static_cast<int>(rows.size()) && active == 0)
+            changed.notify_all();
     }
-}
-
-std::unique_ptr<Trace> ReadAhead::Read(const Job& job) {
-    auto trace = std::make_unique<Trace>();
-    ReadListedSegments(job.rows, job.dataDir, job.station, job.channel, job.t1, job.t2, *trace);
-    return trace;
 }

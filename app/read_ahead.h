@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -9,12 +10,14 @@
 
 #include "archive/catalogue.h"
 #include "dsp/trace.h"
+#include "platform/host_path.h"
 
-// Reads the segment files of one row on a thread of its own while the run draws the row
-// before it. The catalogue stays with the caller: it lists the row's segments and hands them
-// over, and takes the row's trace back in row order. One thread serves the whole run, so the
-// memory it allocates is reused from row to row. Without a thread to be had, Start reads
-// at once.
+// Reads the segment files of one row on threads of their own while the run draws the row
+// before it: copying samples out of the page cache is most of a run's work, and two threads
+// share each row's files. The catalogue stays with the caller: it lists the row's segments
+// and hands them over, and takes the row's trace back in row order. The same threads serve
+// the whole run, so the memory they allocate is reused from row to row. Without threads to
+// be had, Start reads at once.
 class ReadAhead {
 public:
     ReadAhead();
@@ -30,25 +33,32 @@ public:
     std::unique_ptr<Trace> Take();
 
 private:
-    // One row's reading: what to read and, once read, the trace.
-    struct Job {
-        std::vector<SegmentRow> rows;
-        std::string dataDir;
-        std::string station;
-        std::string channel;
-        double t1 = 0.0;
-        double t2 = 0.0;
-        std::unique_ptr<Trace> trace;
+    // One segment as read: its samples, and how many of them came from its file.
+    struct ReadSegmentResult {
+        SampleVector samples;
+        int samplesRead = 0;
     };
 
     void Work();
-    static std::unique_ptr<Trace> Read(const Job& job);
+    // Reads segments of the current job until none is left; returns the number it read.
+    int ReadSome();
+
+    static constexpr int THREADS = 2;
 
     std::mutex mutex;
     std::condition_variable changed;
-    Job job;
-    bool pending = false;  // a job waits for the thread
-    bool ready = false;    // the job's trace waits to be taken
+    // The current job, written by Start while no thread works on it.
+    std::vector<SegmentRow> rows;
+    std::string dataDir;
+    double t1 = 0.0;
+    double t2 = 0.0;
+    std::unique_ptr<Trace> trace;
+    std::vector<ReadSegmentResult> results;
+    std::unique_ptr<HostPathMapper> mapper;
+    std::atomic<int> next{0};
+    int finished = 0;          // segments read, under the mutex
+    int active = 0;            // threads inside the current job, under the mutex
+    long long generation = 0;  // counts the jobs started
     bool stopping = false;
-    std::thread worker;
+    std::vector<std::thread> workers;
 };

@@ -128,7 +128,8 @@ int SampleWidth(int datatype) {
     }
 }
 
-FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath) {
+FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath,
+                           HostPathMapper* mapper) {
     // Segment files lie under the data directory; a catalogue path that climbs out of it
     // names no segment file.
     if (ClimbsUp(cpath))
@@ -137,7 +138,8 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath)
     if (windowsPath.empty() || windowsPath.back() != '\\')
         windowsPath += '\\';
     windowsPath += cpath;
-    const std::string hostPath = MapHostPath(windowsPath);
+    const std::string hostPath =
+        mapper != nullptr ? mapper->Map(windowsPath) : MapHostPath(windowsPath);
 
     // A folder opens fine for reading on Linux and then fails every read; a FIFO or device
     // could block the run. Only regular files are segment files.

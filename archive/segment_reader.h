@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/file_handle.h"
+#include "platform/host_path.h"
 
 // Returns the size in bytes of one stored sample of a datatype code: 1 for code 0, 2 for
 // codes 1 and 5, 4 for every other code (unknown codes included).
@@ -14,7 +15,9 @@ int SampleWidth(int datatype);
 // cpath exactly as the catalogue stores it; the Windows-style result is mapped onto the host
 // file name. Returns null when the file cannot be opened or is not a regular file (a cpath
 // naming a folder, say).
-FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath);
+// mapper, when given, maps the path and remembers the folders it had to read.
+FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath,
+                           HostPathMapper* mapper = nullptr);
 
 // Reads count samples of a datatype from file, starting at byteOffset bytes from the
 // beginning of the file, and stores them as floats in destination[0 .. count - 1]. The file

@@ -30,7 +30,7 @@ long long ByteOffset(long long foff, double k, int width) {
 }  // namespace
 
 SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
-                         int* samplesRead) {
+                         int* samplesRead, HostPathMapper* mapper) {
     if (samplesRead != nullptr)
         *samplesRead = 0;
     const double tb = row.tbegin;
@@ -70,7 +70,7 @@ SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, doub
     int read = 0;
     const long long offset = ByteOffset(row.foff, k, width);
     if (offset >= 0) {
-        const FileHandle file = OpenSegmentFile(dataDir, row.cpath);
+        const FileHandle file = OpenSegmentFile(dataDir, row.cpath, mapper);
         if (file)
             read = ReadSegmentSamples(file.get(), offset, segment.samples, segment.sampleCount,
                                       row.datatype);
@@ -97,10 +97,11 @@ void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& 
     trace.station = station;
     trace.channel = channel;
     // Each segment's samples were read straight into their final array; moving the segment
-    // into the trace keeps a single copy of them.
+    // into the trace keeps a single copy of them. The row's files share their folders.
+    HostPathMapper mapper;
     for (const SegmentRow& row : rows) {
         int samplesRead = 0;
-        SampleVector segment = ReadSegment(row, dataDir, t1, t2, &samplesRead);
+        SampleVector segment = ReadSegment(row, dataDir, t1, t2, &samplesRead, &mapper);
         trace.AppendSegment(std::move(segment), row.datatype, samplesRead);
     }
 }

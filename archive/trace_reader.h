@@ -6,6 +6,7 @@
 #include "archive/catalogue.h"
 #include "dsp/sample_vector.h"
 #include "dsp/trace.h"
+#include "platform/host_path.h"
 
 // Refills trace with the samples of station/channel in the window [t1, t2] (epoch seconds):
 // one segment per catalogued segment that meets the window, in ascending start time, each
@@ -32,6 +33,7 @@ void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& 
 // negative tqty, an sps that is not a positive number, more samples than an int holds) or
 // whose array cannot be allocated gives a segment without samples. samplesRead, when given,
 // receives how many of its samples, from the first on, came from the file; the others are
-// zeros filled in for a missing or short file.
+// zeros filled in for a missing or short file. mapper, when given, maps the file's path (see
+// HostPathMapper).
 SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
-                         int* samplesRead = nullptr);
+                         int* samplesRead = nullptr, HostPathMapper* mapper = nullptr);

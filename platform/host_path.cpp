@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -35,9 +37,17 @@ std::string MatchEntry(const std::string& directory, const std::string& name) {
     return best.empty() ? name : best;
 }
 
-}  // namespace
+// The lowercase form of a name, for matching without regard to case.
+std::string Folded(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return folded;
+}
 
-std::string MapHostPath(const std::string& windowsPath) {
+// Maps a path component by component; match finds the entry of a folder that equals a name
+// without regard to case (or returns the name itself).
+template <typename Match>
+std::string MapWith(const std::string& windowsPath, const Match& match) {
     std::string path = windowsPath;
     for (char& c : path) {
         if (c == '\\')
@@ -65,7 +75,7 @@ std::string MapHostPath(const std::string& windowsPath) {
         if (matching && !component.empty() && component != "." && component != "..") {
             const std::string candidate = result + "/" + component;
             if (!Exists(candidate)) {
-                chosen = MatchEntry(result, component);
+                chosen = match(result, component);
                 // Once a folder is missing altogether nothing below it can exist either.
                 matching = Exists(result + "/" + chosen);
             }
@@ -77,4 +87,37 @@ std::string MapHostPath(const std::string& windowsPath) {
         pos = slash + 1;
     }
     return mapped;
+}
+
+}  // namespace
+
+std::string MapHostPath(const std::string& windowsPath) {
+    return MapWith(windowsPath, [](const std::string& directory, const std::string& name) {
+        return MatchEntry(directory, name);
+    });
+}
+
+std::string HostPathMapper::Map(const std::string& windowsPath) {
+    return MapWith(windowsPath, [this](const std::string& directory, const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto folder = folders.find(directory);
+        if (folder == folders.end()) {
+            // The folder's entries, once: the alphabetically first of those equal without
+            // regard to case, as MatchEntry chooses.
+            std::map<std::string, std::string> entries;
+            DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
+            while (dir) {
+                const dirent* entry = readdir(dir.get());
+                if (entry == nullptr)
+                    break;
+                const std::string candidate = entry->d_name;
+                std::string& best = entries[Folded(candidate)];
+                if (best.empty() || candidate < best)
+                    best = candidate;
+            }
+            folder = folders.emplace(directory, std::move(entries)).first;
+        }
+        const auto entry = folder->second.find(Folded(name));
+        return entry == folder->second.end() ? name : entry->second;
+    });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 
 // Maps a Windows-style path onto a host file name: backslashes become slashes, a leading
@@ -9,3 +11,18 @@
 // the name of a file still to be created, are kept as given. Arguments reach the program
 // upper-cased, so this keeps them usable on a case-sensitive file system.
 std::string MapHostPath(const std::string& windowsPath);
+
+// Maps Windows-style paths onto host file names as MapHostPath does, but reads each folder's
+// entries only the first time one of its names must be matched without regard to case, and
+// remembers them: for a batch of lookups in the same folders, such as the segment files of
+// one row, made in a moment. Entries added to a folder after it was read are not seen, so a
+// mapper lives no longer than such a batch. Safe to use from several threads.
+class HostPathMapper {
+public:
+    std::string Map(const std::string& windowsPath);
+
+private:
+    std::mutex mutex;
+    // folder (host path) -> lowercase name -> the entry it matches
+    std::map<std::string, std::map<std::string, std::string>> folders;
+};
