@@ -42,21 +42,30 @@ std::string StationSections(int count) {
 #define SKIP_UNDER_SANITIZER()
 #endif
 
+// Runs of the whole window over one row and over all eight, on a SQLite catalogue.
+class EightRows : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(source.IsReady()) << source.Error();
+        ASSERT_TRUE(
+            folder.Generate({"--stations", std::to_string(STATIONS), "--channels", "BHZ", "--span",
+                             std::to_string(SPAN_SECONDS), "--segment", "600", "--sps",
+                             std::to_string(SPS), "--events", "0", "--seed", "3"}));
+    }
+
+    TestDataSource source{Backend::Sqlite};
+    RunFolder folder{source};
+    const std::vector<std::string> arguments = {
+        "tbeg=10:00:00 02.03.2004", "nsec=" + std::to_string(SPAN_SECONDS), "/NOPREVIEW"};
+};
+
 TEST(KeepFreedMemory, TakesEffectOnThisHost) {
     SKIP_UNDER_SANITIZER();
     EXPECT_TRUE(KeepFreedMemory());
 }
 
-TEST(RowMemory, LaterRowsReuseThePagesOfTheFirst) {
+TEST_F(EightRows, LaterRowsReuseThePagesOfTheFirst) {
     SKIP_UNDER_SANITIZER();
-    TestDataSource source(Backend::Sqlite);
-    ASSERT_TRUE(source.IsReady()) << source.Error();
-    RunFolder folder(source);
-    ASSERT_TRUE(folder.Generate({"--stations", std::to_string(STATIONS), "--channels", "BHZ",
-                                 "--span", std::to_string(SPAN_SECONDS), "--segment", "600",
-                                 "--sps", std::to_string(SPS), "--events", "0", "--seed", "3"}));
-    const std::vector<std::string> arguments = {
-        "tbeg=10:00:00 02.03.2004", "nsec=" + std::to_string(SPAN_SECONDS), "/NOPREVIEW"};
 
     folder.WriteWaveIni(StationSections(1));
     const ProcessResult oneRow = folder.Run(arguments);
@@ -91,15 +100,7 @@ long CountedCalls(const std::string& summary, const std::string& call) {
     return -1;
 }
 
-TEST(RowReads, ReadEachSegmentFileInOneCall) {
-    TestDataSource source(Backend::Sqlite);
-    ASSERT_TRUE(source.IsReady()) << source.Error();
-    RunFolder folder(source);
-    ASSERT_TRUE(folder.Generate({"--stations", std::to_string(STATIONS), "--channels", "BHZ",
-                                 "--span", std::to_string(SPAN_SECONDS), "--segment", "600",
-                                 "--sps", std::to_string(SPS), "--events", "0", "--seed", "3"}));
-    const std::vector<std::string> arguments = {
-        "tbeg=10:00:00 02.03.2004", "nsec=" + std::to_string(SPAN_SECONDS), "/NOPREVIEW"};
+TEST_F(EightRows, ReadEachSegmentFileInOneCall) {
     const auto reads = [&](int stations) {
         folder.WriteWaveIni(StationSections(stations));
         const std::string summary = folder.WorkFile("strace.txt");
