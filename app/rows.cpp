@@ -256,8 +256,10 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
     const bool describing = settings.showGaps || settings.writeJson;
     const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
     ReportFilterChanges(entry, band, trace, rows.notes);
-    const std::string applied = AppliedFilter(band, trace);
-    const std::vector<double> rates = SampleRates(trace);
+    // Only the description needs these, and they must be taken before filtering.
+    const std::string applied = settings.writeJson ? AppliedFilter(band, trace) : std::string();
+    const std::vector<double> rates =
+        settings.writeJson ? SampleRates(trace) : std::vector<double>();
     if (joined)
         PrepareJoinedRowSamples(trace, band, rowStart);
     else
@@ -291,10 +293,7 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
         described.bandHeight = rows.layout.rowHeight;
         described.start = rowStart;
         described.end = rowEnd;
-        described.filtered = band.enabled;
-        described.filterLow = band.low;
-        described.filterHigh = band.high;
-        described.filterOrder = band.order;
+        described.filter = band;
         described.filterApplied = applied;
         described.prerollSeconds = joined ? preroll : 0.0;
         described.autoScale = scaleText.compare(0, 4, "AUTO") == 0;

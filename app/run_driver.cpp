@@ -129,16 +129,22 @@ std::string DescriptionFileName(const std::string& outputFile) {
     return (hasExtension ? outputFile.substr(0, dot) : outputFile) + ".json";
 }
 
+// Returns the host folder of the image (".", or a path ending in "/") and its file name.
+std::pair<std::string, std::string> ImageFolderAndName(const Settings& settings) {
+    const std::string image = MapHostPath(settings.outputFile);
+    const std::size_t slash = image.find_last_of('/');
+    if (slash == std::string::npos)
+        return {".", image};
+    return {image.substr(0, slash + 1), image.substr(slash + 1)};
+}
+
 // Fills the parts of the description that the rows do not: the image and its window, and
 // the event when it is known.
 void CompleteDescription(const Settings& settings, const TimeWindow& window, const EventInfo* event,
                          PlotRows& rows) {
     ImageDescription& d = rows.description;
-    const std::string path = MapHostPath(settings.outputFile);
-    const std::size_t slash = path.find_last_of('/');
-    d.imageFile = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string upper = UpperCase(d.imageFile);
-    d.format = upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".PNG") == 0 ? "png" : "gif";
+    d.imageFile = ImageFolderAndName(settings).second;
+    d.format = NamesPng(settings.outputFile) ? "png" : "gif";
     d.width = rows.layout.width;
     d.height = rows.layout.height;
     d.windowStart = window.start;
@@ -171,9 +177,7 @@ bool WriteDescriptionFile(const Settings& settings, const ImageDescription& desc
 // written; false after telling the user on standard error. Files that are no descriptions
 // are named on standard error and left out.
 bool WriteWebPage(const Settings& settings) {
-    const std::string image = MapHostPath(settings.outputFile);
-    const std::size_t slash = image.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : image.substr(0, slash + 1);
+    const std::string folder = ImageFolderAndName(settings).first;
     const std::string name = settings.webIndex.empty() ? "index.html" : settings.webIndex;
     std::string path = MapHostPath(name);
     // A bare file name goes into the image's folder.

@@ -122,12 +122,13 @@ void EncodeBlock(const float* samples, int count, int selector, std::uint32_t* w
         std::memcpy(words, samples, static_cast<std::size_t>(count) * 4);
         return;
     }
-    for (int i = 0; i < count; ++i)
-        words[i] = static_cast<std::uint32_t>(SampleToInt32(samples[i]));
     if (selector == 2) {
         for (int i = 0; i < count; ++i)
-            words[i] = static_cast<std::uint32_t>(SwapBytes32(static_cast<std::int32_t>(words[i])));
+            words[i] = static_cast<std::uint32_t>(SwapBytes32(SampleToInt32(samples[i])));
+        return;
     }
+    for (int i = 0; i < count; ++i)
+        words[i] = static_cast<std::uint32_t>(SampleToInt32(samples[i]));
 }
 
 // Creates (or truncates) the sample file and writes count samples in the selector's format;

@@ -15,10 +15,10 @@ Json Times(const TimeSpan& span) {
 
 Json RowJson(const DescribedRow& row) {
     Json filter = nullptr;
-    if (row.filtered) {
-        filter = Json{{"low", row.filterLow},
-                      {"high", row.filterHigh},
-                      {"order", row.filterOrder},
+    if (row.filter.enabled) {
+        filter = Json{{"low", row.filter.low},
+                      {"high", row.filter.high},
+                      {"order", row.filter.order},
                       {"applied", row.filterApplied}};
     }
     Json gaps = Json::array();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/coverage.h"
+#include "dsp/filter_band.h"
 
 // What one picture shows, as the run drew it: the record the run driver fills row by row and
 // writes beside the image as JSON. Times are epoch seconds, pixels gd's coordinates.
@@ -23,10 +24,7 @@ struct DescribedRow {
     int bandHeight = 0;  // pixel rows of the band
     double start = 0.0;
     double end = 0.0;
-    bool filtered = false;  // a filter band was enabled for the row
-    float filterLow = 0.0f;
-    float filterHigh = 0.0f;
-    int filterOrder = 0;
+    FilterBand filter;          // the row's band; null in the description when not enabled
     std::string filterApplied;  // "bandpass", "highpass" (half-rate fallback) or "none"
     double prerollSeconds = 0.0;
     bool autoScale = true;

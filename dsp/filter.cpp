@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -149,43 +150,51 @@ void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& secti
         RunCascade<sectionCount, false>(run, begin, end, sections);
 }
 
-// Runs samples begin .. end - 1 of a run through its cascade of up to MAX_SECTIONS sections.
-void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sections) {
-    switch (sections.sectionCount) {
+// Calls run with std::integral_constant<int, n> for a cascade of n sections (more than
+// MAX_SECTIONS run as MAX_SECTIONS), so that every cascade loop is compiled for its count.
+template <typename Run>
+void WithSectionCount(int sectionCount, const Run& run) {
+    switch (sectionCount) {
         case 0:
-            RunCascade<0>(run, begin, end, sections);
+            run(std::integral_constant<int, 0>());
             break;
         case 1:
-            RunCascade<1>(run, begin, end, sections);
+            run(std::integral_constant<int, 1>());
             break;
         case 2:
-            RunCascade<2>(run, begin, end, sections);
+            run(std::integral_constant<int, 2>());
             break;
         case 3:
-            RunCascade<3>(run, begin, end, sections);
+            run(std::integral_constant<int, 3>());
             break;
         case 4:
-            RunCascade<4>(run, begin, end, sections);
+            run(std::integral_constant<int, 4>());
             break;
         case 5:
-            RunCascade<5>(run, begin, end, sections);
+            run(std::integral_constant<int, 5>());
             break;
         case 6:
-            RunCascade<6>(run, begin, end, sections);
+            run(std::integral_constant<int, 6>());
             break;
         case 7:
-            RunCascade<7>(run, begin, end, sections);
+            run(std::integral_constant<int, 7>());
             break;
         case 8:
-            RunCascade<8>(run, begin, end, sections);
+            run(std::integral_constant<int, 8>());
             break;
         case 9:
-            RunCascade<9>(run, begin, end, sections);
+            run(std::integral_constant<int, 9>());
             break;
         default:
-            RunCascade<10>(run, begin, end, sections);
+            run(std::integral_constant<int, MAX_SECTIONS>());
             break;
     }
+}
+
+// Runs samples begin .. end - 1 of a run through its cascade of up to MAX_SECTIONS sections.
+void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sections) {
+    WithSectionCount(sections.sectionCount,
+                     [&](auto n) { RunCascade<decltype(n)::value>(run, begin, end, sections); });
 }
 
 #if defined(__SSE2__)
@@ -261,41 +270,9 @@ void RunCascadePair(CascadeRun& first, CascadeRun& second, int count,
 
 void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
                      const FilterSections& firstSections, const FilterSections& secondSections) {
-    switch (firstSections.sectionCount) {
-        case 0:
-            RunCascadePair<0>(first, second, count, firstSections, secondSections);
-            break;
-        case 1:
-            RunCascadePair<1>(first, second, count, firstSections, secondSections);
-            break;
-        case 2:
-            RunCascadePair<2>(first, second, count, firstSections, secondSections);
-            break;
-        case 3:
-            RunCascadePair<3>(first, second, count, firstSections, secondSections);
-            break;
-        case 4:
-            RunCascadePair<4>(first, second, count, firstSections, secondSections);
-            break;
-        case 5:
-            RunCascadePair<5>(first, second, count, firstSections, secondSections);
-            break;
-        case 6:
-            RunCascadePair<6>(first, second, count, firstSections, secondSections);
-            break;
-        case 7:
-            RunCascadePair<7>(first, second, count, firstSections, secondSections);
-            break;
-        case 8:
-            RunCascadePair<8>(first, second, count, firstSections, secondSections);
-            break;
-        case 9:
-            RunCascadePair<9>(first, second, count, firstSections, secondSections);
-            break;
-        default:
-            RunCascadePair<10>(first, second, count, firstSections, secondSections);
-            break;
-    }
+    WithSectionCount(firstSections.sectionCount, [&](auto n) {
+        RunCascadePair<decltype(n)::value>(first, second, count, firstSections, secondSections);
+    });
 }
 #else
 constexpr bool PAIR_CASCADE = false;
@@ -399,41 +376,8 @@ __attribute__((target("avx"))) void RunCascadeQuad(CascadeRun* const runs[4], in
 
 void RunSectionsQuad(CascadeRun* const runs[4], int count,
                      const FilterSections* const sections[4]) {
-    switch (sections[0]->sectionCount) {
-        case 0:
-            RunCascadeQuad<0>(runs, count, sections);
-            break;
-        case 1:
-            RunCascadeQuad<1>(runs, count, sections);
-            break;
-        case 2:
-            RunCascadeQuad<2>(runs, count, sections);
-            break;
-        case 3:
-            RunCascadeQuad<3>(runs, count, sections);
-            break;
-        case 4:
-            RunCascadeQuad<4>(runs, count, sections);
-            break;
-        case 5:
-            RunCascadeQuad<5>(runs, count, sections);
-            break;
-        case 6:
-            RunCascadeQuad<6>(runs, count, sections);
-            break;
-        case 7:
-            RunCascadeQuad<7>(runs, count, sections);
-            break;
-        case 8:
-            RunCascadeQuad<8>(runs, count, sections);
-            break;
-        case 9:
-            RunCascadeQuad<9>(runs, count, sections);
-            break;
-        default:
-            RunCascadeQuad<10>(runs, count, sections);
-            break;
-    }
+    WithSectionCount(sections[0]->sectionCount,
+                     [&](auto n) { RunCascadeQuad<decltype(n)::value>(runs, count, sections); });
 }
 
 // True when this processor runs the 4-wide cascade.

@@ -1,7 +1,6 @@
 #include "platform/host_path.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -19,22 +18,6 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 bool Exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
-}
-
-// Returns the entry of directory that equals name without regard to case, or name itself.
-std::string MatchEntry(const std::string& directory, const std::string& name) {
-    DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
-    if (!dir)
-        return name;
-    std::string best;
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string candidate = entry->d_name;
-        if (candidate.size() == name.size() &&
-            strncasecmp(candidate.c_str(), name.c_str(), name.size()) == 0 &&
-            (best.empty() || candidate < best))
-            best = candidate;
-    }
-    return best.empty() ? name : best;
 }
 
 // The lowercase form of a name, for matching without regard to case.
@@ -92,9 +75,9 @@ std::string MapWith(const std::string& windowsPath, const Match& match) {
 }  // namespace
 
 std::string MapHostPath(const std::string& windowsPath) {
-    return MapWith(windowsPath, [](const std::string& directory, const std::string& name) {
-        return MatchEntry(directory, name);
-    });
+    // A mapper of its own: the folders it reads are forgotten after this one path.
+    HostPathMapper mapper;
+    return mapper.Map(windowsPath);
 }
 
 std::string HostPathMapper::Map(const std::string& windowsPath) {
@@ -102,8 +85,8 @@ std::string HostPathMapper::Map(const std::string& windowsPath) {
         std::lock_guard<std::mutex> lock(mutex);
         auto folder = folders.find(directory);
         if (folder == folders.end()) {
-            // The folder's entries, once: the alphabetically first of those equal without
-            // regard to case, as MatchEntry chooses.
+            // The folder's entries, once: for each name, the alphabetically first of the
+            // entries equal to it without regard to case.
             std::map<std::string, std::string> entries;
             DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
             while (dir) {

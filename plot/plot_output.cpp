@@ -8,24 +8,6 @@
 #include "platform/host_path.h"
 #include "platform/viewer.h"
 
-namespace {
-
-// True when the output name ends in ".png", in any case.
-bool NamesPng(const std::string& outputPath) {
-    static const char EXTENSION[] = ".png";
-    const std::size_t length = sizeof EXTENSION - 1;
-    if (outputPath.size() < length)
-        return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char c = outputPath[outputPath.size() - length + i];
-        if (std::tolower(static_cast<unsigned char>(c)) != EXTENSION[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 int WritePlotImage(GdImage image, const std::string& outputPath) {
     if (!image)
         return 0;
@@ -47,6 +29,19 @@ int WritePlotImage(GdImage image, const std::string& outputPath) {
         return 1;
     std::remove(path.c_str());
     return 0;
+}
+
+bool NamesPng(const std::string& outputPath) {
+    static const char EXTENSION[] = ".png";
+    const std::size_t length = sizeof EXTENSION - 1;
+    if (outputPath.size() < length)
+        return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = outputPath[outputPath.size() - length + i];
+        if (std::tolower(static_cast<unsigned char>(c)) != EXTENSION[i])
+            return false;
+    }
+    return true;
 }
 
 void PreviewPlotImage(const std::string& outputPath) { OpenInViewer(MapHostPath(outputPath)); }

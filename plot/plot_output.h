@@ -13,6 +13,9 @@
 // partly written one. An existing file is overwritten.
 int WritePlotImage(GdImage image, const std::string& outputPath);
 
+// Returns true when the output name ends in ".png", in any case: the image is then a PNG.
+bool NamesPng(const std::string& outputPath);
+
 // Opens the written output file (path mapped as for writing) in the desktop's viewer and
 // returns at once, without waiting for the viewer or looking at its result.
 void PreviewPlotImage(const std::string& outputPath);

@@ -30,12 +30,15 @@ bool SameBits(const std::vector<float>& x, const std::vector<float>& y) {
            (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0);
 }
 
+// A segment of a test case: count samples of Signal at rate samples per second, with a
+// missing sample at missingAt (-1 for none).
+struct Segment {
+    int count;
+    double rate;
+    int missingAt;
+};
+
 TEST(FilterSamplePair, FiltersEachSegmentAsFilterSamplesDoesAlone) {
-    struct Segment {
-        int count;
-        double rate;    // samples per second
-        int missingAt;  // index of a missing sample, or -1
-    };
     struct Case {
         const char* name;
         Segment first;
@@ -134,11 +137,6 @@ TEST(FilterSampleQuad, FiltersEachSegmentAsFilterSamplesDoesAlone) {
         EXPECT_TRUE(FilterSampleQuadAvailable());
     }
 #endif
-    struct Segment {
-        int count;
-        double rate;    // samples per second
-        int missingAt;  // index of a missing sample, or -1
-    };
     struct Case {
         const char* name;
         Segment segments[4];

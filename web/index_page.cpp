@@ -71,7 +71,7 @@ bool IsDescription(const Json& d) {
         return false;
     const std::string file = d["image"]["file"];
     // A picture of this folder, named without a folder of its own.
-    if (file.empty() || file.find_first_of("/\\\\") != std::string::npos || file == "." ||
+    if (file.empty() || file.find_first_of("/\\") != std::string::npos || file == "." ||
         file == "..")
         return false;
     for (const Json& row : d["rows"]) {
