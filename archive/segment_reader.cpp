@@ -6,6 +6,7 @@
 #include <limits>
 #include <system_error>
 
+#include "platform/file_handle.h"
 #include "platform/host_path.h"
 
 namespace {
@@ -82,15 +83,13 @@ void DecodeInPlace(float* destination, std::size_t first, std::size_t n) {
 }
 
 // Returns how many whole samples of width bytes the file holds from byteOffset on, at most
-// count. A stream whose end cannot be found (not a regular file) is asked for all count.
+// count. A stream whose end cannot be found is asked for all count.
 std::size_t SamplesAvailable(std::FILE* file, long long byteOffset, std::size_t count,
                              std::size_t width) {
-    if (fseeko(file, 0, SEEK_END) != 0)
-        return count;
-    const off_t size = ftello(file);
+    const long long size = StreamFileSize(file);
     if (size < 0)
         return count;
-    if (static_cast<long long>(size) <= byteOffset)
+    if (size <= byteOffset)
         return 0;
     const auto available = static_cast<unsigned long long>(size - byteOffset) / width;
     return available < count ? static_cast<std::size_t>(available) : count;
@@ -148,7 +147,8 @@ FileHandle OpenSegmentFile(const std::string& dataDir, const std::string& cpath,
         return FileHandle();
     // A read-only stdio stream takes no lock, so the acquisition system keeps writing.
     FileHandle file(std::fopen(hostPath.c_str(), "rb"));
-    // A segment is read with a single large fread, which a stream buffer would only split.
+    // A segment is read with a single call at its offset, which a stream buffer would only
+    // split.
     if (file)
         std::setvbuf(file.get(), nullptr, _IONBF, 0);
     return file;
@@ -174,10 +174,8 @@ int ReadSegmentSamples(std::FILE* file, long long byteOffset, float* destination
     // they become and converted forward (see DecodeInPlace). Floats beyond the samples the
     // file holds are not touched.
     const std::size_t first = wanted * (sizeof(float) - width);
-    if (fseeko(file, static_cast<off_t>(byteOffset), SEEK_SET) != 0)
-        return 0;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(destination);
-    const std::size_t received = std::fread(bytes + first, 1, wanted * width, file);
+    const std::size_t received = ReadStreamAt(file, byteOffset, bytes + first, wanted * width);
     // A trailing partial sample is not a sample.
     const std::size_t n = received / width;
 

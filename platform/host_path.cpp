@@ -27,10 +27,8 @@ std::string Folded(const std::string& name) {
     return folded;
 }
 
-// Maps a path component by component; match finds the entry of a folder that equals a name
-// without regard to case (or returns the name itself).
-template <typename Match>
-std::string MapWith(const std::string& windowsPath, const Match& match) {
+// A path with the host's separators and without a drive letter.
+std::string HostSeparators(const std::string& windowsPath) {
     std::string path = windowsPath;
     for (char& c : path) {
         if (c == '\\')
@@ -38,6 +36,16 @@ std::string MapWith(const std::string& windowsPath, const Match& match) {
     }
     if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
         path.erase(0, 2);
+    return path;
+}
+
+}  // namespace
+
+// Maps a path component by component: each component that does not exist with its exact case
+// is matched against its folder's entries, until a folder is missing altogether. The state
+// after each folder of the path is remembered, so the files of one folder walk it once.
+std::string HostPathMapper::Map(const std::string& windowsPath) {
+    const std::string path = HostSeparators(windowsPath);
     if (path.empty())
         return path;
     // Most paths exist as written: one look instead of one per component.
@@ -45,62 +53,74 @@ std::string MapWith(const std::string& windowsPath, const Match& match) {
         return path;
 
     const bool absolute = path[0] == '/';
-    std::string result = absolute ? "" : ".";
-    std::string mapped = absolute ? "/" : "";
+    Walk walk{absolute ? "" : ".", absolute ? "/" : "", true};
     std::size_t pos = absolute ? 1 : 0;
-    bool matching = true;
     while (pos <= path.size()) {
         std::size_t slash = path.find('/', pos);
-        if (slash == std::string::npos)
+        const bool last = slash == std::string::npos;
+        if (last)
             slash = path.size();
-        const std::string component = path.substr(pos, slash - pos);
-        std::string chosen = component;
-        if (matching && !component.empty() && component != "." && component != "..") {
-            const std::string candidate = result + "/" + component;
-            if (!Exists(candidate)) {
-                chosen = match(result, component);
-                // Once a folder is missing altogether nothing below it can exist either.
-                matching = Exists(result + "/" + chosen);
+        // The walk up to and including this folder, when an earlier path took it.
+        const std::string written = path.substr(0, slash + 1);
+        if (!last) {
+            std::lock_guard<std::mutex> lock(mutex);
+            const auto known = walks.find(written);
+            if (known != walks.end()) {
+                walk = known->second;
+                pos = slash + 1;
+                continue;
             }
         }
-        result += "/" + chosen;
-        mapped += chosen;
-        if (slash < path.size())
-            mapped += "/";
+        const std::string component = path.substr(pos, slash - pos);
+        std::string chosen = component;
+        if (walk.matching && !component.empty() && component != "." && component != "..") {
+            const std::string candidate = walk.probe + "/" + component;
+            if (!Exists(candidate)) {
+                chosen = Match(walk.probe, component);
+                // Once a folder is missing altogether nothing below it can exist either.
+                if (!last)
+                    walk.matching = Exists(walk.probe + "/" + chosen);
+            }
+        }
+        walk.probe += "/" + chosen;
+        walk.mapped += chosen;
+        if (last)
+            break;
+        walk.mapped += "/";
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            walks.emplace(written, walk);
+        }
         pos = slash + 1;
     }
-    return mapped;
+    return walk.mapped;
 }
 
-}  // namespace
+std::string HostPathMapper::Match(const std::string& directory, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto folder = folders.find(directory);
+    if (folder == folders.end()) {
+        // The folder's entries, once: for each name, the alphabetically first of the entries
+        // equal to it without regard to case.
+        std::map<std::string, std::string> entries;
+        DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
+        while (dir) {
+            const dirent* entry = readdir(dir.get());
+            if (entry == nullptr)
+                break;
+            const std::string candidate = entry->d_name;
+            std::string& best = entries[Folded(candidate)];
+            if (best.empty() || candidate < best)
+                best = candidate;
+        }
+        folder = folders.emplace(directory, std::move(entries)).first;
+    }
+    const auto entry = folder->second.find(Folded(name));
+    return entry == folder->second.end() ? name : entry->second;
+}
 
 std::string MapHostPath(const std::string& windowsPath) {
     // A mapper of its own: the folders it reads are forgotten after this one path.
     HostPathMapper mapper;
     return mapper.Map(windowsPath);
-}
-
-std::string HostPathMapper::Map(const std::string& windowsPath) {
-    return MapWith(windowsPath, [this](const std::string& directory, const std::string& name) {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto folder = folders.find(directory);
-        if (folder == folders.end()) {
-            // The folder's entries, once: for each name, the alphabetically first of the
-            // entries equal to it without regard to case.
-            std::map<std::string, std::string> entries;
-            DirHandle dir(opendir(directory.empty() ? "/" : directory.c_str()));
-            while (dir) {
-                const dirent* entry = readdir(dir.get());
-                if (entry == nullptr)
-                    break;
-                const std::string candidate = entry->d_name;
-                std::string& best = entries[Folded(candidate)];
-                if (best.empty() || candidate < best)
-                    best = candidate;
-            }
-            folder = folders.emplace(directory, std::move(entries)).first;
-        }
-        const auto entry = folder->second.find(Folded(name));
-        return entry == folder->second.end() ? name : entry->second;
-    });
 }

@@ -14,15 +14,29 @@ std::string MapHostPath(const std::string& windowsPath);
 
 // Maps Windows-style paths onto host file names as MapHostPath does, but reads each folder's
 // entries only the first time one of its names must be matched without regard to case, and
-// remembers them: for a batch of lookups in the same folders, such as the segment files of
-// one row, made in a moment. Entries added to a folder after it was read are not seen, so a
-// mapper lives no longer than such a batch. Safe to use from several threads.
+// remembers them, as it remembers how each folder of a path was mapped: for a batch of
+// lookups in the same folders, such as the segment files of one row, made in a moment.
+// Entries added to a folder after it was read are not seen, so a mapper lives no longer than
+// such a batch. Safe to use from several threads.
 class HostPathMapper {
 public:
     std::string Map(const std::string& windowsPath);
 
 private:
+    // How far a path's walk has come: the host path to probe the next component under, the
+    // mapped path so far, and whether its folders still exist.
+    struct Walk {
+        std::string probe;
+        std::string mapped;
+        bool matching = true;
+    };
+
+    // The entry of directory that equals name without regard to case, or name itself.
+    std::string Match(const std::string& directory, const std::string& name);
+
     std::mutex mutex;
     // folder (host path) -> lowercase name -> the entry it matches
     std::map<std::string, std::map<std::string, std::string>> folders;
+    // a path's folder as written, up to its closing slash -> the walk that ends there
+    std::map<std::string, Walk> walks;
 };

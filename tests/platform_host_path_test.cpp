@@ -60,4 +60,13 @@ TEST(MapHostPath, MatchesComponentsWithoutRegardToCase) {
         SCOPED_TRACE(c.windowsPath);
         EXPECT_EQ(MapHostPath(c.windowsPath), c.expected);
     }
+    // One mapper for all of them, as for a row's files, remembers the folders it walked: the
+    // same answers, twice, whatever came before.
+    HostPathMapper mapper;
+    for (int round = 0; round < 2; ++round) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.windowsPath);
+            EXPECT_EQ(mapper.Map(c.windowsPath), c.expected);
+        }
+    }
 }
