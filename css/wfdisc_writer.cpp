@@ -122,13 +122,24 @@ void EncodeBlock(const float* samples, int count, int selector, std::uint32_t* w
         std::memcpy(words, samples, static_cast<std::size_t>(count) * 4);
         return;
     }
-    if (selector == 2) {
-        for (int i = 0; i < count; ++i)
-            words[i] = static_cast<std::uint32_t>(SwapBytes32(SampleToInt32(samples[i])));
-        return;
-    }
     for (int i = 0; i < count; ++i)
         words[i] = static_cast<std::uint32_t>(SampleToInt32(samples[i]));
+    if (selector != 2)
+        return;
+    // Swapped in a pass of its own, four words at a time in vector shifts: written as a plain
+    // loop the compiler sees a byte swap, which it cannot vectorise without SSSE3.
+    typedef std::uint32_t WordLanes __attribute__((vector_size(16)));
+    constexpr int LANES = static_cast<int>(sizeof(WordLanes) / sizeof(std::uint32_t));
+    int i = 0;
+    for (; i + LANES <= count; i += LANES) {
+        WordLanes bits;
+        std::memcpy(&bits, words + i, sizeof bits);
+        bits =
+            (bits >> 24) | ((bits >> 8) & 0x0000FF00u) | ((bits << 8) & 0x00FF0000u) | (bits << 24);
+        std::memcpy(words + i, &bits, sizeof bits);
+    }
+    for (; i < count; ++i)
+        words[i] = static_cast<std::uint32_t>(SwapBytes32(static_cast<std::int32_t>(words[i])));
 }
 
 // Creates (or truncates) the sample file and writes count samples in the selector's format;
@@ -158,10 +169,11 @@ bool WriteSampleFile(const std::string& path, const float* samples, int count, i
 
 // Joins the wfdisc file's folder and a sample file name the way the wfdisc path is written,
 // then maps the result onto the host.
-std::string SampleFilePath(const std::string& directory, const std::string& name) {
+std::string SampleFilePath(const std::string& directory, const std::string& name,
+                           HostPathMapper& mapper) {
     const char last = directory.empty() ? '\0' : directory.back();
     const bool endsInSeparator = last == '\\' || last == '/';
-    return MapHostPath(endsInSeparator ? directory + name : directory + "\\" + name);
+    return mapper.Map(endsInSeparator ? directory + name : directory + "\\" + name);
 }
 
 // Formats the record of one segment (283 characters and a line feed) into record and its
@@ -222,6 +234,10 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
         return false;
     }
     const std::string directory = DirectoryOfPath(wfdiscPath);
+    // The sample files of one call share a folder, which is read once for all of them. The
+    // files this call writes are not in that reading, and need not be: their record numbers
+    // tell their names apart.
+    HostPathMapper mapper;
     std::string pending;
     int recordNumber = 0;
     for (const Trace* trace : traces) {
@@ -235,8 +251,8 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
             std::string record;
             std::string fileName;
             if (!FormatRecord(*trace, segment, count, selector, recordNumber, record, fileName) ||
-                !WriteSampleFile(SampleFilePath(directory, fileName), segment.samples, count,
-                                 selector)) {
+                !WriteSampleFile(SampleFilePath(directory, fileName, mapper), segment.samples,
+                                 count, selector)) {
                 // The wfdisc file is closed unchanged by its handle.
                 ShowMessageBox(WRITE_ERROR_MESSAGE);
                 return false;
