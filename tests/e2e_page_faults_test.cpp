@@ -154,14 +154,21 @@ TEST_F(EightRows, ReadEachSegmentFileInOneCallAndEachFolderOncePerRow) {
         long folderReads = 0;
         long fileCalls = 0;  // every call that looks up, opens, reads or closes a file
     };
-    const auto count = [&](int stations) {
-        folder.WriteWaveIni(StationSections(stations));
+    // With css, the rows are exported too, into a folder of their own.
+    const auto count = [&](int stations, bool css = false) {
+        folder.WriteWaveIni(StationSections(stations) +
+                            (css ? "\n[CSS30OUTPUT]\nFILE=.\\export\\rows.wfd\n" : ""));
+        std::vector<std::string> runArguments = arguments;
+        if (css) {
+            folder.WriteWorkFile("export/keep.txt", "");
+            runArguments.push_back("css");
+        }
         const std::string summary = folder.WorkFile("strace.txt");
         const ProcessResult result = folder.RunUnder(
             "/usr/bin/strace",
             {"-f", "-c", "-o", summary, "-e",
              "trace=read,pread64,getdents64,newfstatat,fstat,stat,lstat,statx,openat,lseek,close"},
-            arguments);
+            runArguments);
         EXPECT_EQ(result.status, SHELL_OK) << result.errors;
         const std::string text = ReadFileBytes(summary);
         Calls calls;
@@ -191,6 +198,12 @@ TEST_F(EightRows, ReadEachSegmentFileInOneCallAndEachFolderOncePerRow) {
     EXPECT_LE(allRows.folderReads - oneRow.folderReads, 6 * (STATIONS - 1))
         << "one row: " << oneRow.folderReads << " folder reads, " << STATIONS
         << " rows: " << allRows.folderReads;
+    // Each row's sample files are named in the export folder: it is read once for the row,
+    // not once for each of the row's files.
+    const Calls exported = count(STATIONS, true);
+    EXPECT_LE(exported.folderReads - allRows.folderReads, 4 * STATIONS)
+        << "without the export: " << allRows.folderReads
+        << " folder reads, with it: " << exported.folderReads;
 }
 
 }  // namespace
