@@ -1,9 +1,11 @@
 #include "app/read_ahead.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
 #include "archive/trace_reader.h"
+#include "plot/trace_drawing.h"
 
 ReadAhead::ReadAhead() {
     try {
@@ -24,7 +26,7 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       const std::string& station, const std::string& channel, double start,
-                      double end) {
+                      double end, const FilterBand* filter) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         rows = std::move(listed);
@@ -36,6 +38,9 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
         trace->channel = channel;
         results.clear();
         results.resize(rows.size());
+        band = filter != nullptr ? *filter : FilterBand();
+        // Filtered segments are taken in the groups the filter runs side by side.
+        group = band.enabled ? SegmentFilterGroup(static_cast<int>(rows.size())) : 1;
         // The row's files share their folders: each is read once for the row.
         mapper = std::make_unique<HostPathMapper>();
         next = 0;
@@ -64,12 +69,19 @@ std::unique_ptr<Trace> ReadAhead::Take() {
 }
 
 int ReadAhead::ReadSome() {
+    const int count = static_cast<int>(rows.size());
     int read = 0;
-    for (int i = next++; i < static_cast<int>(rows.size()); i = next++) {
-        ReadSegmentResult& result = results[static_cast<std::size_t>(i)];
-        result.samples = ReadSegment(rows[static_cast<std::size_t>(i)], dataDir, t1, t2,
-                                     &result.samplesRead, mapper.get());
-        ++read;
+    SampleVector* segments[4];
+    for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
+        const int end = std::min(count, i + group);
+        for (int j = i; j < end; ++j) {
+            ReadSegmentResult& result = results[static_cast<std::size_t>(j)];
+            result.samples = ReadSegment(rows[static_cast<std::size_t>(j)], dataDir, t1, t2,
+                                         &result.samplesRead, mapper.get());
+            segments[j - i] = &result.samples;
+        }
+        PrepareSegmentGroup(segments, end - i, band);
+        read += end - i;
     }
     return read;
 }

@@ -9,15 +9,16 @@
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "dsp/filter_band.h"
 #include "dsp/trace.h"
 #include "platform/host_path.h"
 
 // Reads the segment files of one row on threads of their own while the run draws the row
-// before it: copying samples out of the page cache is most of a run's work, and two threads
-// share each row's files. The catalogue stays with the caller: it lists the row's segments
-// and hands them over, and takes the row's trace back in row order. The same threads serve
-// the whole run, so the memory they allocate is reused from row to row. Without threads to
-// be had, Start reads at once.
+// before it: copying samples out of the page cache (and filtering them) is most of a run's
+// work, and two threads share each row's files. The catalogue stays with the caller: it lists the
+// row's segments and hands them over, and takes the row's trace back in row order. The same threads
+// serve the whole run, so the memory they allocate is reused from row to row. Without threads to be
+// had, Start reads at once.
 class ReadAhead {
 public:
     ReadAhead();
@@ -26,9 +27,11 @@ public:
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     // Starts reading the listed segments of station/channel for the window [t1, t2] (epoch
-    // seconds) under dataDir. The trace of the previous Start must have been taken.
+    // seconds) under dataDir. With a band, each segment is also filtered as PrepareRowSamples
+    // would, by the thread that read it while its samples are at hand. The trace of the
+    // previous Start must have been taken.
     void Start(std::vector<SegmentRow> rows, const std::string& dataDir, const std::string& station,
-               const std::string& channel, double t1, double t2);
+               const std::string& channel, double t1, double t2, const FilterBand* band = nullptr);
     // Waits until the started row is read and returns its trace.
     std::unique_ptr<Trace> Take();
 
@@ -52,6 +55,8 @@ private:
     std::string dataDir;
     double t1 = 0.0;
     double t2 = 0.0;
+    FilterBand band;  // enabled when the segments are filtered as they are read
+    int group = 1;    // segments a thread takes at a time
     std::unique_ptr<Trace> trace;
     std::vector<ReadSegmentResult> results;
     std::unique_ptr<HostPathMapper> mapper;

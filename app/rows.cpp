@@ -177,11 +177,12 @@ struct RowPlan {
     double end = 0.0;
     FilterBand band;
     std::string scaleText;
-    double preroll = 0.0;     // seconds read before the window and filtered through
-    std::string prerollNote;  // an ignored PREROLL, to tell once the row is drawn
-    bool joined = false;      // filtered through its files with a pre-roll
-    bool windowFirst = true;  // the first read is the window as read for the exports
-    double readStart = 0.0;   // epoch seconds from which the first read reads
+    double preroll = 0.0;            // seconds read before the window and filtered through
+    std::string prerollNote;         // an ignored PREROLL, to tell once the row is drawn
+    bool joined = false;             // filtered through its files with a pre-roll
+    bool windowFirst = true;         // the first read is the window as read for the exports
+    double readStart = 0.0;          // epoch seconds from which the first read reads
+    bool filteredWhileRead = false;  // the first read comes filtered, as PrepareRowSamples would
 };
 
 RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double windowStart,
@@ -204,18 +205,26 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
     plan.windowFirst = !plan.joined || exporting;
     plan.readStart = plan.windowFirst ? plan.start : plan.start - plan.preroll;
+    // Exports take the samples as read, so only a row without them is filtered by the threads
+    // that read it.
+    plan.filteredWhileRead = plan.band.enabled && !plan.joined && !exporting;
     return plan;
 }
 
-// Lists the segments of the plan's first read in the catalogue and hands them to the reader.
-void StartRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan,
-              ReadAhead& reader) {
+// Lists the segments of the plan's first read in the catalogue.
+std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     std::vector<SegmentRow> listed;
     if (!catalogue.ListSegments(plan.entry->station, plan.entry->channel, plan.readStart, plan.end,
                                 listed))
         listed.clear();
+    return listed;
+}
+
+// Hands the listed segments of the plan's first read to the reader.
+void StartRow(const Settings& settings, const RowPlan& plan, std::vector<SegmentRow> listed,
+              ReadAhead& reader) {
     reader.Start(std::move(listed), settings.dataDir, plan.entry->station, plan.entry->channel,
-                 plan.readStart, plan.end);
+                 plan.readStart, plan.end, plan.filteredWhileRead ? &plan.band : nullptr);
 }
 
 // Draws one row from the trace of its first read: separators, samples (exported before
@@ -262,7 +271,7 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
         settings.writeJson ? SampleRates(trace) : std::vector<double>();
     if (joined)
         PrepareJoinedRowSamples(trace, band, rowStart);
-    else
+    else if (!plan.filteredWhileRead)
         PrepareRowSamples(trace, band);
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)
@@ -426,14 +435,18 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     // two rows' samples are held at most.
     ReadAhead reader;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
-    StartRow(settings, catalogue, next, reader);
+    StartRow(settings, next, ListRow(catalogue, next), reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
-        std::unique_ptr<Trace> trace = reader.Take();
+        // The next row is planned and listed while this one is still being read.
+        std::vector<SegmentRow> listed;
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
-            StartRow(settings, catalogue, next, reader);
+            listed = ListRow(catalogue, next);
         }
+        std::unique_ptr<Trace> trace = reader.Take();
+        if (row + 1 < rowCount)
+            StartRow(settings, next, std::move(listed), reader);
         DrawRow(settings, catalogue, plan, std::move(trace), rows);
     }
     if (rows.gapIndex >= 0) {

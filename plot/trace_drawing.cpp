@@ -382,6 +382,26 @@ void DropSamplesBefore(SampleVector& segment, double time) {
 
 }  // namespace
 
+int SegmentFilterGroup(int segmentCount) {
+    // Where the processor has 4-wide vectors, four segments run side by side, as long as the
+    // two threads sharing a row get a group each.
+    return FilterSampleQuadAvailable() && segmentCount >= 8 ? 4 : 2;
+}
+
+void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band) {
+    if (!band.enabled)
+        return;
+    if (count == 4 && FilterSampleQuadAvailable()) {
+        SampleVector* const quad[4] = {segments[0], segments[1], segments[2], segments[3]};
+        PrepareSegmentQuad(quad, band);
+        return;
+    }
+    int j = 0;
+    for (; j + 1 < count; j += 2) PrepareSegmentPair(*segments[j], *segments[j + 1], band);
+    if (j < count)
+        PrepareSegment(*segments[j], band);
+}
+
 void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     if (!band.enabled)
         return;
@@ -394,23 +414,14 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     // a time and run side by side, and a second thread takes groups from the same queue while
     // this one works. Every segment comes out as if filtered alone. A row too small to repay
     // starting a thread is filtered here.
-    // Where the processor has 4-wide vectors, four segments run side by side.
-    const int group = FilterSampleQuadAvailable() ? 4 : 2;
+    const int group = SegmentFilterGroup(count);
     std::atomic<int> next{0};
     const auto work = [&trace, &band, &next, count, group] {
+        SampleVector* segments[4];
         for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
-            if (group == 4 && i + 3 < count) {
-                SampleVector* const segments[4] = {&trace.SegmentAt(i), &trace.SegmentAt(i + 1),
-                                                   &trace.SegmentAt(i + 2),
-                                                   &trace.SegmentAt(i + 3)};
-                PrepareSegmentQuad(segments, band);
-                continue;
-            }
-            int j = i;
-            for (; j + 1 < count && j + 1 < i + group; j += 2)
-                PrepareSegmentPair(trace.SegmentAt(j), trace.SegmentAt(j + 1), band);
-            if (j < count && j < i + group)
-                PrepareSegment(trace.SegmentAt(j), band);
+            const int end = std::min(count, i + group);
+            for (int j = i; j < end; ++j) segments[j - i] = &trace.SegmentAt(j);
+            PrepareSegmentGroup(segments, end - i, band);
         }
     };
     RunShared(count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);

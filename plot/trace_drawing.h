@@ -25,6 +25,14 @@ struct AmplitudeRange {
 // samples are the same either way.
 void PrepareRowSamples(Trace& trace, const FilterBand& band);
 
+// The number of segments filtered side by side in a row of segmentCount segments: four where
+// the processor has 4-wide vectors and the row has two such groups at least, else two.
+int SegmentFilterGroup(int segmentCount);
+
+// Filters count segments (at most SegmentFilterGroup's) in place as PrepareRowSamples filters
+// each, side by side: the same samples as one at a time. Does nothing when the band is off.
+void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band);
+
 // Band-pass filters the trace in place when the band is enabled, without restarting at file
 // boundaries: each run of contiguous segments (the same rate, each starting within half a
 // sample interval of the previous one's end) is filtered as one array, exactly as

@@ -77,27 +77,48 @@ TEST(PrepareRowSamples, LargeRowsComeOutAsEverySegmentFilteredAlone) {
     band.enabled = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Trace trace;
         std::vector<std::vector<float>> expected;
-        for (size_t i = 0; i < c.counts.size(); ++i) {
-            SampleVector segment =
-                MakeSegment(c.counts[i], c.rates[i], static_cast<std::uint32_t>(i + 1));
-            if (static_cast<int>(i) == c.missingIn)
-                segment.samples[segment.sampleCount / 2] = MISSING_SAMPLE;
-            expected.push_back(PreparedAlone(segment, band));
-            trace.AppendSegment(std::move(segment));
+        // Fills trace with the case's segments, as read.
+        const auto fill = [&c](Trace& trace) {
+            for (size_t i = 0; i < c.counts.size(); ++i) {
+                SampleVector segment =
+                    MakeSegment(c.counts[i], c.rates[i], static_cast<std::uint32_t>(i + 1));
+                if (static_cast<int>(i) == c.missingIn)
+                    segment.samples[segment.sampleCount / 2] = MISSING_SAMPLE;
+                trace.AppendSegment(std::move(segment));
+            }
+        };
+        Trace trace;
+        fill(trace);
+        for (int i = 0; i < trace.SegmentCount(); ++i)
+            expected.push_back(PreparedAlone(trace.SegmentAt(i), band));
+        const auto expectFilteredAlone = [&expected](const Trace& filtered) {
+            ASSERT_EQ(filtered.SegmentCount(), static_cast<int>(expected.size()));
+            for (int i = 0; i < filtered.SegmentCount(); ++i) {
+                SCOPED_TRACE(testing::Message() << "segment " << i);
+                const SampleVector& segment = filtered.SegmentAt(i);
+                ASSERT_EQ(segment.sampleCount,
+                          static_cast<int>(expected[static_cast<size_t>(i)].size()));
+                const std::vector<float> samples(segment.samples,
+                                                 segment.samples + segment.sampleCount);
+                EXPECT_TRUE(SameBits(samples, expected[static_cast<size_t>(i)]));
+            }
+        };
+        // The reading threads filter the segments in groups of any size up to four.
+        for (int size = 1; size <= 4; ++size) {
+            SCOPED_TRACE(testing::Message() << "groups of " << size);
+            Trace grouped;
+            fill(grouped);
+            std::vector<SampleVector*> segments;
+            for (int i = 0; i < grouped.SegmentCount(); ++i)
+                segments.push_back(&grouped.SegmentAt(i));
+            for (int i = 0; i < grouped.SegmentCount(); i += size)
+                PrepareSegmentGroup(segments.data() + i, std::min(size, grouped.SegmentCount() - i),
+                                    band);
+            expectFilteredAlone(grouped);
         }
         PrepareRowSamples(trace, band);
-        ASSERT_EQ(trace.SegmentCount(), static_cast<int>(expected.size()));
-        for (int i = 0; i < trace.SegmentCount(); ++i) {
-            SCOPED_TRACE(testing::Message() << "segment " << i);
-            const SampleVector& segment = trace.SegmentAt(i);
-            ASSERT_EQ(segment.sampleCount,
-                      static_cast<int>(expected[static_cast<size_t>(i)].size()));
-            const std::vector<float> samples(segment.samples,
-                                             segment.samples + segment.sampleCount);
-            EXPECT_TRUE(SameBits(samples, expected[static_cast<size_t>(i)]));
-        }
+        expectFilteredAlone(trace);
     }
 }
 
