@@ -57,6 +57,17 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
 }
 
 std::unique_ptr<Trace> ReadAhead::Take() {
+    if (!workers.empty()) {
+        // Rather than wait for the reading threads, this one takes what is left of the row.
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++active;
+        }
+        const int read = ReadSome();
+        std::lock_guard<std::mutex> lock(mutex);
+        finished += read;
+        --active;
+    }
     std::unique_lock<std::mutex> lock(mutex);
     // No thread may still be inside the job when the next one is started.
     changed.wait(lock, [this] { return finished == static_cast<int>(rows.size()) && active == 0; });

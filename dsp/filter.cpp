@@ -74,6 +74,23 @@ void AddUsablePair(const float* first, const float* second, int count, UsableSum
     }
 }
 
+// The sums of four segments over their first count samples, each added in the order
+// AddUsable adds it; the four chains of additions overlap.
+void AddUsableQuad(const float* const samples[4], int count, UsableSum totals[4]) {
+    double sums[4] = {totals[0].sum, totals[1].sum, totals[2].sum, totals[3].sum};
+    int used[4] = {totals[0].used, totals[1].used, totals[2].used, totals[3].used};
+    for (int i = 0; i < count; ++i) {
+        for (int lane = 0; lane < 4; ++lane) {
+            const float sample = samples[lane][i];
+            if (IsSkipped(sample))
+                continue;
+            sums[lane] += sample;
+            ++used[lane];
+        }
+    }
+    for (int lane = 0; lane < 4; ++lane) totals[lane] = {sums[lane], used[lane]};
+}
+
 // Settles the mean and the starting memory of a segment whose samples add up to total.
 // Returns false when no sample takes part, so that there is nothing to filter.
 bool PrepareRun(float* samples, int count, const UsableSum& total, CascadeRun& run) {
@@ -682,13 +699,13 @@ void FilterSampleQuad(float* const samples[4], const int counts[4], const double
     CascadeRun runs[4];
     bool prepared[4];
     bool anySkipped = false;
-    int common = counts[0];
+    const int common = std::min(std::min(counts[0], counts[1]), std::min(counts[2], counts[3]));
+    UsableSum totals[4];
+    AddUsableQuad(samples, common, totals);
     for (int lane = 0; lane < 4; ++lane) {
-        UsableSum total;
-        AddUsable(samples[lane], 0, counts[lane], total);
-        prepared[lane] = PrepareRun(samples[lane], counts[lane], total, runs[lane]);
+        AddUsable(samples[lane], common, counts[lane], totals[lane]);
+        prepared[lane] = PrepareRun(samples[lane], counts[lane], totals[lane], runs[lane]);
         anySkipped = anySkipped || !prepared[lane] || runs[lane].anySkipped;
-        common = std::min(common, counts[lane]);
     }
     int begin = 0;
     if (!anySkipped) {
