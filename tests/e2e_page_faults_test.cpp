@@ -115,7 +115,8 @@ TEST_F(EightRows, RowArraysFaultInLargePages) {
 TEST_F(EightRows, LoadsAHandfulOfSharedLibraries) {
     // libgd's shared library brings some fifty image-codec libraries that a run never calls,
     // and loading them took half the start-up of every run: the program links libgd's
-    // archive. The loader lists what it loads, as ldd does, when asked to trace.
+    // archive, and the C++ runtime's. The loader lists what it loads, as ldd does, when asked
+    // to trace.
     const ProcessResult listed = folder.Run({}, {"LD_TRACE_LOADED_OBJECTS=1"});
     ASSERT_EQ(listed.status, SHELL_OK) << listed.errors;
     std::istringstream lines(listed.output);
@@ -124,6 +125,10 @@ TEST_F(EightRows, LoadsAHandfulOfSharedLibraries) {
     while (std::getline(lines, line)) {
         ++libraries;
         EXPECT_EQ(line.find("libgd.so"), std::string::npos) << line;
+#if !defined(__SANITIZE_ADDRESS__)
+        // The C++ runtime is linked in, except in sanitizer builds.
+        EXPECT_EQ(line.find("libstdc++"), std::string::npos) << line;
+#endif
     }
     // The C and C++ runtimes, the ODBC driver manager, PNG and zlib, libmseed, a sanitizer's.
     EXPECT_LE(libraries, 16) << listed.output;
