@@ -3,6 +3,7 @@
 #
 #   1  24 stations x 6 h x 100 sps, datatype 2, ten-minute files, normal mode, SCALE=AUTO
 #   2  case 1 with [WAVEFORMS] filter=1,10
+#   1g case 1 with /GAPS /JSON (gap marks and the image's description)
 #   2p case 2 with [WAVEFORMS] PREROLL=60 (filtered through the file boundaries)
 #   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows), filtered
 #   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
@@ -23,7 +24,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 2 2p 3 4 5 6 7")
+#   CASES       the cases to run (default "1 1g 2 2p 3 4 5 6 7")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -35,7 +36,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 2 2p 3 4 5 6 7}
+cases=${CASES:-1 1g 2 2p 3 4 5 6 7}
 
 for tool in hyperfine jq md5sum; do
     command -v "$tool" >/dev/null || {
@@ -185,6 +186,7 @@ multi_row=$((MULTI_SPAN * SPS))
 # Per case: description, samples read, largest row's samples, extra arguments.
 declare -A description samples row_samples arguments
 description[1]="24 sta x 6 h, normal, AUTO"
+description[1g]="case 1, /GAPS /JSON"
 description[2]="case 1, filter=1,10"
 description[2p]="case 2, PREROLL=60"
 description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
@@ -192,7 +194,7 @@ description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
 description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
 description[7]="200 sta x 6 h, N#=ALL on PostgreSQL, filtered"
-for c in 1 2 2p 4 5; do
+for c in 1 1g 2 2p 4 5; do
     samples[$c]=$multi_samples
     row_samples[$c]=$multi_row
 done
@@ -204,6 +206,8 @@ samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
 row_samples[7]=$multi_row
 
 write_case 1 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
+write_case 1g multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
+arguments[1g]="/GAPS /JSON"
 write_case 2 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" -- \
     "$(station_sections)"
 write_case 2p multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" "PREROLL=60" -- \
@@ -250,11 +254,11 @@ mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
 printf '\ntrazplot: %s\n' "$program"
 printf '%-4s %-40s %10s %10s %10s %10s %10s %-4s %s\n' case description samples "median s" \
-    "Msamp/s" "RSS MiB" "bound MiB" ok "md5 (GIF / CSS)"
+    "Msamp/s" "RSS MiB" "bound MiB" ok "md5 (GIF / CSS or JSON)"
 for c in $cases; do
     case_dir=$bench_dir/case$c
     command_line="$program \"$TBEG\" /NOPREVIEW ${arguments[$c]:-}"
-    prepare="rm -f case$c.gif"
+    prepare="rm -f case$c.gif case$c.json"
     if [ "$c" = 4 ]; then
         prepare="$prepare; rm -rf $css_dir/*"
     fi
@@ -281,6 +285,9 @@ for c in $cases; do
     [ "$rss" -le "$bound" ] || ok=NO
     throughput=$(awk -v n="${samples[$c]}" -v t="$median" 'BEGIN { printf "%.1f", n / t / 1e6 }')
     fingerprint=$(md5sum <"$case_dir/case$c.gif" | cut -c1-32)
+    if [ -f "$case_dir/case$c.json" ]; then
+        fingerprint="$fingerprint / $(md5sum <"$case_dir/case$c.json" | cut -c1-32) (JSON)"
+    fi
     if [ "$c" = 4 ]; then
         css_md5=$(cd "$css_dir" && find . -type f | LC_ALL=C sort | xargs cat | md5sum | cut -c1-32)
         fingerprint="$fingerprint / $css_md5 ($(find "$css_dir" -name '*.w' | wc -l) .w)"
