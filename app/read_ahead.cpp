@@ -82,7 +82,7 @@ std::unique_ptr<Trace> ReadAhead::Take() {
 int ReadAhead::ReadSome() {
     const int count = static_cast<int>(rows.size());
     int read = 0;
-    SampleVector* segments[4];
+    SampleVector* segments[8];
     for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
         const int end = std::min(count, i + group);
         for (int j = i; j < end; ++j) {

@@ -63,30 +63,36 @@ void FilterSamplePairBandPassOrder3(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 2 * count);
 }
 
-// Four segments filtered side by side in 4-wide vectors (two pairs where the processor has
-// none); items are the samples of all four.
-void FilterSampleQuadBandPassOrder3(benchmark::State& state) {
+// Four (eight) segments filtered side by side in 4-wide (8-wide) vectors, or in narrower
+// groups where the processor has none; items are the samples of all of them.
+void FilterSampleWideBandPassOrder3(benchmark::State& state, int lanes) {
     const int count = static_cast<int>(state.range(0));
     const std::vector<float> source = MakeSegment(count);
-    std::vector<float> segments[4];
+    std::vector<float> segments[8];
     for (auto _ : state) {
-        float* samples[4];
-        for (int lane = 0; lane < 4; ++lane) {
+        float* samples[8];
+        int counts[8];
+        double intervals[8];
+        for (int lane = 0; lane < lanes; ++lane) {
             segments[lane] = source;
             samples[lane] = segments[lane].data();
+            counts[lane] = count;
+            intervals[lane] = 0.01;
         }
-        const int counts[4] = {count, count, count, count};
-        const double intervals[4] = {0.01, 0.01, 0.01, 0.01};
-        FilterSampleQuad(samples, counts, intervals, 0, 3, 1.0f, 5.0f);
+        if (lanes == 4)
+            FilterSampleQuad(samples, counts, intervals, 0, 3, 1.0f, 5.0f);
+        else
+            FilterSampleOct(samples, counts, intervals, 0, 3, 1.0f, 5.0f);
         for (std::vector<float>& segment : segments) benchmark::DoNotOptimize(segment.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * 4 * count);
+    state.SetItemsProcessed(state.iterations() * lanes * count);
 }
 
 }  // namespace
 
 BENCHMARK_CAPTURE(FilterSamplesBandPassOrder3, Clean, false)->Arg(360000);
 BENCHMARK(FilterSamplePairBandPassOrder3)->Arg(360000);
-BENCHMARK(FilterSampleQuadBandPassOrder3)->Arg(360000);
+BENCHMARK_CAPTURE(FilterSampleWideBandPassOrder3, Quad, 4)->Arg(360000);
+BENCHMARK_CAPTURE(FilterSampleWideBandPassOrder3, Oct, 8)->Arg(360000);
 BENCHMARK_CAPTURE(FilterSamplesBandPassOrder3, WithGap, true)->Arg(360000);

@@ -74,23 +74,6 @@ void AddUsablePair(const float* first, const float* second, int count, UsableSum
     }
 }
 
-// The sums of four segments over their first count samples, each added in the order
-// AddUsable adds it; the four chains of additions overlap.
-void AddUsableQuad(const float* const samples[4], int count, UsableSum totals[4]) {
-    double sums[4] = {totals[0].sum, totals[1].sum, totals[2].sum, totals[3].sum};
-    int used[4] = {totals[0].used, totals[1].used, totals[2].used, totals[3].used};
-    for (int i = 0; i < count; ++i) {
-        for (int lane = 0; lane < 4; ++lane) {
-            const float sample = samples[lane][i];
-            if (IsSkipped(sample))
-                continue;
-            sums[lane] += sample;
-            ++used[lane];
-        }
-    }
-    for (int lane = 0; lane < 4; ++lane) totals[lane] = {sums[lane], used[lane]};
-}
-
 // Settles the mean and the starting memory of a segment whose samples add up to total.
 // Returns false when no sample takes part, so that there is nothing to filter.
 bool PrepareRun(float* samples, int count, const UsableSum& total, CascadeRun& run) {
@@ -302,115 +285,65 @@ void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
 #endif
 
 #if defined(__x86_64__) || defined(__i386__)
-constexpr bool QUAD_CASCADE = true;
+constexpr bool WIDE_CASCADE = true;
 
-// Runs the first count samples of four runs without samples to skip through their cascades
-// side by side, one run in each lane of 4-wide double vectors, on processors with AVX. Every
-// operation is that of RunCascade, in the same order and with the same roundings, so each
-// lane computes the very numbers the scalar cascade would; four independent recursions hide
-// more of each one's latency than two.
-// Four values, the first in lane 0.
-__attribute__((target("avx"), always_inline)) inline __m256d Lanes4(double a, double b, double c,
-                                                                    double d) {
-    return _mm256_set_pd(d, c, b, a);
+// The cascade of four runs side by side in AVX's 4-wide vectors, and of eight in AVX-512's
+// 8-wide ones: one kernel (filter_wide.inc), compiled for each.
+#define WIDE_NAME RunCascadeQuad
+#define WIDE_SUMS AddUsableQuad
+#define WIDE_TARGET "avx"
+#define WIDE_LANES 4
+#define WIDE_DOUBLES __m256d
+#define WIDE_FLOATS __m128
+#define WIDE_WIDEN _mm256_cvtps_pd
+#define WIDE_NARROW _mm256_cvtpd_ps
+#include "dsp/filter_wide.inc"
+
+#define WIDE_NAME RunCascadeOct
+#define WIDE_SUMS AddUsableOct
+#define WIDE_TARGET "avx512f"
+#define WIDE_LANES 8
+#define WIDE_DOUBLES __m512d
+#define WIDE_FLOATS __m256
+#define WIDE_WIDEN _mm512_cvtps_pd
+#define WIDE_NARROW _mm512_cvtpd_ps
+// GCC 12's AVX-512 conversions start from an undefined vector, which it then takes for an
+// uninitialised one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "dsp/filter_wide.inc"
+#pragma GCC diagnostic pop
+
+void RunSectionsWide(int lanes, CascadeRun* const runs[], int count,
+                     const FilterSections* const sections[]) {
+    WithSectionCount(sections[0]->sectionCount, [&](auto n) {
+        if (lanes == 8)
+            RunCascadeOct<decltype(n)::value>(runs, count, sections);
+        else
+            RunCascadeQuad<decltype(n)::value>(runs, count, sections);
+    });
 }
 
-template <int sectionCount>
-__attribute__((target("avx"))) void RunCascadeQuad(CascadeRun* const runs[4], int count,
-                                                   const FilterSections* const sections[4]) {
-    __m256d b0[sectionCount + 1];
-    __m256d b1[sectionCount + 1];
-    __m256d b2[sectionCount + 1];
-    __m256d a1[sectionCount + 1];
-    __m256d a2[sectionCount + 1];
-    __m256d x1[sectionCount + 1];
-    __m256d x2[sectionCount + 1];
-    __m256d y1[sectionCount + 1];
-    __m256d y2[sectionCount + 1];
-    for (int k = 0; k < sectionCount; ++k) {
-        const FilterSections& f0 = *sections[0];
-        const FilterSections& f1 = *sections[1];
-        const FilterSections& f2 = *sections[2];
-        const FilterSections& f3 = *sections[3];
-        b0[k] = Lanes4(f0.numerator[3 * k], f1.numerator[3 * k], f2.numerator[3 * k],
-                       f3.numerator[3 * k]);
-        b1[k] = Lanes4(f0.numerator[3 * k + 1], f1.numerator[3 * k + 1], f2.numerator[3 * k + 1],
-                       f3.numerator[3 * k + 1]);
-        b2[k] = Lanes4(f0.numerator[3 * k + 2], f1.numerator[3 * k + 2], f2.numerator[3 * k + 2],
-                       f3.numerator[3 * k + 2]);
-        a1[k] = Lanes4(f0.denominator[3 * k + 1], f1.denominator[3 * k + 1],
-                       f2.denominator[3 * k + 1], f3.denominator[3 * k + 1]);
-        a2[k] = Lanes4(f0.denominator[3 * k + 2], f1.denominator[3 * k + 2],
-                       f2.denominator[3 * k + 2], f3.denominator[3 * k + 2]);
-        x1[k] = Lanes4(runs[0]->memory[k].x1, runs[1]->memory[k].x1, runs[2]->memory[k].x1,
-                       runs[3]->memory[k].x1);
-        x2[k] = Lanes4(runs[0]->memory[k].x2, runs[1]->memory[k].x2, runs[2]->memory[k].x2,
-                       runs[3]->memory[k].x2);
-        y1[k] = Lanes4(runs[0]->memory[k].y1, runs[1]->memory[k].y1, runs[2]->memory[k].y1,
-                       runs[3]->memory[k].y1);
-        y2[k] = Lanes4(runs[0]->memory[k].y2, runs[1]->memory[k].y2, runs[2]->memory[k].y2,
-                       runs[3]->memory[k].y2);
-    }
-    float* const s0 = runs[0]->samples;
-    float* const s1 = runs[1]->samples;
-    float* const s2 = runs[2]->samples;
-    float* const s3 = runs[3]->samples;
-    const __m256d mean = Lanes4(runs[0]->mean, runs[1]->mean, runs[2]->mean, runs[3]->mean);
-    for (int i = 0; i < count; ++i) {
-        const __m128 sample = _mm_set_ps(s3[i], s2[i], s1[i], s0[i]);
-        __m256d x = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(sample), mean)));
-        for (int k = 0; k < sectionCount; ++k) {
-            const __m256d forward =
-                _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(b0[k], x), _mm256_mul_pd(b1[k], x1[k])),
-                              _mm256_mul_pd(b2[k], x2[k]));
-            const __m256d feedback =
-                _mm256_add_pd(_mm256_mul_pd(a1[k], y1[k]), _mm256_mul_pd(a2[k], y2[k]));
-            const __m256d out = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_sub_pd(forward, feedback)));
-            y2[k] = y1[k];
-            y1[k] = out;
-            x2[k] = x1[k];
-            x1[k] = x;
-            x = out;
-        }
-        alignas(16) float result[4];
-        _mm_store_ps(result, _mm256_cvtpd_ps(x));
-        s0[i] = result[0];
-        s1[i] = result[1];
-        s2[i] = result[2];
-        s3[i] = result[3];
-    }
-    for (int k = 0; k < sectionCount; ++k) {
-        alignas(32) double values[4][4];
-        _mm256_store_pd(values[0], x1[k]);
-        _mm256_store_pd(values[1], x2[k]);
-        _mm256_store_pd(values[2], y1[k]);
-        _mm256_store_pd(values[3], y2[k]);
-        for (int lane = 0; lane < 4; ++lane)
-            runs[lane]->memory[k] = {values[0][lane], values[1][lane], values[2][lane],
-                                     values[3][lane]};
-    }
+void AddUsableWide(int lanes, const float* const samples[], int count, UsableSum totals[]) {
+    if (lanes == 8)
+        AddUsableOct(samples, count, totals);
+    else
+        AddUsableQuad(samples, count, totals);
 }
 
-void RunSectionsQuad(CascadeRun* const runs[4], int count,
-                     const FilterSections* const sections[4]) {
-    WithSectionCount(sections[0]->sectionCount,
-                     [&](auto n) { RunCascadeQuad<decltype(n)::value>(runs, count, sections); });
-}
-
-// True when this processor runs the 4-wide cascade.
-bool HasQuadCascade() {
+// True when this processor runs the cascade of lanes runs side by side.
+bool HasWideCascade(int lanes) {
     static const bool avx = __builtin_cpu_supports("avx");
-    return avx;
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    return lanes == 4 ? avx : lanes == 8 && avx512;
 }
 #else
-constexpr bool QUAD_CASCADE = false;
+constexpr bool WIDE_CASCADE = false;
 
-void RunSectionsQuad(CascadeRun* const runs[4], int count,
-                     const FilterSections* const sections[4]) {
-    for (int lane = 0; lane < 4; ++lane) RunSections(*runs[lane], 0, count, *sections[lane]);
-}
+void RunSectionsWide(int, CascadeRun* const[], int, const FilterSections* const[]) {}
+void AddUsableWide(int, const float* const[], int, UsableSum[]) {}
 
-bool HasQuadCascade() { return false; }
+bool HasWideCascade(int) { return false; }
 #endif
 
 // True when the corner lies below half the sampling rate, both as given and as the design
@@ -665,13 +598,18 @@ void FilterSamplePair(float* first, int firstCount, double firstInterval, float*
         RunSections(secondRun, begin, secondCount, secondSections);
 }
 
-bool FilterSampleQuadAvailable() { return QUAD_CASCADE && HasQuadCascade(); }
+namespace {
 
-void FilterSampleQuad(float* const samples[4], const int counts[4], const double intervals[4],
-                      unsigned typeCode, int order, float low, float high) {
-    FilterSections sections[4];
-    bool usable[4];
-    for (int lane = 0; lane < 4; ++lane) {
+constexpr int MAX_LANES = 8;
+
+// Filters lanes (4 or 8) segments as FilterSampleQuad describes: side by side where this
+// processor runs that many lanes, else as two groups of half as many.
+void FilterSampleWide(int lanes, float* const samples[], const int counts[],
+                      const double intervals[], unsigned typeCode, int order, float low,
+                      float high) {
+    FilterSections sections[MAX_LANES];
+    bool usable[MAX_LANES];
+    for (int lane = 0; lane < lanes; ++lane) {
         usable[lane] = samples[lane] != nullptr && counts[lane] > 0;
         // Segments of one rate share one design.
         if (usable[lane] && lane > 0 && usable[lane - 1] && intervals[lane] == intervals[lane - 1])
@@ -680,43 +618,69 @@ void FilterSampleQuad(float* const samples[4], const int counts[4], const double
             usable[lane] = IsApplied(
                 DesignUsableFilter(intervals[lane], typeCode, order, low, high, sections[lane]));
     }
-    bool together = FilterSampleQuadAvailable();
-    for (int lane = 0; lane < 4; ++lane) {
+    bool together = WIDE_CASCADE && HasWideCascade(lanes);
+    for (int lane = 0; lane < lanes; ++lane) {
         together =
             together && usable[lane] && sections[lane].sectionCount == sections[0].sectionCount;
         for (int other = 0; other < lane; ++other)
             together = together && samples[lane] != samples[other];
     }
     if (!together) {
-        FilterSamplePair(samples[0], counts[0], intervals[0], samples[1], counts[1], intervals[1],
-                         typeCode, order, low, high);
-        FilterSamplePair(samples[2], counts[2], intervals[2], samples[3], counts[3], intervals[3],
-                         typeCode, order, low, high);
+        const int half = lanes / 2;
+        if (half == 2) {
+            FilterSamplePair(samples[0], counts[0], intervals[0], samples[1], counts[1],
+                             intervals[1], typeCode, order, low, high);
+            FilterSamplePair(samples[2], counts[2], intervals[2], samples[3], counts[3],
+                             intervals[3], typeCode, order, low, high);
+        } else {
+            FilterSampleWide(half, samples, counts, intervals, typeCode, order, low, high);
+            FilterSampleWide(half, samples + half, counts + half, intervals + half, typeCode, order,
+                             low, high);
+        }
         return;
     }
 
-    // From here on as ApplyFilter, for all four segments at once as far as they go together.
-    CascadeRun runs[4];
-    bool prepared[4];
+    // From here on as ApplyFilter, for all the segments at once as far as they go together.
+    CascadeRun runs[MAX_LANES];
+    bool prepared[MAX_LANES];
     bool anySkipped = false;
-    const int common = std::min(std::min(counts[0], counts[1]), std::min(counts[2], counts[3]));
-    UsableSum totals[4];
-    AddUsableQuad(samples, common, totals);
-    for (int lane = 0; lane < 4; ++lane) {
+    const int common = *std::min_element(counts, counts + lanes);
+    UsableSum totals[MAX_LANES];
+    AddUsableWide(lanes, samples, common, totals);
+    for (int lane = 0; lane < lanes; ++lane) {
         AddUsable(samples[lane], common, counts[lane], totals[lane]);
         prepared[lane] = PrepareRun(samples[lane], counts[lane], totals[lane], runs[lane]);
         anySkipped = anySkipped || !prepared[lane] || runs[lane].anySkipped;
     }
     int begin = 0;
     if (!anySkipped) {
-        CascadeRun* const laneRuns[4] = {&runs[0], &runs[1], &runs[2], &runs[3]};
-        const FilterSections* const laneSections[4] = {&sections[0], &sections[1], &sections[2],
-                                                       &sections[3]};
-        RunSectionsQuad(laneRuns, common, laneSections);
+        CascadeRun* laneRuns[MAX_LANES];
+        const FilterSections* laneSections[MAX_LANES];
+        for (int lane = 0; lane < lanes; ++lane) {
+            laneRuns[lane] = &runs[lane];
+            laneSections[lane] = &sections[lane];
+        }
+        RunSectionsWide(lanes, laneRuns, common, laneSections);
         begin = common;
     }
-    for (int lane = 0; lane < 4; ++lane) {
+    for (int lane = 0; lane < lanes; ++lane) {
         if (prepared[lane])
             RunSections(runs[lane], begin, counts[lane], sections[lane]);
     }
+}
+
+}  // namespace
+
+bool FilterSampleQuadAvailable() { return WIDE_CASCADE && HasWideCascade(4); }
+
+bool FilterSampleOctAvailable() { return WIDE_CASCADE && HasWideCascade(8); }
+
+void FilterSampleQuad(float* const samples[4], const int counts[4], const double intervals[4],
+                      unsigned typeCode, int order, float low, float high) {
+    FilterSampleWide(4, samples, counts, intervals, typeCode, order, low, high);
+}
+
+void FilterSampleOct(float* const samples[8], const int counts[8], const double intervals[8],
+                     unsigned typeCode, int order, float low, float high) {
+    FilterSampleWide(8, samples, counts, intervals, typeCode, order, low, high);
 }

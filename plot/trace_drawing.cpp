@@ -317,23 +317,26 @@ void PrepareSegmentPair(SampleVector& first, SampleVector& second, const FilterB
     HideTransient(second);
 }
 
-// Filters four segments in place, side by side, each as PrepareSegment would.
-void PrepareSegmentQuad(SampleVector* const segments[4], const FilterBand& band) {
-    float* samples[4];
-    int counts[4];
-    double intervals[4];
-    for (int lane = 0; lane < 4; ++lane) {
+// Filters four or eight segments in place, side by side, each as PrepareSegment would.
+void PrepareSegmentWide(SampleVector* const segments[], int lanes, const FilterBand& band) {
+    float* samples[8];
+    int counts[8];
+    double intervals[8];
+    for (int lane = 0; lane < lanes; ++lane) {
         intervals[lane] = FilterInterval(*segments[lane]);
         if (intervals[lane] == 0.0) {
-            PrepareSegmentPair(*segments[0], *segments[1], band);
-            PrepareSegmentPair(*segments[2], *segments[3], band);
+            for (int j = 0; j < lanes; j += 2)
+                PrepareSegmentPair(*segments[j], *segments[j + 1], band);
             return;
         }
         samples[lane] = segments[lane]->samples;
         counts[lane] = segments[lane]->sampleCount;
     }
-    FilterSampleQuad(samples, counts, intervals, 0, band.order, band.low, band.high);
-    for (int lane = 0; lane < 4; ++lane) HideTransient(*segments[lane]);
+    if (lanes == 8)
+        FilterSampleOct(samples, counts, intervals, 0, band.order, band.low, band.high);
+    else
+        FilterSampleQuad(samples, counts, intervals, 0, band.order, band.low, band.high);
+    for (int lane = 0; lane < lanes; ++lane) HideTransient(*segments[lane]);
 }
 
 // Runs work, which takes its items from a shared queue, on this thread and, when share is
@@ -383,20 +386,23 @@ void DropSamplesBefore(SampleVector& segment, double time) {
 }  // namespace
 
 int SegmentFilterGroup(int segmentCount) {
-    // Where the processor has 4-wide vectors, four segments run side by side, as long as the
-    // two threads sharing a row get a group each.
+    // Where the processor has 8-wide (4-wide) vectors, eight (four) segments run side by side,
+    // as long as the two threads sharing a row get a group each.
+    if (FilterSampleOctAvailable() && segmentCount >= 16)
+        return 8;
     return FilterSampleQuadAvailable() && segmentCount >= 8 ? 4 : 2;
 }
 
 void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band) {
     if (!band.enabled)
         return;
-    if (count == 4 && FilterSampleQuadAvailable()) {
-        SampleVector* const quad[4] = {segments[0], segments[1], segments[2], segments[3]};
-        PrepareSegmentQuad(quad, band);
-        return;
-    }
     int j = 0;
+    for (const int lanes : {8, 4}) {
+        const bool available =
+            lanes == 8 ? FilterSampleOctAvailable() : FilterSampleQuadAvailable();
+        for (; available && j + lanes <= count; j += lanes)
+            PrepareSegmentWide(segments + j, lanes, band);
+    }
     for (; j + 1 < count; j += 2) PrepareSegmentPair(*segments[j], *segments[j + 1], band);
     if (j < count)
         PrepareSegment(*segments[j], band);
@@ -417,7 +423,7 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     const int group = SegmentFilterGroup(count);
     std::atomic<int> next{0};
     const auto work = [&trace, &band, &next, count, group] {
-        SampleVector* segments[4];
+        SampleVector* segments[8];
         for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
             const int end = std::min(count, i + group);
             for (int j = i; j < end; ++j) segments[j - i] = &trace.SegmentAt(j);

@@ -25,12 +25,13 @@ struct AmplitudeRange {
 // samples are the same either way.
 void PrepareRowSamples(Trace& trace, const FilterBand& band);
 
-// The number of segments filtered side by side in a row of segmentCount segments: four where
-// the processor has 4-wide vectors and the row has two such groups at least, else two.
+// The number of segments a thread takes to filter side by side in a row of segmentCount
+// segments: eight or four where the processor has vectors of as many doubles and the row has
+// two such groups at least, else two.
 int SegmentFilterGroup(int segmentCount);
 
-// Filters count segments (at most SegmentFilterGroup's) in place as PrepareRowSamples filters
-// each, side by side: the same samples as one at a time. Does nothing when the band is off.
+// Filters count segments in place as PrepareRowSamples filters each, as many side by side as
+// the processor allows: the same samples as one at a time. Does nothing when the band is off.
 void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band);
 
 // Band-pass filters the trace in place when the band is enabled, without restarting at file

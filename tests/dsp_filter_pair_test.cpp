@@ -130,51 +130,89 @@ TEST(FilterSamplePair, LeavesAnUnfilterableSegmentAndFiltersTheOther) {
     }
 }
 
-TEST(FilterSampleQuad, FiltersEachSegmentAsFilterSamplesDoesAlone) {
-    // The 4-wide cascade must be in use wherever the processor has it.
+TEST(FilterSampleQuadAndOct, FilterEachSegmentAsFilterSamplesDoesAlone) {
+    // The 4-wide and 8-wide cascades must be in use wherever the processor has them.
 #if defined(__x86_64__)
     if (__builtin_cpu_supports("avx")) {
         EXPECT_TRUE(FilterSampleQuadAvailable());
     }
+    if (__builtin_cpu_supports("avx512f")) {
+        EXPECT_TRUE(FilterSampleOctAvailable());
+    }
 #endif
+    // Eight segments; the four-wide filter takes the first four.
     struct Case {
         const char* name;
-        Segment segments[4];
+        Segment segments[8];
     };
+    const Segment plain = {6000, 100.0, -1};
     const Case cases[] = {
-        {"equal", {{6000, 100.0, -1}, {6000, 100.0, -1}, {6000, 100.0, -1}, {6000, 100.0, -1}}},
+        {"equal", {plain, plain, plain, plain, plain, plain, plain, plain}},
         {"unequal lengths",
-         {{7001, 100.0, -1}, {2500, 100.0, -1}, {6000, 100.0, -1}, {3, 100.0, -1}}},
+         {{7001, 100.0, -1},
+          {2500, 100.0, -1},
+          {6000, 100.0, -1},
+          {3, 100.0, -1},
+          {6500, 100.0, -1},
+          {1, 100.0, -1},
+          {6000, 100.0, -1},
+          {5999, 100.0, -1}}},
         {"different rates",
-         {{3000, 100.0, -1}, {3000, 50.0, -1}, {3000, 40.0, -1}, {3000, 20.0, -1}}},
+         {{3000, 100.0, -1},
+          {3000, 50.0, -1},
+          {3000, 40.0, -1},
+          {3000, 20.0, -1},
+          {3000, 200.0, -1},
+          {3000, 100.0, -1},
+          {3000, 50.0, -1},
+          {3000, 100.0, -1}}},
         {"a missing sample",
-         {{4000, 100.0, -1}, {4000, 100.0, 17}, {4000, 100.0, -1}, {4000, 100.0, -1}}},
+         {{4000, 100.0, -1},
+          {4000, 100.0, 17},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, 3999},
+          {4000, 100.0, -1}}},
         {"a rate without a usable band",
-         {{4000, 100.0, -1}, {4000, 100.0, -1}, {4000, 15.0, -1}, {4000, 100.0, -1}}},
+         {{4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 15.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 100.0, -1},
+          {4000, 15.0, -1}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<float> filtered[4];
-        std::vector<float> expected[4];
-        float* samples[4];
-        int counts[4];
-        double intervals[4];
-        for (int lane = 0; lane < 4; ++lane) {
-            const Segment& segment = c.segments[lane];
-            filtered[lane] =
-                Signal(segment.count, segment.rate, static_cast<std::uint32_t>(lane + 3));
-            if (segment.missingAt >= 0)
-                filtered[lane][static_cast<size_t>(segment.missingAt)] = MISSING_SAMPLE;
-            expected[lane] = filtered[lane];
-            FilterSamples(expected[lane].data(), segment.count, 1.0 / segment.rate, 0, 3, 1.0f,
-                          10.0f);
-            samples[lane] = filtered[lane].data();
-            counts[lane] = segment.count;
-            intervals[lane] = 1.0 / segment.rate;
+    for (const int lanes : {4, 8}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << lanes << " lanes, " << c.name);
+            std::vector<float> filtered[8];
+            std::vector<float> expected[8];
+            float* samples[8];
+            int counts[8];
+            double intervals[8];
+            for (int lane = 0; lane < lanes; ++lane) {
+                const Segment& segment = c.segments[lane];
+                filtered[lane] =
+                    Signal(segment.count, segment.rate, static_cast<std::uint32_t>(lane + 3));
+                if (segment.missingAt >= 0)
+                    filtered[lane][static_cast<size_t>(segment.missingAt)] = MISSING_SAMPLE;
+                expected[lane] = filtered[lane];
+                FilterSamples(expected[lane].data(), segment.count, 1.0 / segment.rate, 0, 3, 1.0f,
+                              10.0f);
+                samples[lane] = filtered[lane].data();
+                counts[lane] = segment.count;
+                intervals[lane] = 1.0 / segment.rate;
+            }
+            if (lanes == 4)
+                FilterSampleQuad(samples, counts, intervals, 0, 3, 1.0f, 10.0f);
+            else
+                FilterSampleOct(samples, counts, intervals, 0, 3, 1.0f, 10.0f);
+            for (int lane = 0; lane < lanes; ++lane)
+                EXPECT_TRUE(SameBits(filtered[lane], expected[lane])) << "lane " << lane;
         }
-        FilterSampleQuad(samples, counts, intervals, 0, 3, 1.0f, 10.0f);
-        for (int lane = 0; lane < 4; ++lane)
-            EXPECT_TRUE(SameBits(filtered[lane], expected[lane])) << "lane " << lane;
     }
 }
 

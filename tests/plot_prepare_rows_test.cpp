@@ -104,8 +104,8 @@ TEST(PrepareRowSamples, LargeRowsComeOutAsEverySegmentFilteredAlone) {
                 EXPECT_TRUE(SameBits(samples, expected[static_cast<size_t>(i)]));
             }
         };
-        // The reading threads filter the segments in groups of any size up to four.
-        for (int size = 1; size <= 4; ++size) {
+        // The reading threads filter the segments in groups of any size up to eight.
+        for (int size = 1; size <= 8; ++size) {
             SCOPED_TRACE(testing::Message() << "groups of " << size);
             Trace grouped;
             fill(grouped);
