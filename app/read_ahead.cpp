@@ -26,7 +26,7 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       const std::string& station, const std::string& channel, double start,
-                      double end, const FilterBand* filter) {
+                      double end, const FilterBand* filter, bool joinedFilter) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         rows = std::move(listed);
@@ -39,18 +39,21 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
         results.clear();
         results.resize(rows.size());
         band = filter != nullptr ? *filter : FilterBand();
-        // Filtered segments are taken in the groups the filter runs side by side.
-        group = band.enabled ? SegmentFilterGroup(static_cast<int>(rows.size())) : 1;
+        joined = joinedFilter;
+        // Segments filtered one by one are taken in the groups the filter runs side by side.
+        group = band.enabled && !joined ? SegmentFilterGroup(static_cast<int>(rows.size())) : 1;
         // The row's files share their folders: each is read once for the row.
         mapper = std::make_unique<HostPathMapper>();
         next = 0;
         finished = 0;
+        // A row without segments is ready as it is.
+        ready = rows.empty();
         ++generation;
+        if (workers.empty())
+            ++active;
     }
     if (workers.empty()) {
-        const int read = ReadSome();
-        std::lock_guard<std::mutex> lock(mutex);
-        finished += read;
+        Finish(ReadSome());
         return;
     }
     changed.notify_all();
@@ -63,20 +66,40 @@ std::unique_ptr<Trace> ReadAhead::Take() {
             std::lock_guard<std::mutex> lock(mutex);
             ++active;
         }
-        const int read = ReadSome();
-        std::lock_guard<std::mutex> lock(mutex);
-        finished += read;
-        --active;
+        Finish(ReadSome());
     }
     std::unique_lock<std::mutex> lock(mutex);
     // No thread may still be inside the job when the next one is started.
-    changed.wait(lock, [this] { return finished == static_cast<int>(rows.size()) && active == 0; });
-    // The segments go into the trace in catalogue order, whoever read them.
-    for (std::size_t i = 0; i < results.size(); ++i)
-        trace->AppendSegment(std::move(results[i].samples), rows[i].datatype,
-                             results[i].samplesRead);
-    results.clear();
+    changed.wait(lock, [this] { return ready && active == 0; });
     return std::move(trace);
+}
+
+void ReadAhead::Finish(int read) {
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished += read;
+        last = read > 0 && finished == static_cast<int>(rows.size());
+    }
+    // The thread that read the row's last segment puts the trace together; no other thread
+    // touches the job meanwhile.
+    if (last) {
+        // The segments go into the trace in catalogue order, whoever read them.
+        for (std::size_t i = 0; i < results.size(); ++i)
+            trace->AppendSegment(std::move(results[i].samples), rows[i].datatype,
+                                 results[i].samplesRead);
+        results.clear();
+        // A joined row is one recursion: filtered here, as the row before it is drawn.
+        if (joined && band.enabled) {
+            trace->RemoveEmptySegments();
+            FilterJoinedRowSamples(*trace, band);
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    ready = ready || last;
+    --active;
+    if (ready && active == 0)
+        changed.notify_all();
 }
 
 int ReadAhead::ReadSome() {
@@ -91,7 +114,8 @@ int ReadAhead::ReadSome() {
                                          &result.samplesRead, mapper.get());
             segments[j - i] = &result.samples;
         }
-        PrepareSegmentGroup(segments, end - i, band);
+        if (!joined)
+            PrepareSegmentGroup(segments, end - i, band);
         read += end - i;
     }
     return read;
@@ -109,11 +133,7 @@ void ReadAhead::Work() {
         // change until every segment is read and no thread is inside it.
         ++active;
         lock.unlock();
-        const int read = ReadSome();
+        Finish(ReadSome());
         lock.lock();
-        finished += read;
-        --active;
-        if (finished == static_cast<int>(rows.size()) && active == 0)
-            changed.notify_all();
     }
 }

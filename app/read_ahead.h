@@ -28,11 +28,14 @@ public:
 
     // Starts reading the listed segments of station/channel for the window [t1, t2] (epoch
     // seconds) under dataDir. With a band, each segment is also filtered as PrepareRowSamples
-    // would, by the thread that read it while its samples are at hand. The trace of the
-    // previous Start must have been taken.
+    // would, by the thread that read it while its samples are at hand; with joined set too,
+    // the trace's empty segments are removed and it is filtered as FilterJoinedRowSamples
+    // would, once read. The trace of the previous Start must have been taken.
     void Start(std::vector<SegmentRow> rows, const std::string& dataDir, const std::string& station,
-               const std::string& channel, double t1, double t2, const FilterBand* band = nullptr);
-    // Waits until the started row is read and returns its trace.
+               const std::string& channel, double t1, double t2, const FilterBand* band = nullptr,
+               bool joined = false);
+    // Reads (and filters) what is left of the started row, waits until it is done and returns
+    // its trace.
     std::unique_ptr<Trace> Take();
 
 private:
@@ -45,6 +48,9 @@ private:
     void Work();
     // Reads segments of the current job until none is left; returns the number it read.
     int ReadSome();
+    // Counts the segments a thread read and leaves the job; the thread that read its last
+    // segment first puts the trace together.
+    void Finish(int read);
 
     static constexpr int THREADS = 2;
 
@@ -55,13 +61,15 @@ private:
     std::string dataDir;
     double t1 = 0.0;
     double t2 = 0.0;
-    FilterBand band;  // enabled when the segments are filtered as they are read
-    int group = 1;    // segments a thread takes at a time
+    FilterBand band;      // enabled when the segments are filtered as they are read
+    bool joined = false;  // the row is filtered through its files, once read
+    int group = 1;        // segments a thread takes at a time
     std::unique_ptr<Trace> trace;
     std::vector<ReadSegmentResult> results;
     std::unique_ptr<HostPathMapper> mapper;
     std::atomic<int> next{0};
     int finished = 0;          // segments read, under the mutex
+    bool ready = false;        // the trace is put together, under the mutex
     int active = 0;            // threads inside the current job, under the mutex
     long long generation = 0;  // counts the jobs started
     bool stopping = false;

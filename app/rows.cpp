@@ -206,8 +206,9 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     plan.windowFirst = !plan.joined || exporting;
     plan.readStart = plan.windowFirst ? plan.start : plan.start - plan.preroll;
     // Exports take the samples as read, so only a row without them is filtered by the threads
-    // that read it.
-    plan.filteredWhileRead = plan.band.enabled && !plan.joined && !exporting;
+    // that read it. A joined row is one recursion, which one thread runs: every other one is
+    // filtered by the reading threads while this thread filters the row before it.
+    plan.filteredWhileRead = plan.band.enabled && !exporting && (!plan.joined || row % 2 == 1);
     return plan;
 }
 
@@ -224,7 +225,8 @@ std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
 void StartRow(const Settings& settings, const RowPlan& plan, std::vector<SegmentRow> listed,
               ReadAhead& reader) {
     reader.Start(std::move(listed), settings.dataDir, plan.entry->station, plan.entry->channel,
-                 plan.readStart, plan.end, plan.filteredWhileRead ? &plan.band : nullptr);
+                 plan.readStart, plan.end, plan.filteredWhileRead ? &plan.band : nullptr,
+                 plan.joined);
 }
 
 // Draws one row from the trace of its first read: separators, samples (exported before
@@ -269,10 +271,13 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
     const std::string applied = settings.writeJson ? AppliedFilter(band, trace) : std::string();
     const std::vector<double> rates =
         settings.writeJson ? SampleRates(trace) : std::vector<double>();
-    if (joined)
-        PrepareJoinedRowSamples(trace, band, rowStart);
-    else if (!plan.filteredWhileRead)
+    if (joined) {
+        if (!plan.filteredWhileRead)
+            FilterJoinedRowSamples(trace, band);
+        DropPreroll(trace, rowStart);
+    } else if (!plan.filteredWhileRead) {
         PrepareRowSamples(trace, band);
+    }
     const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
     if (settings.showMinMax)
         DrawMinMaxLabel(image, rows.palette, rows.layout, row, range);

@@ -433,7 +433,7 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     RunShared(count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
 }
 
-void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom) {
+void FilterJoinedRowSamples(Trace& trace, const FilterBand& band) {
     if (!band.enabled)
         return;
     // Runs of contiguous segments with a usable rate and samples, as [first, end) indices.
@@ -471,13 +471,22 @@ void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFr
         }
     };
     RunShared(runs.size() > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
+}
 
-    for (int i = 0; i < count; ++i) {
+void DropPreroll(Trace& trace, double keepFrom) {
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
         SampleVector& segment = trace.SegmentAt(i);
         if (segment.samples != nullptr && segment.sampleCount > 0 && segment.sampleRate > 0.0)
             DropSamplesBefore(segment, keepFrom);
     }
     trace.RemoveEmptySegments();
+}
+
+void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom) {
+    if (!band.enabled)
+        return;
+    FilterJoinedRowSamples(trace, band);
+    DropPreroll(trace, keepFrom);
 }
 
 AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {

@@ -44,6 +44,12 @@ void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterB
 // nothing when the band is off.
 void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom);
 
+// The two steps of PrepareJoinedRowSamples, which may run on different threads: filtering
+// each run of contiguous segments (nothing when the band is off), and dropping the samples
+// before keepFrom with the segments left without samples.
+void FilterJoinedRowSamples(Trace& trace, const FilterBand& band);
+void DropPreroll(Trace& trace, double keepFrom);
+
 // Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every
 // sample of the trace, leaving out NaN and infinite ones; "max;min" is a fixed range (0 for
 // a missing number, the two ordered); any other text is +-15000. A flat or empty range
