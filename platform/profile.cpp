@@ -1,11 +1,13 @@
 #include "platform/profile.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/host_path.h"
@@ -43,12 +45,46 @@ bool HasDirectoryPart(const std::string& path) {
     return path.find_first_of("\\/:") != std::string::npos;
 }
 
-// Finds the value of key in section; returns false when the file, section or key is absent.
-bool FindProfileValue(const std::string& hostPath, const std::string& section,
-                      const std::string& key, std::string& value) {
+// Reads the whole file into text; returns false when it cannot be read. A run asks dozens of
+// keys of the same file, a few for each row: the text of the file read last is kept, and
+// reused while the file has the same identity, size and modification time (to the file
+// system's resolution: a file rewritten to the same size within it reads as before).
+bool ReadProfileText(const std::string& hostPath, std::string& text) {
+    struct Cached {
+        std::string path;
+        struct stat info {};
+        std::string bytes;
+    };
+    static std::mutex mutex;
+    static Cached cached;
+    struct stat info {};
+    if (stat(hostPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    const struct stat& known = cached.info;
+    if (cached.path == hostPath && known.st_dev == info.st_dev && known.st_ino == info.st_ino &&
+        known.st_size == info.st_size && known.st_mtim.tv_sec == info.st_mtim.tv_sec &&
+        known.st_mtim.tv_nsec == info.st_mtim.tv_nsec) {
+        text = cached.bytes;
+        return true;
+    }
     std::ifstream in(hostPath, std::ios::binary);
     if (!in)
         return false;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+    cached = {hostPath, info, text};
+    return true;
+}
+
+// Finds the value of key in section; returns false when the file, section or key is absent.
+bool FindProfileValue(const std::string& hostPath, const std::string& section,
+                      const std::string& key, std::string& value) {
+    std::string contents;
+    if (!ReadProfileText(hostPath, contents))
+        return false;
+    std::istringstream in(contents);
     std::string line;
     bool first = true;
     bool inSection = false;

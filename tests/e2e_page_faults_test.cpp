@@ -158,6 +158,7 @@ TEST_F(EightRows, ReadEachSegmentFileInOneCallAndEachFolderOncePerRow) {
         long reads = 0;
         long folderReads = 0;
         long fileCalls = 0;  // every call that looks up, opens, reads or closes a file
+        long opens = 0;
     };
     // With css, the rows are exported too, into a folder of their own.
     const auto count = [&](int stations, bool css = false) {
@@ -181,6 +182,7 @@ TEST_F(EightRows, ReadEachSegmentFileInOneCallAndEachFolderOncePerRow) {
             std::max(0L, CountedCalls(text, "read")) + std::max(0L, CountedCalls(text, "pread64"));
         calls.folderReads = std::max(0L, CountedCalls(text, "getdents64"));
         calls.fileCalls = std::max(0L, CountedCalls(text, "total"));
+        calls.opens = std::max(0L, CountedCalls(text, "openat"));
         return calls;
     };
     // Seven more rows of twelve ten-minute files each. Each file is read in one call, with
@@ -203,6 +205,10 @@ TEST_F(EightRows, ReadEachSegmentFileInOneCallAndEachFolderOncePerRow) {
     EXPECT_LE(allRows.folderReads - oneRow.folderReads, 6 * (STATIONS - 1))
         << "one row: " << oneRow.folderReads << " folder reads, " << STATIONS
         << " rows: " << allRows.folderReads;
+    // A row opens each of its segment files once, and the two folders it matches; its
+    // settings come from the profile file read once for the run, not once for each key.
+    EXPECT_LE(allRows.opens - oneRow.opens, files + 3 * (STATIONS - 1))
+        << "one row: " << oneRow.opens << " opens, " << STATIONS << " rows: " << allRows.opens;
     // Each row's sample files are named in the export folder: it is read once for the row,
     // not once for each of the row's files.
     const Calls exported = count(STATIONS, true);
