@@ -1,11 +1,15 @@
 #include "css/wfdisc_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "dsp/sample_integer.h"
 #include "platform/file_handle.h"
@@ -101,6 +105,9 @@ const char* DataTypeOf(int selector) {
 }
 
 constexpr bool HOST_LITTLE_ENDIAN = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Fewer samples than this are written by one thread: a second would not repay its start.
+constexpr long long MIN_SHARED_SAMPLES = 100000;
 
 // Puts count 32-bit words into out in little-endian byte order, whatever the host's.
 void PutLittleEndian(const std::uint32_t* words, int count, unsigned char* out) {
@@ -240,6 +247,13 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
     HostPathMapper mapper;
     std::string pending;
     int recordNumber = 0;
+    struct SampleFile {
+        std::string path;
+        const float* samples;
+        int count;
+    };
+    std::vector<SampleFile> files;
+    long long samples = 0;
     for (const Trace* trace : traces) {
         if (trace == nullptr)
             continue;
@@ -250,16 +264,42 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
                 segment.samples != nullptr && segment.sampleCount > 0 ? segment.sampleCount : 0;
             std::string record;
             std::string fileName;
-            if (!FormatRecord(*trace, segment, count, selector, recordNumber, record, fileName) ||
-                !WriteSampleFile(SampleFilePath(directory, fileName, mapper), segment.samples,
-                                 count, selector)) {
+            if (!FormatRecord(*trace, segment, count, selector, recordNumber, record, fileName)) {
                 // The wfdisc file is closed unchanged by its handle.
                 ShowMessageBox(WRITE_ERROR_MESSAGE);
                 return false;
             }
+            files.push_back({SampleFilePath(directory, fileName, mapper), segment.samples, count});
+            samples += count;
             ++recordNumber;
             pending += record;
         }
+    }
+    // The sample files do not depend on one another: a second thread writes some of them
+    // while this one writes the others.
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    const auto writeSome = [&files, &next, &failed, selector] {
+        for (std::size_t i = next++; i < files.size() && !failed; i = next++) {
+            if (!WriteSampleFile(files[i].path, files[i].samples, files[i].count, selector))
+                failed = true;
+        }
+    };
+    std::thread helper;
+    if (files.size() > 1 && samples >= MIN_SHARED_SAMPLES) {
+        try {
+            helper = std::thread(writeSome);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one writes them all.
+        }
+    }
+    writeSome();
+    if (helper.joinable())
+        helper.join();
+    if (failed) {
+        // The wfdisc file is closed unchanged by its handle.
+        ShowMessageBox(WRITE_ERROR_MESSAGE);
+        return false;
     }
     const bool written =
         std::fwrite(pending.data(), 1, pending.size(), wfdisc.get()) == pending.size();
