@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "dsp/sample_integer.h"
 #include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/message_box.h"
+#include "platform/run_shared.h"
 #include "timeutil/calendar.h"
 
 namespace {
@@ -285,17 +284,7 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
                 failed = true;
         }
     };
-    std::thread helper;
-    if (files.size() > 1 && samples >= MIN_SHARED_SAMPLES) {
-        try {
-            helper = std::thread(writeSome);
-        } catch (const std::system_error&) {
-            // No thread to be had: this one writes them all.
-        }
-    }
-    writeSome();
-    if (helper.joinable())
-        helper.join();
+    RunShared(files.size() > 1 && samples >= MIN_SHARED_SAMPLES, writeSome);
     if (failed) {
         // The wfdisc file is closed unchanged by its handle.
         ShowMessageBox(WRITE_ERROR_MESSAGE);

@@ -7,12 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "dsp/filter.h"
+#include "platform/run_shared.h"
 #include "plot/pixel_coordinate.h"
 
 namespace {
@@ -337,24 +336,6 @@ void PrepareSegmentWide(SampleVector* const segments[], int lanes, const FilterB
     else
         FilterSampleQuad(samples, counts, intervals, 0, band.order, band.low, band.high);
     for (int lane = 0; lane < lanes; ++lane) HideTransient(*segments[lane]);
-}
-
-// Runs work, which takes its items from a shared queue, on this thread and, when share is
-// true and the machine has a second core, on a helper thread as well; returns when both are
-// done.
-template <typename Work>
-void RunShared(bool share, const Work& work) {
-    std::thread helper;
-    if (share && std::thread::hardware_concurrency() > 1) {
-        try {
-            helper = std::thread(work);
-        } catch (const std::system_error&) {
-            // No thread to be had: this one does all the work.
-        }
-    }
-    work();
-    if (helper.joinable())
-        helper.join();
 }
 
 // True when segment b continues segment a: the same rate, and b starting within half a sample
