@@ -28,7 +28,10 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       const std::string& station, const std::string& channel, double start,
                       double end, const FilterBand* filter, bool joinedFilter) {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
+        // A thread that woke for the last job only after it was taken may still be inside
+        // it, finding nothing left to read; the job changes once it has left.
+        changed.wait(lock, [this] { return active == 0; });
         rows = std::move(listed);
         dataDir = folder;
         t1 = start;

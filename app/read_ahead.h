@@ -15,10 +15,10 @@
 
 // Reads the segment files of one row on threads of their own while the run draws the row
 // before it: copying samples out of the page cache (and filtering them) is most of a run's
-// work, and two threads share each row's files. The catalogue stays with the caller: it lists the
-// row's segments and hands them over, and takes the row's trace back in row order. The same threads
-// serve the whole run, so the memory they allocate is reused from row to row. Without threads to be
-// had, Start reads at once.
+// work, and two threads share each row's files. The catalogue stays with the caller: it lists
+// the row's segments and hands them over, and takes the row's trace back in row order. The
+// same threads serve the whole run, so the memory they allocate is reused from row to row.
+// Without threads to be had, Start reads at once.
 class ReadAhead {
 public:
     ReadAhead();

@@ -309,10 +309,14 @@ constexpr bool WIDE_CASCADE = true;
 #define WIDE_NARROW _mm512_cvtpd_ps
 // GCC 12's AVX-512 conversions start from an undefined vector, which it then takes for an
 // uninitialised one.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "dsp/filter_wide.inc"
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 void RunSectionsWide(int lanes, CascadeRun* const runs[], int count,
                      const FilterSections* const sections[]) {
