@@ -169,16 +169,19 @@ TEST(PrepareJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDro
         // The reference: each run's samples laid end to end and filtered by ApplyFilter.
         for (const std::vector<int>& run : c.runs) {
             std::vector<float> joined;
-            for (int i : run) joined.insert(joined.end(), expected[i].begin(), expected[i].end());
+            for (int i : run) {
+                const std::vector<float>& piece = expected[static_cast<std::size_t>(i)];
+                joined.insert(joined.end(), piece.begin(), piece.end());
+            }
             const double rate = c.pieces[static_cast<std::size_t>(run[0])].rate;
             ApplyFilter(joined.data(), static_cast<int>(joined.size()),
                         DesignFilter(3, "BP", band.low, band.high, static_cast<float>(1.0 / rate)));
             std::size_t at = 0;
             for (int i : run) {
+                std::vector<float>& piece = expected[static_cast<std::size_t>(i)];
                 std::copy(joined.begin() + static_cast<long>(at),
-                          joined.begin() + static_cast<long>(at + expected[i].size()),
-                          expected[i].begin());
-                at += expected[i].size();
+                          joined.begin() + static_cast<long>(at + piece.size()), piece.begin());
+                at += piece.size();
             }
         }
         PrepareJoinedRowSamples(trace, band, keepFrom);
