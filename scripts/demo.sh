@@ -68,7 +68,9 @@ FILE=.\\event.mseed
 NET=XX
 RECLEN=4096
 INI
-cat > "$demo/drum.ini" <<INI
+# The head of an INI file that draws one station of the loop: NSEC and FILE as given.
+one_station_ini() {
+    cat <<INI
 [DATA]
 DIR=$demo/loop
 
@@ -76,10 +78,16 @@ DIR=$demo/loop
 ODBC=DEMO
 
 [WAVEFORMS]
-NSEC=1800:300
+NSEC=$1
 N#=1
 COLORTXT=200,0,0
-FILE=drum.gif
+FILE=$2
+INI
+}
+
+{
+    one_station_ini 1800:300 drum.gif
+    cat <<INI
 
 [STA0]
 STA=GIRO
@@ -87,22 +95,14 @@ CH=BHZ
 filter=0.5,8
 SCALE=1000;-1000
 INI
+} > "$demo/drum.ini"
 
 # One filtered minute of GIRO across the file boundary at 10:10: filtered file by file as
 # specified, and with a minute of pre-roll filtered through the boundary.
 for mode in off on; do
-    cat > "$demo/preroll-$mode.ini" <<INI
-[DATA]
-DIR=$demo/loop
-
-[DATABASE]
-ODBC=DEMO
-
-[WAVEFORMS]
-NSEC=60
-N#=1
-COLORTXT=200,0,0
-FILE=preroll-$mode.gif
+    {
+        one_station_ini 60 "preroll-$mode.gif"
+        cat <<INI
 filter=0.05,2
 PREROLL=$([ "$mode" = on ] && echo 60 || echo 0)
 
@@ -110,6 +110,7 @@ PREROLL=$([ "$mode" = on ] && echo 60 || echo 0)
 STA=GIRO
 CH=BHZ
 INI
+    } > "$demo/preroll-$mode.ini"
 done
 
 preview=""
