@@ -207,8 +207,12 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     plan.readStart = plan.windowFirst ? plan.start : plan.start - plan.preroll;
     // Exports take the samples as read, so only a row without them is filtered by the threads
     // that read it. A joined row is one recursion, which one thread runs: every other one is
-    // filtered by the reading threads while this thread filters the row before it.
-    plan.filteredWhileRead = plan.band.enabled && !exporting && (!plan.joined || row % 2 == 1);
+    // filtered by the reading threads while this thread filters the row before it. Other rows
+    // hide each file's start-up transient, which moves missing-sample markers, so a row whose
+    // coverage is described is filtered here, after its coverage is found.
+    const bool describing = settings.showGaps || settings.writeJson;
+    plan.filteredWhileRead =
+        plan.band.enabled && !exporting && (plan.joined ? row % 2 == 1 : !describing);
     return plan;
 }
 

@@ -191,6 +191,33 @@ TEST_P(Description, MarksEveryKindOfHoleAndDescribesItAsDrawn) {
     ExpectValidAgainstSchema({folder->WorkFile("GAPS.json")});
 }
 
+TEST_P(Description, FindsTheHolesOfFilteredRowsBeforeFilteringMovesThem) {
+    // Two files of ten minutes at 20 sps from 10:10, each with missing-sample markers from
+    // 12 s to 15 s after its start: within the 10 s to 20 s that filtering copies over the
+    // first 10 s of a file to hide the filter's start-up.
+    std::string sql;
+    for (int file = 0; file < 2; ++file) {
+        std::vector<float> samples(12000, 100.0f);
+        std::fill(samples.begin() + 240, samples.begin() + 300, MISSING_SAMPLE);
+        sql += WriteFloatSegment(folder->DataDir(), "MARK", "BHZ", WINDOW_START + 600.0 * file,
+                                 20.0, samples, 0);
+    }
+    ASSERT_TRUE(source->ExecuteSql(sql));
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\nfilter=1,5\n\n[STA0]\nSTA=MARK\n");
+    const ProcessResult result =
+        folder->Run({"tbeg=10:10:00 02.03.2004", "nsec=1200", "/JSON", "/NOPREVIEW"});
+    ASSERT_EQ(result.status, SHELL_OK) << result.output;
+    const Json description = ReadJson(folder->WorkFile("OUT.json"));
+    ASSERT_TRUE(description.is_object());
+    ASSERT_EQ(description["rows"].size(), 1u);
+    const Json& gaps = description["rows"][0]["gaps"];
+    ASSERT_EQ(gaps.size(), 2u) << gaps.dump();
+    for (int file = 0; file < 2; ++file) {
+        EXPECT_EQ(gaps[file]["start"], IsoTime(WINDOW_START + 600.0 * file + 12.0));
+        EXPECT_EQ(gaps[file]["end"], IsoTime(WINDOW_START + 600.0 * file + 15.0));
+    }
+}
+
 TEST_P(Description, DescribesEventsDrumsCatalogueListsAndFilterFallbacks) {
     ASSERT_TRUE(folder->Generate({"--stations", "3", "--channels", "BHZ", "--span", "1800",
                                   "--segment", "300", "--sps", "100", "--events", "1"}));
