@@ -108,7 +108,7 @@ void ReadAhead::Finish(int read) {
 int ReadAhead::ReadSome() {
     const int count = static_cast<int>(rows.size());
     int read = 0;
-    SampleVector* segments[8];
+    SampleVector* segments[MAX_FILTER_GROUP];
     for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
         const int end = std::min(count, i + group);
         for (int j = i; j < end; ++j) {

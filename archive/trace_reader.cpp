@@ -87,13 +87,6 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
     std::vector<SegmentRow> rows;
     if (!catalogue.ListSegments(station, channel, t1, t2, rows))
         return;
-    ReadListedSegments(rows, dataDir, station, channel, t1, t2, trace);
-}
-
-void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& dataDir,
-                        const std::string& station, const std::string& channel, double t1,
-                        double t2, Trace& trace) {
-    trace.ClearSegments();
     trace.station = station;
     trace.channel = channel;
     // Each segment's samples were read straight into their final array; moving the segment

@@ -18,13 +18,6 @@
 void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, Trace& trace);
 
-// Refills trace with the segments of rows, as listed for station/channel and the window
-// [t1, t2], read from their files under dataDir as ReadTrace reads them. Touches no catalogue,
-// so it may run on another thread than the listing.
-void ReadListedSegments(const std::vector<SegmentRow>& rows, const std::string& dataDir,
-                        const std::string& station, const std::string& channel, double t1,
-                        double t2, Trace& trace);
-
 // Returns the part of one catalogued segment that falls into the window [t1, t2]: its rate
 // is the row's sps, its start the segment's last sample instant at or before t1 (or tbegin
 // when the segment begins inside the window), its samples read from the row's file under

@@ -285,8 +285,6 @@ void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
 #endif
 
 #if defined(__x86_64__) || defined(__i386__)
-constexpr bool WIDE_CASCADE = true;
-
 // The cascade of four runs side by side in AVX's 4-wide vectors, and of eight in AVX-512's
 // 8-wide ones: one kernel (filter_wide.inc), compiled for each.
 #define WIDE_NAME RunCascadeQuad
@@ -342,8 +340,6 @@ bool HasWideCascade(int lanes) {
     return lanes == 4 ? avx : lanes == 8 && avx512;
 }
 #else
-constexpr bool WIDE_CASCADE = false;
-
 void RunSectionsWide(int, CascadeRun* const[], int, const FilterSections* const[]) {}
 void AddUsableWide(int, const float* const[], int, UsableSum[]) {}
 
@@ -622,7 +618,7 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
             usable[lane] = IsApplied(
                 DesignUsableFilter(intervals[lane], typeCode, order, low, high, sections[lane]));
     }
-    bool together = WIDE_CASCADE && HasWideCascade(lanes);
+    bool together = HasWideCascade(lanes);
     for (int lane = 0; lane < lanes; ++lane) {
         together =
             together && usable[lane] && sections[lane].sectionCount == sections[0].sectionCount;
@@ -675,9 +671,9 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
 
 }  // namespace
 
-bool FilterSampleQuadAvailable() { return WIDE_CASCADE && HasWideCascade(4); }
+bool FilterSampleQuadAvailable() { return HasWideCascade(4); }
 
-bool FilterSampleOctAvailable() { return WIDE_CASCADE && HasWideCascade(8); }
+bool FilterSampleOctAvailable() { return HasWideCascade(8); }
 
 void FilterSampleQuad(float* const samples[4], const int counts[4], const double intervals[4],
                       unsigned typeCode, int order, float low, float high) {

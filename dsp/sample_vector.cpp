@@ -42,13 +42,9 @@ SampleVector& SampleVector::operator=(SampleVector&& other) noexcept {
 SampleVector::~SampleVector() { Release(); }
 
 bool SampleVector::AllocateZeros(int count) {
-    Release();
-    if (count < 0)
+    if (!AllocateUndefined(count))
         return false;
-    samples = new (std::nothrow) float[static_cast<size_t>(count)]();
-    if (samples == nullptr)
-        return false;
-    sampleCount = count;
+    std::fill(samples, samples + count, 0.0f);
     return true;
 }
 

@@ -12,8 +12,8 @@ void Trace::RemoveEmptySegments() {
         segments.end());
 }
 
-void Trace::AppendSegmentCopy(const SampleVector& segment, int datatype) {
-    segments.push_back({std::make_unique<SampleVector>(segment), datatype});
+void Trace::AppendSegmentCopy(const SampleVector& segment) {
+    segments.push_back({std::make_unique<SampleVector>(segment), UNKNOWN_DATATYPE});
 }
 
 void Trace::AppendSegment(SampleVector&& segment, int datatype, int samplesRead) {

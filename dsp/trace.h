@@ -20,7 +20,7 @@ public:
     // Deletes the segments that hold no samples; the others keep their order.
     void RemoveEmptySegments();
     // Appends a deep copy of the segment.
-    void AppendSegmentCopy(const SampleVector& segment, int datatype = UNKNOWN_DATATYPE);
+    void AppendSegmentCopy(const SampleVector& segment);
     // Appends the segment itself, taking over its samples without copying them. datatype is
     // the encoding its samples were read from; samplesRead how many of them, from the first
     // on, came from its file (ALL_SAMPLES_READ: all of them).

@@ -316,34 +316,33 @@ void PrepareSegmentPair(SampleVector& first, SampleVector& second, const FilterB
     HideTransient(second);
 }
 
-// Filters four or eight segments in place, side by side, each as PrepareSegment would.
+// Filters four or eight segments in place, side by side, each as PrepareSegment would: a
+// segment without a rate is handed over as no samples, which the filter leaves alone.
 void PrepareSegmentWide(SampleVector* const segments[], int lanes, const FilterBand& band) {
-    float* samples[8];
-    int counts[8];
-    double intervals[8];
+    float* samples[MAX_FILTER_GROUP];
+    int counts[MAX_FILTER_GROUP];
+    double intervals[MAX_FILTER_GROUP];
     for (int lane = 0; lane < lanes; ++lane) {
         intervals[lane] = FilterInterval(*segments[lane]);
-        if (intervals[lane] == 0.0) {
-            for (int j = 0; j < lanes; j += 2)
-                PrepareSegmentPair(*segments[j], *segments[j + 1], band);
-            return;
-        }
-        samples[lane] = segments[lane]->samples;
-        counts[lane] = segments[lane]->sampleCount;
+        const bool rated = intervals[lane] != 0.0;
+        samples[lane] = rated ? segments[lane]->samples : nullptr;
+        counts[lane] = rated ? segments[lane]->sampleCount : 0;
     }
     if (lanes == 8)
         FilterSampleOct(samples, counts, intervals, 0, band.order, band.low, band.high);
     else
         FilterSampleQuad(samples, counts, intervals, 0, band.order, band.low, band.high);
-    for (int lane = 0; lane < lanes; ++lane) HideTransient(*segments[lane]);
+    for (int lane = 0; lane < lanes; ++lane) {
+        if (intervals[lane] != 0.0)
+            HideTransient(*segments[lane]);
+    }
 }
 
 // True when segment b continues segment a: the same rate, and b starting within half a sample
 // interval of a's end.
 bool Continues(const SampleVector& a, const SampleVector& b) {
     return a.sampleRate == b.sampleRate &&
-           std::fabs(b.startTime - (a.startTime + a.sampleCount / a.sampleRate)) <=
-               0.5 / a.sampleRate;
+           std::fabs(b.startTime - a.EndTime()) <= 0.5 / a.sampleRate;
 }
 
 // Drops the samples of segment that lie before time (epoch seconds), moving the others to the
@@ -404,7 +403,7 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     const int group = SegmentFilterGroup(count);
     std::atomic<int> next{0};
     const auto work = [&trace, &band, &next, count, group] {
-        SampleVector* segments[8];
+        SampleVector* segments[MAX_FILTER_GROUP];
         for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
             const int end = std::min(count, i + group);
             for (int j = i; j < end; ++j) segments[j - i] = &trace.SegmentAt(j);
@@ -461,13 +460,6 @@ void DropPreroll(Trace& trace, double keepFrom) {
             DropSamplesBefore(segment, keepFrom);
     }
     trace.RemoveEmptySegments();
-}
-
-void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom) {
-    if (!band.enabled)
-        return;
-    FilterJoinedRowSamples(trace, band);
-    DropPreroll(trace, keepFrom);
 }
 
 AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {

@@ -27,7 +27,8 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band);
 
 // The number of segments a thread takes to filter side by side in a row of segmentCount
 // segments: eight or four where the processor has vectors of as many doubles and the row has
-// two such groups at least, else two.
+// two such groups at least, else two; never more than MAX_FILTER_GROUP.
+constexpr int MAX_FILTER_GROUP = 8;
 int SegmentFilterGroup(int segmentCount);
 
 // Filters count segments in place as PrepareRowSamples filters each, as many side by side as
@@ -38,16 +39,12 @@ void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterB
 // boundaries: each run of contiguous segments (the same rate, each starting within half a
 // sample interval of the previous one's end) is filtered as one array, exactly as
 // PrepareRowSamples filters one segment but without hiding a start-up transient; a gap, an
-// overlap or a change of rate starts a new run. Then every sample before keepFrom (epoch
-// seconds), the pre-roll that let the filter settle, is dropped, and segments left without
-// samples are removed. The trace's samples are the same bits with one thread or two. Does
-// nothing when the band is off.
-void PrepareJoinedRowSamples(Trace& trace, const FilterBand& band, double keepFrom);
-
-// The two steps of PrepareJoinedRowSamples, which may run on different threads: filtering
-// each run of contiguous segments (nothing when the band is off), and dropping the samples
-// before keepFrom with the segments left without samples.
+// overlap or a change of rate starts a new run. The trace's samples are the same bits with one
+// thread or two. Does nothing when the band is off.
 void FilterJoinedRowSamples(Trace& trace, const FilterBand& band);
+
+// Drops every sample before keepFrom (epoch seconds), the pre-roll that let the filter settle,
+// and removes the segments left without samples.
 void DropPreroll(Trace& trace, double keepFrom);
 
 // Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every

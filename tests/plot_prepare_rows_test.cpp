@@ -122,7 +122,7 @@ TEST(PrepareRowSamples, LargeRowsComeOutAsEverySegmentFilteredAlone) {
     }
 }
 
-TEST(PrepareJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDropsThePreroll) {
+TEST(FilterJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDropsThePreroll) {
     // Epoch seconds from which samples are kept: the pre-roll before it starts inside the
     // first segment.
     const double keepFrom = 1078221660.0;
@@ -184,7 +184,8 @@ TEST(PrepareJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDro
                 at += piece.size();
             }
         }
-        PrepareJoinedRowSamples(trace, band, keepFrom);
+        FilterJoinedRowSamples(trace, band);
+        DropPreroll(trace, keepFrom);
         // What is left: every sample at or after keepFrom, in segment order.
         int segment = 0;
         for (std::size_t i = 0; i < c.pieces.size(); ++i) {
