@@ -49,6 +49,14 @@ void ApplyWindow(const std::string& value, Settings& settings) {
         settings.segmentSeconds = LeadingInteger(value.substr(colon + 1));
 }
 
+// Turns an export on from its argument ("CSS" or "MSEED", with "=file" naming its file).
+void EnableExport(const std::string& argument, bool& enabled, std::string& file) {
+    enabled = true;
+    const std::string named = RemoveQuotes(AfterEquals(argument));
+    if (!named.empty())
+        file = CutToCapacity(named, CSS_FILE_CAPACITY);
+}
+
 void ApplyArgument(const std::string& argument, Settings& settings) {
     if (StartsWith(argument, "TBEG=")) {
         // Only single quotes: double quotes stay part of the start text.
@@ -57,15 +65,9 @@ void ApplyArgument(const std::string& argument, Settings& settings) {
     } else if (StartsWith(argument, "FILE=")) {
         settings.outputFile = RemoveQuotes(argument.substr(5));
     } else if (StartsWith(argument, "CSS")) {
-        settings.cssEnabled = true;
-        const std::string file = RemoveQuotes(AfterEquals(argument));
-        if (!file.empty())
-            settings.cssFile = CutToCapacity(file, CSS_FILE_CAPACITY);
+        EnableExport(argument, settings.cssEnabled, settings.cssFile);
     } else if (StartsWith(argument, "MSEED")) {
-        settings.mseedEnabled = true;
-        const std::string file = RemoveQuotes(AfterEquals(argument));
-        if (!file.empty())
-            settings.mseedFile = CutToCapacity(file, CSS_FILE_CAPACITY);
+        EnableExport(argument, settings.mseedEnabled, settings.mseedFile);
     } else if (StartsWith(argument, "SIZE=") || StartsWith(argument, "SCREEN=")) {
         ApplySize(RemoveQuotes(AfterEquals(argument)), settings);
     } else if (StartsWith(argument, "DATA=")) {

@@ -40,6 +40,12 @@ FilterBand ReadFilter(const std::string& section, const Settings& settings) {
     return text.empty() ? FilterBand() : ParseFilterBand(text);
 }
 
+// Returns the line for standard error that says the PREROLL text of section is ignored.
+std::string IgnoredPrerollNote(const std::string& section, const std::string& text) {
+    return "Ignoring PREROLL=" + text + " in [" + section +
+           "]: not a number of seconds from 0 to 86400";
+}
+
 }  // namespace
 
 std::string SystemIniFilePath() { return WindowsDirectory() + "\\KVR.ini"; }
@@ -123,10 +129,9 @@ void LoadDisplaySettings(Settings& settings) {
         ReadProfileString("WAVEFORMS", "SCALE", "AUTO", SCALE_CAPACITY, settings.iniFile);
     settings.defaultFilter = ReadFilter("WAVEFORMS", settings);
     settings.defaultPreroll = 0.0;
-    const std::string preroll =
-        ReadProfileString("WAVEFORMS", "PREROLL", "", VALUE_CAPACITY, settings.iniFile);
-    if (!preroll.empty() && !ParsePreroll(preroll, settings.defaultPreroll))
-        std::fprintf(stderr, "%s\n", IgnoredPrerollNote("WAVEFORMS", preroll).c_str());
+    const std::string prerollNote = ReadRowPreroll("WAVEFORMS", settings, settings.defaultPreroll);
+    if (!prerollNote.empty())
+        std::fprintf(stderr, "%s\n", prerollNote.c_str());
     settings.phaseClause = BuildPhaseClause(
         ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
     settings.traceCountText = ReadTraceCountText(settings);
@@ -180,11 +185,6 @@ bool ParsePreroll(const std::string& text, double& seconds) {
         return false;
     seconds = value;
     return true;
-}
-
-std::string IgnoredPrerollNote(const std::string& section, const std::string& text) {
-    return "Ignoring PREROLL=" + text + " in [" + section +
-           "]: not a number of seconds from 0 to 86400";
 }
 
 FilterBand ParseFilterBand(const std::string& text) {

@@ -51,9 +51,6 @@ std::string ReadRowPreroll(const std::string& section, const Settings& settings,
 // white space around it. Returns false (seconds unchanged) for anything else.
 bool ParsePreroll(const std::string& text, double& seconds);
 
-// Returns the line for standard error that says the PREROLL text of section is ignored.
-std::string IgnoredPrerollNote(const std::string& section, const std::string& text);
-
 // Reads "low,high" (corners in Hz, one or more commas between them) into an order-3 band,
 // enabled when both corners are non-negative and low < high. A text from which two numbers
 // cannot be read gives a disabled band with corners 0.

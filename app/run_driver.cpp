@@ -79,8 +79,9 @@ int CheckMseedSettings(const Settings& settings, MseedSettings& mseed) {
         std::printf("Invalid miniSEED setting (%s=%s)!\n", invalidKey, invalidText->c_str());
         return STATUS_WINDOW_SETTINGS;
     }
-    mseed.network = UpperCase(settings.mseedNetwork);
-    mseed.location = UpperCase(settings.mseedLocation);
+    // The writer upper-cases every code it puts in a header.
+    mseed.network = settings.mseedNetwork;
+    mseed.location = settings.mseedLocation;
     mseed.recordLength = static_cast<int>(recordLength);
     return STATUS_OK;
 }

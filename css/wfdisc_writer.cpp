@@ -108,20 +108,22 @@ constexpr bool HOST_LITTLE_ENDIAN = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 // Fewer samples than this are written by one thread: a second would not repay its start.
 constexpr long long MIN_SHARED_SAMPLES = 100000;
 
-// Puts count 32-bit words into out in little-endian byte order, whatever the host's.
-void PutLittleEndian(const std::uint32_t* words, int count, unsigned char* out) {
-    if constexpr (HOST_LITTLE_ENDIAN) {
-        std::memcpy(out, words, static_cast<std::size_t>(count) * 4);
-        return;
-    }
-    for (int i = 0; i < count; ++i) {
-        for (int b = 0; b < 4; ++b)
-            out[4 * i + b] = static_cast<unsigned char>((words[i] >> (8 * b)) & 0xFFu);
+// Reverses the four bytes of each 32-bit word of bits: a word, or a vector of them.
+template <typename Words>
+Words SwappedBytes(Words bits) {
+    return (bits >> 24) | ((bits >> 8) & 0x0000FF00u) | ((bits << 8) & 0x00FF0000u) | (bits << 24);
+}
+
+// Puts count 32-bit words into little-endian byte order in place; nothing to do on a
+// little-endian host.
+void ToLittleEndian(std::uint32_t* words, int count) {
+    if constexpr (!HOST_LITTLE_ENDIAN) {
+        for (int i = 0; i < count; ++i) words[i] = SwappedBytes(words[i]);
     }
 }
 
 // Converts a block of samples into the 4-byte words of the selector's format, in the order
-// PutLittleEndian then writes: the float bits, or the integer, byte-swapped for "s4". Plain
+// ToLittleEndian then stores: the float bits, or the integer, byte-swapped for "s4". Plain
 // loops over a block, which the compiler turns into vector code.
 void EncodeBlock(const float* samples, int count, int selector, std::uint32_t* words) {
     if (selector == 1) {
@@ -140,12 +142,10 @@ void EncodeBlock(const float* samples, int count, int selector, std::uint32_t* w
     for (; i + LANES <= count; i += LANES) {
         WordLanes bits;
         std::memcpy(&bits, words + i, sizeof bits);
-        bits =
-            (bits >> 24) | ((bits >> 8) & 0x0000FF00u) | ((bits << 8) & 0x00FF0000u) | (bits << 24);
+        bits = SwappedBytes(bits);
         std::memcpy(words + i, &bits, sizeof bits);
     }
-    for (; i < count; ++i)
-        words[i] = static_cast<std::uint32_t>(SwapBytes32(static_cast<std::int32_t>(words[i])));
+    for (; i < count; ++i) words[i] = SwappedBytes(words[i]);
 }
 
 // Creates (or truncates) the sample file and writes count samples in the selector's format;
@@ -159,13 +159,12 @@ bool WriteSampleFile(const std::string& path, const float* samples, int count, i
         // One block a write, straight to the file: no stream buffer copies it again.
         std::setvbuf(out.get(), nullptr, _IONBF, 0);
         std::uint32_t words[CHUNK_SAMPLES];
-        unsigned char chunk[4 * CHUNK_SAMPLES];
         for (int first = 0; first < count; first += CHUNK_SAMPLES) {
             const int n = std::min(CHUNK_SAMPLES, count - first);
             EncodeBlock(samples + first, n, selector, words);
-            PutLittleEndian(words, n, chunk);
+            ToLittleEndian(words, n);
             const std::size_t bytes = static_cast<std::size_t>(n) * 4;
-            if (std::fwrite(chunk, 1, bytes, out.get()) != bytes)
+            if (std::fwrite(words, 1, bytes, out.get()) != bytes)
                 return false;
         }
     }
@@ -233,17 +232,17 @@ bool FormatRecord(const Trace& trace, const SampleVector& segment, int count, in
 
 bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
                  int selector) {
-    FileHandle wfdisc(std::fopen(MapHostPath(wfdiscPath).c_str(), "ab"));
+    // The wfdisc file and the sample files of one call share a folder, which is read once for
+    // all of them. The files this call writes are not in that reading, and need not be: their
+    // record numbers tell their names apart.
+    HostPathMapper mapper;
+    FileHandle wfdisc(std::fopen(mapper.Map(wfdiscPath).c_str(), "ab"));
     if (!wfdisc) {
         // Without a wfdisc file no sample file could ever be found, so none is written.
         ShowMessageBox(WRITE_ERROR_MESSAGE);
         return false;
     }
     const std::string directory = DirectoryOfPath(wfdiscPath);
-    // The sample files of one call share a folder, which is read once for all of them. The
-    // files this call writes are not in that reading, and need not be: their record numbers
-    // tell their names apart.
-    HostPathMapper mapper;
     std::string pending;
     int recordNumber = 0;
     struct SampleFile {
@@ -307,11 +306,4 @@ std::string DirectoryOfPath(const std::string& path) {
     if (separator == 0)
         return path.substr(0, 1);
     return path.substr(0, separator);
-}
-
-std::int32_t SwapBytes32(std::int32_t value) {
-    const std::uint32_t bits = static_cast<std::uint32_t>(value);
-    const std::uint32_t swapped =
-        (bits >> 24) | ((bits >> 8) & 0x0000FF00u) | ((bits << 8) & 0x00FF0000u) | (bits << 24);
-    return static_cast<std::int32_t>(swapped);
 }

@@ -26,6 +26,3 @@ bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>&
 // backslash or slash; "." when it has none; the separator itself when the only one is the
 // first character (a file in the root folder).
 std::string DirectoryOfPath(const std::string& path);
-
-// Returns the value with its four bytes in reverse order.
-std::int32_t SwapBytes32(std::int32_t value);

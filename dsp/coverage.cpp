@@ -63,3 +63,7 @@ Coverage FindCoverage(const Trace& trace, double windowStart, double windowEnd) 
         coverage.coveredSeconds += windowEnd - reached;
     return coverage;
 }
+
+double CompletenessPercent(double completeness) {
+    return std::floor(std::max(0.0, std::min(1.0, completeness)) * 1000.0) / 10.0;
+}

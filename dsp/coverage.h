@@ -21,3 +21,7 @@ struct Coverage {
 // sample marker are not present, and neither are those the reader filled in for a missing or
 // short file (Trace::SegmentSamplesRead). Segments may overlap; their coverage is united.
 Coverage FindCoverage(const Trace& trace, double windowStart, double windowEnd);
+
+// Returns a completeness (the covered share of a window, 0 to 1) as a percentage truncated to
+// tenths, so that 100.0 means nothing is missing.
+double CompletenessPercent(double completeness);

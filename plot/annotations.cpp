@@ -130,9 +130,7 @@ void DrawGapBars(gdImagePtr image, int gapIndex, const PlotLayout& layout, int r
 }
 
 std::string CompletenessText(double completeness) {
-    // Truncated, so that 100.0% means nothing is missing.
-    const double tenths = std::floor(std::max(0.0, std::min(1.0, completeness)) * 1000.0);
-    return Format("%.1f%%", tenths / 10.0);
+    return Format("%.1f%%", CompletenessPercent(completeness));
 }
 
 void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "dsp/coverage.h"
 #include "timeutil/calendar.h"
 
 namespace {
@@ -124,7 +125,7 @@ std::string Area(int x1, int y1, int x2, int y2, const std::string& title) {
 }
 
 std::string Percent(double completeness) {
-    return Number(std::floor(std::max(0.0, std::min(1.0, completeness)) * 1000.0) / 10.0, 1) + " %";
+    return Number(CompletenessPercent(completeness), 1) + " %";
 }
 
 std::string BadgeClass(const Json& row) {
