@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -55,22 +56,6 @@ void AddUsable(const float* samples, int begin, int end, UsableSum& total) {
             continue;
         total.sum += samples[i];
         ++total.used;
-    }
-}
-
-// The sums of two segments over their first count samples. Each sum is added in the order
-// AddUsable adds it; the two chains of additions overlap.
-void AddUsablePair(const float* first, const float* second, int count, UsableSum& firstTotal,
-                   UsableSum& secondTotal) {
-    for (int i = 0; i < count; ++i) {
-        if (!IsSkipped(first[i])) {
-            firstTotal.sum += first[i];
-            ++firstTotal.used;
-        }
-        if (!IsSkipped(second[i])) {
-            secondTotal.sum += second[i];
-            ++secondTotal.used;
-        }
     }
 }
 
@@ -197,96 +182,19 @@ void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sect
                      [&](auto n) { RunCascade<decltype(n)::value>(run, begin, end, sections); });
 }
 
-#if defined(__SSE2__)
-constexpr bool PAIR_CASCADE = true;
-
-// Each lane of x rounded to float, as a double: what static_cast<float> does to one.
-inline __m128d RoundToFloat(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
-
-// Two coefficients or states, the first run's in lane 0 and the second's in lane 1.
-inline __m128d Lanes(double first, double second) { return _mm_set_pd(second, first); }
-
-// Runs the first count samples of two runs without samples to skip through their cascades
-// of sectionCount sections side by side, one run in each lane of the vectors. Every
-// operation is that of RunCascade, in the same order and with the same roundings, so each
-// lane computes the very numbers the scalar cascade would; the two independent recursions
-// keep the floating-point units busy while each waits for its previous output.
-template <int sectionCount>
-void RunCascadePair(CascadeRun& first, CascadeRun& second, int count,
-                    const FilterSections& firstSections, const FilterSections& secondSections) {
-    __m128d b0[sectionCount + 1];
-    __m128d b1[sectionCount + 1];
-    __m128d b2[sectionCount + 1];
-    __m128d a1[sectionCount + 1];
-    __m128d a2[sectionCount + 1];
-    __m128d x1[sectionCount + 1];
-    __m128d x2[sectionCount + 1];
-    __m128d y1[sectionCount + 1];
-    __m128d y2[sectionCount + 1];
-    for (int k = 0; k < sectionCount; ++k) {
-        b0[k] = Lanes(firstSections.numerator[3 * k], secondSections.numerator[3 * k]);
-        b1[k] = Lanes(firstSections.numerator[3 * k + 1], secondSections.numerator[3 * k + 1]);
-        b2[k] = Lanes(firstSections.numerator[3 * k + 2], secondSections.numerator[3 * k + 2]);
-        a1[k] = Lanes(firstSections.denominator[3 * k + 1], secondSections.denominator[3 * k + 1]);
-        a2[k] = Lanes(firstSections.denominator[3 * k + 2], secondSections.denominator[3 * k + 2]);
-        x1[k] = Lanes(first.memory[k].x1, second.memory[k].x1);
-        x2[k] = Lanes(first.memory[k].x2, second.memory[k].x2);
-        y1[k] = Lanes(first.memory[k].y1, second.memory[k].y1);
-        y2[k] = Lanes(first.memory[k].y2, second.memory[k].y2);
-    }
-    float* const firstSamples = first.samples;
-    float* const secondSamples = second.samples;
-    const __m128d mean = Lanes(first.mean, second.mean);
-    for (int i = 0; i < count; ++i) {
-        const __m128 sample = _mm_set_ps(0.0f, 0.0f, secondSamples[i], firstSamples[i]);
-        __m128d x = RoundToFloat(_mm_sub_pd(_mm_cvtps_pd(sample), mean));
-        for (int k = 0; k < sectionCount; ++k) {
-            const __m128d forward =
-                _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0[k], x), _mm_mul_pd(b1[k], x1[k])),
-                           _mm_mul_pd(b2[k], x2[k]));
-            const __m128d feedback = _mm_add_pd(_mm_mul_pd(a1[k], y1[k]), _mm_mul_pd(a2[k], y2[k]));
-            const __m128d out = RoundToFloat(_mm_sub_pd(forward, feedback));
-            y2[k] = y1[k];
-            y1[k] = out;
-            x2[k] = x1[k];
-            x1[k] = x;
-            x = out;
-        }
-        const __m128 result = _mm_cvtpd_ps(x);
-        firstSamples[i] = _mm_cvtss_f32(result);
-        secondSamples[i] = _mm_cvtss_f32(_mm_shuffle_ps(result, result, 1));
-    }
-    for (int k = 0; k < sectionCount; ++k) {
-        _mm_storel_pd(&first.memory[k].x1, x1[k]);
-        _mm_storeh_pd(&second.memory[k].x1, x1[k]);
-        _mm_storel_pd(&first.memory[k].x2, x2[k]);
-        _mm_storeh_pd(&second.memory[k].x2, x2[k]);
-        _mm_storel_pd(&first.memory[k].y1, y1[k]);
-        _mm_storeh_pd(&second.memory[k].y1, y1[k]);
-        _mm_storel_pd(&first.memory[k].y2, y2[k]);
-        _mm_storeh_pd(&second.memory[k].y2, y2[k]);
-    }
-}
-
-void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
-                     const FilterSections& firstSections, const FilterSections& secondSections) {
-    WithSectionCount(firstSections.sectionCount, [&](auto n) {
-        RunCascadePair<decltype(n)::value>(first, second, count, firstSections, secondSections);
-    });
-}
-#else
-constexpr bool PAIR_CASCADE = false;
-
-void RunSectionsPair(CascadeRun& first, CascadeRun& second, int count,
-                     const FilterSections& firstSections, const FilterSections& secondSections) {
-    RunSections(first, 0, count, firstSections);
-    RunSections(second, 0, count, secondSections);
-}
-#endif
-
 #if defined(__x86_64__) || defined(__i386__)
-// The cascade of four runs side by side in AVX's 4-wide vectors, and of eight in AVX-512's
-// 8-wide ones: one kernel (filter_wide.inc), compiled for each.
+// The cascade of two runs side by side in SSE2's 2-wide vectors, of four in AVX's 4-wide ones
+// and of eight in AVX-512's 8-wide ones: one kernel (filter_wide.inc), compiled for each.
+#define WIDE_NAME RunCascadePair
+#define WIDE_SUMS AddUsablePair
+#define WIDE_TARGET "sse2"
+#define WIDE_LANES 2
+#define WIDE_DOUBLES __m128d
+#define WIDE_FLOATS __m128
+#define WIDE_WIDEN _mm_cvtps_pd
+#define WIDE_NARROW _mm_cvtpd_ps
+#include "dsp/filter_wide.inc"
+
 #define WIDE_NAME RunCascadeQuad
 #define WIDE_SUMS AddUsableQuad
 #define WIDE_TARGET "avx"
@@ -321,23 +229,28 @@ void RunSectionsWide(int lanes, CascadeRun* const runs[], int count,
     WithSectionCount(sections[0]->sectionCount, [&](auto n) {
         if (lanes == 8)
             RunCascadeOct<decltype(n)::value>(runs, count, sections);
-        else
+        else if (lanes == 4)
             RunCascadeQuad<decltype(n)::value>(runs, count, sections);
+        else
+            RunCascadePair<decltype(n)::value>(runs, count, sections);
     });
 }
 
 void AddUsableWide(int lanes, const float* const samples[], int count, UsableSum totals[]) {
     if (lanes == 8)
         AddUsableOct(samples, count, totals);
-    else
+    else if (lanes == 4)
         AddUsableQuad(samples, count, totals);
+    else
+        AddUsablePair(samples, count, totals);
 }
 
-// True when this processor runs the cascade of lanes runs side by side.
+// True when this processor runs the cascade of lanes runs side by side: two on every x86-64.
 bool HasWideCascade(int lanes) {
+    static const bool sse2 = __builtin_cpu_supports("sse2");
     static const bool avx = __builtin_cpu_supports("avx");
     static const bool avx512 = __builtin_cpu_supports("avx512f");
-    return lanes == 4 ? avx : lanes == 8 && avx512;
+    return lanes == 2 ? sse2 : lanes == 4 ? avx : lanes == 8 && avx512;
 }
 #else
 void RunSectionsWide(int, CascadeRun* const[], int, const FilterSections* const[]) {}
@@ -553,57 +466,13 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
     }
 }
 
-void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,
-                      int secondCount, double secondInterval, unsigned typeCode, int order,
-                      float low, float high) {
-    FilterSections firstSections;
-    FilterSections secondSections;
-    const bool firstUsable =
-        first != nullptr && firstCount > 0 &&
-        IsApplied(DesignUsableFilter(firstInterval, typeCode, order, low, high, firstSections));
-    bool secondUsable = second != nullptr && secondCount > 0;
-    if (secondUsable && firstUsable && secondInterval == firstInterval)
-        secondSections = firstSections;
-    else if (secondUsable)
-        secondUsable = IsApplied(
-            DesignUsableFilter(secondInterval, typeCode, order, low, high, secondSections));
-    if (!firstUsable || !secondUsable || first == second) {
-        if (firstUsable)
-            ApplyFilter(first, firstCount, firstSections);
-        if (secondUsable && second != first)
-            ApplyFilter(second, secondCount, secondSections);
-        return;
-    }
-
-    // From here on as ApplyFilter, for both segments at once as far as they go together.
-    const int common = std::min(firstCount, secondCount);
-    UsableSum firstTotal;
-    UsableSum secondTotal;
-    AddUsablePair(first, second, common, firstTotal, secondTotal);
-    AddUsable(first, common, firstCount, firstTotal);
-    AddUsable(second, common, secondCount, secondTotal);
-    CascadeRun firstRun;
-    CascadeRun secondRun;
-    const bool firstRuns = PrepareRun(first, firstCount, firstTotal, firstRun);
-    const bool secondRuns = PrepareRun(second, secondCount, secondTotal, secondRun);
-    int begin = 0;
-    if (PAIR_CASCADE && firstRuns && secondRuns && !firstRun.anySkipped && !secondRun.anySkipped &&
-        firstSections.sectionCount == secondSections.sectionCount) {
-        RunSectionsPair(firstRun, secondRun, common, firstSections, secondSections);
-        begin = common;
-    }
-    if (firstRuns)
-        RunSections(firstRun, begin, firstCount, firstSections);
-    if (secondRuns)
-        RunSections(secondRun, begin, secondCount, secondSections);
-}
-
 namespace {
 
 constexpr int MAX_LANES = 8;
 
-// Filters lanes (4 or 8) segments as FilterSampleQuad describes: side by side where this
-// processor runs that many lanes, else as two groups of half as many.
+// Filters lanes (2, 4 or 8) segments as FilterSamplePair and FilterSampleQuad describe: side
+// by side where this processor runs that many lanes, else as two groups of half as many, and
+// one by one at the last.
 void FilterSampleWide(int lanes, float* const samples[], const int counts[],
                       const double intervals[], unsigned typeCode, int order, float low,
                       float high) {
@@ -625,17 +494,21 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
         for (int other = 0; other < lane; ++other)
             together = together && samples[lane] != samples[other];
     }
-    if (!together) {
+    if (!together && lanes > 2) {
         const int half = lanes / 2;
-        if (half == 2) {
-            FilterSamplePair(samples[0], counts[0], intervals[0], samples[1], counts[1],
-                             intervals[1], typeCode, order, low, high);
-            FilterSamplePair(samples[2], counts[2], intervals[2], samples[3], counts[3],
-                             intervals[3], typeCode, order, low, high);
-        } else {
-            FilterSampleWide(half, samples, counts, intervals, typeCode, order, low, high);
-            FilterSampleWide(half, samples + half, counts + half, intervals + half, typeCode, order,
-                             low, high);
+        FilterSampleWide(half, samples, counts, intervals, typeCode, order, low, high);
+        FilterSampleWide(half, samples + half, counts + half, intervals + half, typeCode, order,
+                         low, high);
+        return;
+    }
+    if (!together) {
+        // Each usable segment on its own, an array named twice only once.
+        for (int lane = 0; lane < lanes; ++lane) {
+            bool named = false;
+            for (int other = 0; other < lane; ++other)
+                named = named || samples[other] == samples[lane];
+            if (usable[lane] && !named)
+                ApplyFilter(samples[lane], counts[lane], sections[lane]);
         }
         return;
     }
@@ -670,6 +543,15 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
 }
 
 }  // namespace
+
+void FilterSamplePair(float* first, int firstCount, double firstInterval, float* second,
+                      int secondCount, double secondInterval, unsigned typeCode, int order,
+                      float low, float high) {
+    float* const samples[2] = {first, second};
+    const int counts[2] = {firstCount, secondCount};
+    const double intervals[2] = {firstInterval, secondInterval};
+    FilterSampleWide(2, samples, counts, intervals, typeCode, order, low, high);
+}
 
 bool FilterSampleQuadAvailable() { return HasWideCascade(4); }
 
