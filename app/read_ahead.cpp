@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "archive/trace_reader.h"
-#include "plot/trace_drawing.h"
+#include "dsp/row_samples.h"
 
 ReadAhead::ReadAhead() {
     try {

@@ -19,6 +19,7 @@
 #include "description/image_description.h"
 #include "dsp/coverage.h"
 #include "dsp/filter.h"
+#include "dsp/row_samples.h"
 #include "dsp/trace.h"
 #include "platform/memory.h"
 #include "plot/annotations.h"

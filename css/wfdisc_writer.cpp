@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "dsp/run_shared.h"
 #include "dsp/sample_integer.h"
 #include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/message_box.h"
-#include "platform/run_shared.h"
 #include "timeutil/calendar.h"
 
 namespace {

@@ -1,26 +1,18 @@
 #include "plot/trace_drawing.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-#include <vector>
 
-#include "dsp/filter.h"
-#include "platform/run_shared.h"
 #include "plot/pixel_coordinate.h"
 
 namespace {
 
 constexpr float WIDEN = 1.2f;
-
-// Samples of a row below which filtering on a second thread costs more than it saves
-// (starting a thread takes about as long as filtering a few thousand samples).
-constexpr long long MIN_SHARED_FILTER_SAMPLES = 100000;
 
 // Reads the leading number of a scale value as strtod does (0 when there is none) as a
 // float; NaN counts as no number and values beyond the float range are cut to it.
@@ -271,196 +263,7 @@ void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, cons
         gdImageLine(image, column, lo, column, hi, color);
 }
 
-// Returns the sample interval (seconds) a segment is filtered with, or 0 when the segment
-// has no samples or no usable rate, and so no filter to design.
-double FilterInterval(const SampleVector& segment) {
-    if (segment.samples == nullptr || segment.sampleCount < 1 || !(segment.sampleRate > 0.0) ||
-        !std::isfinite(segment.sampleRate))
-        return 0.0;
-    const double interval = 1.0 / segment.sampleRate;
-    return std::isfinite(interval) ? interval : 0.0;
-}
-
-// The filter starts from the first sample's value, not from its steady state: the first ten
-// seconds of a filtered segment are covered with the ten seconds after them.
-void HideTransient(SampleVector& segment) {
-    const double transient = 10.0 * std::trunc(segment.sampleRate);
-    if (2.0 * transient < segment.sampleCount) {
-        const int k = static_cast<int>(transient);
-        std::copy(segment.samples + k, segment.samples + 2 * k, segment.samples);
-    }
-}
-
-// Filters one segment in place and hides its start-up transient.
-void PrepareSegment(SampleVector& segment, const FilterBand& band) {
-    const double interval = FilterInterval(segment);
-    if (interval == 0.0)
-        return;
-    FilterSamples(segment.samples, segment.sampleCount, interval, 0, band.order, band.low,
-                  band.high);
-    HideTransient(segment);
-}
-
-// Filters two segments in place, side by side, each as PrepareSegment would.
-void PrepareSegmentPair(SampleVector& first, SampleVector& second, const FilterBand& band) {
-    const double firstInterval = FilterInterval(first);
-    const double secondInterval = FilterInterval(second);
-    if (firstInterval == 0.0 || secondInterval == 0.0) {
-        PrepareSegment(first, band);
-        PrepareSegment(second, band);
-        return;
-    }
-    FilterSamplePair(first.samples, first.sampleCount, firstInterval, second.samples,
-                     second.sampleCount, secondInterval, 0, band.order, band.low, band.high);
-    HideTransient(first);
-    HideTransient(second);
-}
-
-// Filters four or eight segments in place, side by side, each as PrepareSegment would: a
-// segment without a rate is handed over as no samples, which the filter leaves alone.
-void PrepareSegmentWide(SampleVector* const segments[], int lanes, const FilterBand& band) {
-    float* samples[MAX_FILTER_GROUP];
-    int counts[MAX_FILTER_GROUP];
-    double intervals[MAX_FILTER_GROUP];
-    for (int lane = 0; lane < lanes; ++lane) {
-        intervals[lane] = FilterInterval(*segments[lane]);
-        const bool rated = intervals[lane] != 0.0;
-        samples[lane] = rated ? segments[lane]->samples : nullptr;
-        counts[lane] = rated ? segments[lane]->sampleCount : 0;
-    }
-    if (lanes == 8)
-        FilterSampleOct(samples, counts, intervals, 0, band.order, band.low, band.high);
-    else
-        FilterSampleQuad(samples, counts, intervals, 0, band.order, band.low, band.high);
-    for (int lane = 0; lane < lanes; ++lane) {
-        if (intervals[lane] != 0.0)
-            HideTransient(*segments[lane]);
-    }
-}
-
-// True when segment b continues segment a: the same rate, and b starting within half a sample
-// interval of a's end.
-bool Continues(const SampleVector& a, const SampleVector& b) {
-    return a.sampleRate == b.sampleRate &&
-           std::fabs(b.startTime - a.EndTime()) <= 0.5 / a.sampleRate;
-}
-
-// Drops the samples of segment that lie before time (epoch seconds), moving the others to the
-// front of its array; a segment left without samples keeps its array but counts none.
-void DropSamplesBefore(SampleVector& segment, double time) {
-    const int count = segment.sampleCount;
-    const double rate = segment.sampleRate;
-    // Sample j lies at startTime + j / rate, as the drawing places it; the estimate is
-    // settled against that formula itself.
-    const double estimate = std::ceil((time - segment.startTime) * rate);
-    int dropped = estimate <= 0.0 ? 0 : estimate >= count ? count : static_cast<int>(estimate);
-    while (dropped > 0 && segment.startTime + (dropped - 1) / rate >= time) --dropped;
-    while (dropped < count && segment.startTime + dropped / rate < time) ++dropped;
-    if (dropped == 0)
-        return;
-    std::copy(segment.samples + dropped, segment.samples + count, segment.samples);
-    segment.sampleCount = count - dropped;
-    segment.startTime += dropped / rate;
-}
-
 }  // namespace
-
-int SegmentFilterGroup(int segmentCount) {
-    // Where the processor has 8-wide (4-wide) vectors, eight (four) segments run side by side,
-    // as long as the two threads sharing a row get a group each.
-    if (FilterSampleOctAvailable() && segmentCount >= 16)
-        return 8;
-    return FilterSampleQuadAvailable() && segmentCount >= 8 ? 4 : 2;
-}
-
-void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band) {
-    if (!band.enabled)
-        return;
-    int j = 0;
-    for (const int lanes : {8, 4}) {
-        const bool available =
-            lanes == 8 ? FilterSampleOctAvailable() : FilterSampleQuadAvailable();
-        for (; available && j + lanes <= count; j += lanes)
-            PrepareSegmentWide(segments + j, lanes, band);
-    }
-    for (; j + 1 < count; j += 2) PrepareSegmentPair(*segments[j], *segments[j + 1], band);
-    if (j < count)
-        PrepareSegment(*segments[j], band);
-}
-
-void PrepareRowSamples(Trace& trace, const FilterBand& band) {
-    if (!band.enabled)
-        return;
-    const int count = trace.SegmentCount();
-    long long samples = 0;
-    for (int i = 0; i < count; ++i) samples += std::max(trace.SegmentAt(i).sampleCount, 0);
-
-    // The recursive filter is bound by the latency of its sections, not by memory, and the
-    // segments are filtered independently of each other: segments are taken four (or two) at
-    // a time and run side by side, and a second thread takes groups from the same queue while
-    // this one works. Every segment comes out as if filtered alone. A row too small to repay
-    // starting a thread is filtered here.
-    const int group = SegmentFilterGroup(count);
-    std::atomic<int> next{0};
-    const auto work = [&trace, &band, &next, count, group] {
-        SampleVector* segments[MAX_FILTER_GROUP];
-        for (int i = next.fetch_add(group); i < count; i = next.fetch_add(group)) {
-            const int end = std::min(count, i + group);
-            for (int j = i; j < end; ++j) segments[j - i] = &trace.SegmentAt(j);
-            PrepareSegmentGroup(segments, end - i, band);
-        }
-    };
-    RunShared(count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
-}
-
-void FilterJoinedRowSamples(Trace& trace, const FilterBand& band) {
-    if (!band.enabled)
-        return;
-    // Runs of contiguous segments with a usable rate and samples, as [first, end) indices.
-    std::vector<std::pair<int, int>> runs;
-    const int count = trace.SegmentCount();
-    long long samples = 0;
-    for (int i = 0; i < count; ++i) {
-        const SampleVector& segment = trace.SegmentAt(i);
-        if (segment.samples == nullptr || segment.sampleCount <= 0 ||
-            FilterInterval(segment) == 0.0)
-            continue;
-        samples += segment.sampleCount;
-        if (!runs.empty() && runs.back().second == i && Continues(trace.SegmentAt(i - 1), segment))
-            runs.back().second = i + 1;
-        else
-            runs.emplace_back(i, i + 1);
-    }
-
-    // Each run is one recursion; runs are independent, so a second thread takes runs from
-    // the same queue, and every run comes out the same either way.
-    std::atomic<std::size_t> next{0};
-    const auto work = [&trace, &band, &runs, &next] {
-        std::vector<float*> arrays;
-        std::vector<int> counts;
-        for (std::size_t r = next++; r < runs.size(); r = next++) {
-            arrays.clear();
-            counts.clear();
-            for (int i = runs[r].first; i < runs[r].second; ++i) {
-                arrays.push_back(trace.SegmentAt(i).samples);
-                counts.push_back(trace.SegmentAt(i).sampleCount);
-            }
-            const SampleVector& first = trace.SegmentAt(runs[r].first);
-            FilterJoinedSamples(arrays.data(), counts.data(), static_cast<int>(arrays.size()),
-                                FilterInterval(first), 0, band.order, band.low, band.high);
-        }
-    };
-    RunShared(runs.size() > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
-}
-
-void DropPreroll(Trace& trace, double keepFrom) {
-    for (int i = 0; i < trace.SegmentCount(); ++i) {
-        SampleVector& segment = trace.SegmentAt(i);
-        if (segment.samples != nullptr && segment.sampleCount > 0 && segment.sampleRate > 0.0)
-            DropSamplesBefore(segment, keepFrom);
-    }
-    trace.RemoveEmptySegments();
-}
 
 AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {
     std::string upper = scaleText;

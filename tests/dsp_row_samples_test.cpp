@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "dsp/filter.h"
+#include "dsp/row_samples.h"
 #include "dsp/trace.h"
-#include "plot/trace_drawing.h"
 
 namespace {
 
@@ -205,4 +205,81 @@ TEST(FilterJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDrop
     }
 }
 
+// A segment holding values at sampleRate, starting at startTime (epoch seconds).
+SampleVector MakeSegment(const std::vector<float>& values, double sampleRate, double startTime) {
+    SampleVector segment;
+    segment.AllocateZeros(static_cast<int>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) segment.samples[i] = values[i];
+    segment.sampleRate = sampleRate;
+    segment.startTime = startTime;
+    return segment;
+}
+
+FilterBand Band(float low, float high, bool enabled) {
+    FilterBand band;
+    band.low = low;
+    band.high = high;
+    band.order = 3;
+    band.enabled = enabled;
+    return band;
+}
+
 }  // namespace
+
+TEST(PrepareRowSamples, FiltersEachSegmentAndHidesItsStartTransient) {
+    struct Case {
+        double sampleRate;
+        int count;
+        int copied;  // leading samples that take the values of the next as many
+    };
+    const Case cases[] = {
+        {20.0, 1000, 200},  // k = 200, 2k < 1000
+        {20.0, 400, 0},     // 2k == count: left as filtered
+        {20.9, 401, 200},   // the rate is truncated before the multiplication
+        {0.5, 50, 0},       // k = 0
+    };
+    const FilterBand band = Band(0.05f, 0.2f, true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sampleRate << " sps, " << c.count);
+        std::vector<float> values(static_cast<size_t>(c.count));
+        for (int i = 0; i < c.count; ++i)
+            values[static_cast<size_t>(i)] = 100.0f +
+                                             50.0f * static_cast<float>(std::sin(i * 0.7)) +
+                                             (i % 7 == 0 ? 30.0f : 0.0f);
+        Trace trace;
+        trace.AppendSegment(MakeSegment(values, c.sampleRate, 0.0));
+        trace.AppendSegment(MakeSegment(values, c.sampleRate, 100.0));
+
+        std::vector<float> expected = values;
+        FilterSamples(expected.data(), c.count, 1.0 / c.sampleRate, 0, 3, band.low, band.high);
+        ASSERT_NE(expected, values);
+        std::vector<float> filtered = expected;
+        for (int j = 0; j < c.copied; ++j)
+            expected[static_cast<size_t>(j)] = filtered[static_cast<size_t>(j + c.copied)];
+
+        PrepareRowSamples(trace, band);
+        for (int s = 0; s < 2; ++s) {
+            const SampleVector& segment = trace.SegmentAt(s);
+            ASSERT_EQ(segment.sampleCount, c.count);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), segment.samples))
+                << "segment " << s;
+        }
+    }
+}
+
+TEST(PrepareRowSamples, LeavesSamplesAloneWithoutBandOrUsableRate) {
+    struct Case {
+        bool enabled;
+        double rate;
+    };
+    const Case cases[] = {{false, 20.0}, {true, 0.0}, {true, std::nan("")}, {true, 1e-320}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.enabled << ' ' << c.rate);
+        Trace trace;
+        trace.AppendSegment(MakeSegment({1, 2, 3, 4}, c.rate, 0.0));
+        trace.AppendSegment(SampleVector());
+        PrepareRowSamples(trace, Band(0.5f, 5.0f, c.enabled));
+        EXPECT_EQ(std::vector<float>(trace.SegmentAt(0).samples, trace.SegmentAt(0).samples + 4),
+                  (std::vector<float>{1, 2, 3, 4}));
+    }
+}
