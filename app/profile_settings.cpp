@@ -132,6 +132,10 @@ void LoadDisplaySettings(Settings& settings) {
     const std::string prerollNote = ReadRowPreroll("WAVEFORMS", settings, settings.defaultPreroll);
     if (!prerollNote.empty())
         std::fprintf(stderr, "%s\n", prerollNote.c_str());
+    settings.defaultFill = true;
+    const std::string fillNote = ReadRowFill("WAVEFORMS", settings, settings.defaultFill);
+    if (!fillNote.empty())
+        std::fprintf(stderr, "%s\n", fillNote.c_str());
     settings.phaseClause = BuildPhaseClause(
         ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
     settings.traceCountText = ReadTraceCountText(settings);
@@ -167,6 +171,17 @@ std::string ReadRowPreroll(const std::string& section, const Settings& settings,
     if (text.empty() || ParsePreroll(text, preroll))
         return std::string();
     return IgnoredPrerollNote(section, text);
+}
+
+std::string ReadRowFill(const std::string& section, const Settings& settings, bool& fill) {
+    fill = settings.defaultFill;
+    const std::string text =
+        ReadProfileString(section, "FILL", "", VALUE_CAPACITY, settings.iniFile);
+    if (text == "0" || text == "1")
+        fill = text == "1";
+    if (text.empty() || text == "0" || text == "1")
+        return std::string();
+    return "Ignoring FILL=" + text + " in [" + section + "]: not 0 or 1";
 }
 
 bool ParsePreroll(const std::string& text, double& seconds) {

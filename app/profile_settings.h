@@ -19,9 +19,10 @@ std::string SystemIniFilePath();
 int LoadProfileSettings(Settings& settings);
 
 // Reads section WAVEFORMS of the run's file: SCALE into defaultScale, "filter" into
-// defaultFilter, PREROLL into defaultPreroll, PHASES into phaseClause (as a pick-query
-// condition) and "N#" into traceCountText (upper-cased). A PREROLL that is not a number of
-// seconds from 0 to a day is ignored with a line on standard error.
+// defaultFilter, PREROLL into defaultPreroll, FILL into defaultFill, PHASES into phaseClause (as a
+// pick-query condition) and "N#" into traceCountText (upper-cased). A PREROLL that is not a number
+// of seconds from 0 to a day, or a FILL other than 0 or 1, is ignored with a line on standard
+// error.
 void LoadDisplaySettings(Settings& settings);
 
 // Returns the trace count text ("N#" of section WAVEFORMS, default "0") in upper case, as
@@ -46,6 +47,13 @@ constexpr double MAX_PREROLL = 86400.0;
 // to a day. Returns the line for standard error that says the row's value is ignored, or an
 // empty text.
 std::string ReadRowPreroll(const std::string& section, const Settings& settings, double& preroll);
+
+// Reads whether one row draws the samples the reader fills in where no file holds any (a
+// missing or short file, samples carrying the missing-sample marker) from the FILL key of
+// section of the run's file: 1 draws them (zeros, as read), 0 leaves them out; falling back
+// to defaultFill when there is no key or its value is neither. Returns the line for standard
+// error that says the row's value is ignored, or an empty text.
+std::string ReadRowFill(const std::string& section, const Settings& settings, bool& fill);
 
 // Reads a pre-roll text: a decimal number of seconds from 0 to MAX_PREROLL, with optional
 // white space around it. Returns false (seconds unchanged) for anything else.

@@ -180,6 +180,8 @@ struct RowPlan {
     std::string scaleText;
     double preroll = 0.0;            // seconds read before the window and filtered through
     std::string prerollNote;         // an ignored PREROLL, to tell once the row is drawn
+    bool fill = true;                // the samples no file holds are drawn as the reader fills them
+    std::string fillNote;            // an ignored FILL, to tell once the row is drawn
     bool joined = false;             // filtered through its files with a pre-roll
     bool windowFirst = true;         // the first read is the window as read for the exports
     double readStart = 0.0;          // epoch seconds from which the first read reads
@@ -202,6 +204,7 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     std::snprintf(section, sizeof section, "STA%d", segmentMode ? 0 : row);
     ReadRowSettings(section, settings, plan.band, plan.scaleText);
     plan.prerollNote = ReadRowPreroll(section, settings, plan.preroll);
+    plan.fillNote = ReadRowFill(section, settings, plan.fill);
     plan.joined = plan.band.enabled && plan.preroll > 0.0;
     const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
     plan.windowFirst = !plan.joined || exporting;
@@ -211,9 +214,10 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     // filtered by the reading threads while this thread filters the row before it. Other rows
     // hide each file's start-up transient, which moves missing-sample markers, so a row whose
     // coverage is described is filtered here, after its coverage is found.
+    // Without the filled-in samples, a row is filtered once they are cut out, here.
     const bool describing = settings.showGaps || settings.writeJson;
     plan.filteredWhileRead =
-        plan.band.enabled && !exporting && (plan.joined ? row % 2 == 1 : !describing);
+        plan.band.enabled && !exporting && plan.fill && (plan.joined ? row % 2 == 1 : !describing);
     return plan;
 }
 
@@ -249,14 +253,18 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
     const bool joined = plan.joined;
     gdImagePtr image = rows.image.get();
     DrawRowSeparators(image, rows.palette, rows.layout, row);
-    if (!plan.prerollNote.empty() && rows.notes.insert(plan.prerollNote).second)
-        std::fprintf(stderr, "%s\n", plan.prerollNote.c_str());
+    for (const std::string* note : {&plan.prerollNote, &plan.fillNote}) {
+        if (!note->empty() && rows.notes.insert(*note).second)
+            std::fprintf(stderr, "%s\n", note->c_str());
+    }
 
     Trace& trace = *firstRead;
     // A file that only touches the window (ending at its start, or beginning at its end) is
     // listed but holds no samples in it: it draws nothing, and exported it would be a record
     // without data dated 1970.
     trace.RemoveEmptySegments();
+    if (!plan.fill)
+        trace.KeepPresentSamples();
     if (plan.windowFirst)
         ExportRow(settings, trace, rows);
     if (joined && plan.windowFirst) {
@@ -267,6 +275,8 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
         ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart - preroll,
                   rowEnd, trace);
         trace.RemoveEmptySegments();
+        if (!plan.fill)
+            trace.KeepPresentSamples();
     }
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;

@@ -54,6 +54,7 @@ struct Settings {
     std::string defaultScale;
     FilterBand defaultFilter;
     double defaultPreroll = 0.0;  // seconds, [WAVEFORMS] PREROLL=; 0: filtered segment by segment
+    bool defaultFill = true;      // [WAVEFORMS] FILL=; false: samples no file holds are left out
     std::string phaseClause;      // SQL condition appended to the pick query; empty for all phases
     std::string traceCountText;   // N#, upper-cased
     double startTime = 0.0;       // epoch seconds, set by the run driver

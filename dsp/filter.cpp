@@ -434,8 +434,8 @@ FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, f
 }
 
 void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
-                         double sampleInterval, unsigned typeCode, int order, float low,
-                         float high) {
+                         double sampleInterval, unsigned typeCode, int order, float low, float high,
+                         JoinedRunState* state) {
     if (arrays == nullptr || counts == nullptr || arrayCount <= 0 || arrays[0] == nullptr ||
         counts[0] <= 0)
         return;
@@ -454,8 +454,14 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
         anySkipped[static_cast<std::size_t>(a)] = total.used - usedBefore != counts[a];
     }
     CascadeRun run;
-    if (!PrepareRun(arrays[0], counts[0], total, run))
+    if (state != nullptr && state->started) {
+        run.mean = state->mean;
+        for (int k = 0; k < MAX_SECTIONS; ++k)
+            run.memory[k] = {state->memory[k][0], state->memory[k][1], state->memory[k][2],
+                             state->memory[k][3]};
+    } else if (!PrepareRun(arrays[0], counts[0], total, run)) {
         return;
+    }
     for (int a = 0; a < arrayCount; ++a) {
         if (arrays[a] == nullptr || counts[a] <= 0)
             continue;
@@ -463,6 +469,17 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
         run.count = counts[a];
         run.anySkipped = anySkipped[static_cast<std::size_t>(a)];
         RunSections(run, 0, counts[a], sections);
+    }
+    if (state != nullptr) {
+        state->started = true;
+        state->mean = run.mean;
+        for (int k = 0; k < MAX_SECTIONS; ++k) {
+            const SectionMemory& memory = run.memory[k];
+            state->memory[k][0] = memory.x1;
+            state->memory[k][1] = memory.x2;
+            state->memory[k][2] = memory.y1;
+            state->memory[k][3] = memory.y2;
+        }
     }
 }
 

@@ -45,14 +45,24 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
 FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
                           float high);
 
+// Where a recursion stands between two calls of FilterJoinedSamples that filter one run
+// piece by piece: the mean that comes off every sample and the memory of every section.
+struct JoinedRunState {
+    bool started = false;  // false: the next call starts the run
+    double mean = 0.0;
+    double memory[10][4] = {};  // x1, x2, y1, y2 of each section
+};
+
 // Filters arrayCount arrays in place as if they were one array laid end to end, exactly as
 // FilterSamples filters one: a single mean over the samples of all of them, the section states
 // started from the first array's first sample and carried from each array into the next, one
 // forward pass. counts gives each array's length. For a run of contiguous segments, which
-// then filter without a restart at their joins.
+// then filter without a restart at their joins. With a state that has started, the arrays
+// go on from where it stands instead (its mean, its memory); with a state at all, it is left
+// where the arrays end, so that a later call goes on from there.
 void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
-                         double sampleInterval, unsigned typeCode, int order, float low,
-                         float high);
+                         double sampleInterval, unsigned typeCode, int order, float low, float high,
+                         JoinedRunState* state = nullptr);
 
 // Filters two segments in place, each exactly as FilterSamples filters it alone with its own
 // sample interval and the shared type code, order and corners. The two cascades run side by

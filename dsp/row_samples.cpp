@@ -82,13 +82,6 @@ void PrepareSegmentWide(SampleVector* const segments[], int lanes, const FilterB
     }
 }
 
-// True when segment b continues segment a: the same rate, and b starting within half a sample
-// interval of a's end.
-bool Continues(const SampleVector& a, const SampleVector& b) {
-    return a.sampleRate == b.sampleRate &&
-           std::fabs(b.startTime - a.EndTime()) <= 0.5 / a.sampleRate;
-}
-
 // Drops the samples of segment that lie before time (epoch seconds), moving the others to the
 // front of its array; a segment left without samples keeps its array but counts none.
 void DropSamplesBefore(SampleVector& segment, double time) {
@@ -157,44 +150,105 @@ void PrepareRowSamples(Trace& trace, const FilterBand& band) {
     RunShared(count > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
 }
 
-void FilterJoinedRowSamples(Trace& trace, const FilterBand& band) {
+void FilterJoinedRowSamples(Trace& trace, const FilterBand& band, JoinedRowCarry* carry) {
     if (!band.enabled)
         return;
-    // Runs of contiguous segments with a usable rate and samples, as [first, end) indices.
-    std::vector<std::pair<int, int>> runs;
-    const int count = trace.SegmentCount();
+    // The stretches to filter, in the trace's order: the samples read from a segment's file,
+    // and apart from them the samples the reader filled in after those (a missing or short
+    // file), which are no recording to filter through.
+    struct Piece {
+        float* samples;
+        int count;
+        double start;  // epoch seconds of the first sample
+        double rate;   // samples per second
+        bool filled;
+        double End() const { return start + count / rate; }
+    };
+    std::vector<Piece> pieces;
+    // Runs of contiguous pieces, as [first, end) indices into pieces.
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
     long long samples = 0;
+    const int count = trace.SegmentCount();
     for (int i = 0; i < count; ++i) {
-        const SampleVector& segment = trace.SegmentAt(i);
+        SampleVector& segment = trace.SegmentAt(i);
         if (segment.samples == nullptr || segment.sampleCount <= 0 ||
-            FilterInterval(segment) == 0.0)
+            FilterInterval(segment) == 0.0) {
+            // A segment that cannot be filtered ends the run before it.
+            runs.emplace_back(pieces.size(), pieces.size());
             continue;
+        }
         samples += segment.sampleCount;
-        if (!runs.empty() && runs.back().second == i && Continues(trace.SegmentAt(i - 1), segment))
-            runs.back().second = i + 1;
-        else
-            runs.emplace_back(i, i + 1);
+        const int read = trace.SegmentSamplesRead(i);
+        const double rate = segment.sampleRate;
+        if (read > 0) {
+            const Piece piece{segment.samples, read, segment.startTime, rate, false};
+            const bool continues = !pieces.empty() && runs.back().second == pieces.size() &&
+                                   !pieces.back().filled && pieces.back().rate == rate &&
+                                   std::fabs(piece.start - pieces.back().End()) <= 0.5 / rate;
+            if (!continues)
+                runs.emplace_back(pieces.size(), pieces.size());
+            pieces.push_back(piece);
+            ++runs.back().second;
+        }
+        if (read < segment.sampleCount) {
+            // Filtered on its own: the reader's zeros stay a flat line.
+            runs.emplace_back(pieces.size(), pieces.size() + 1);
+            pieces.push_back({segment.samples + read, segment.sampleCount - read,
+                              segment.startTime + read / rate, rate, true});
+        }
     }
+    runs.erase(std::remove_if(runs.begin(), runs.end(),
+                              [](const std::pair<std::size_t, std::size_t>& run) {
+                                  return run.first == run.second;
+                              }),
+               runs.end());
+    if (runs.empty())
+        return;
+
+    // A drum's row goes on with the run its previous row ended in when its first samples
+    // continue that run's last ones; its last run is left for the next row.
+    const Piece& firstPiece = pieces[runs.front().first];
+    const bool goesOn = carry != nullptr && carry->open && !firstPiece.filled &&
+                        carry->sampleRate == firstPiece.rate &&
+                        std::fabs(firstPiece.start - carry->endTime) <= 0.5 / firstPiece.rate;
+    JoinedRunState firstState = goesOn ? carry->state : JoinedRunState();
+    JoinedRunState lastState;
+    const std::size_t last = runs.size() - 1;
 
     // Each run is one recursion; runs are independent, so a second thread takes runs from
     // the same queue, and every run comes out the same either way.
     std::atomic<std::size_t> next{0};
-    const auto work = [&trace, &band, &runs, &next] {
+    const auto work = [&] {
         std::vector<float*> arrays;
         std::vector<int> counts;
         for (std::size_t r = next++; r < runs.size(); r = next++) {
             arrays.clear();
             counts.clear();
-            for (int i = runs[r].first; i < runs[r].second; ++i) {
-                arrays.push_back(trace.SegmentAt(i).samples);
-                counts.push_back(trace.SegmentAt(i).sampleCount);
+            for (std::size_t p = runs[r].first; p < runs[r].second; ++p) {
+                arrays.push_back(pieces[p].samples);
+                counts.push_back(pieces[p].count);
             }
-            const SampleVector& first = trace.SegmentAt(runs[r].first);
+            JoinedRunState* state = nullptr;
+            if (r == 0 && goesOn)
+                state = &firstState;
+            if (r == last && carry != nullptr) {
+                if (state != nullptr)
+                    lastState = firstState;
+                state = &lastState;
+            }
             FilterJoinedSamples(arrays.data(), counts.data(), static_cast<int>(arrays.size()),
-                                FilterInterval(first), 0, band.order, band.low, band.high);
+                                1.0 / pieces[runs[r].first].rate, 0, band.order, band.low,
+                                band.high, state);
         }
     };
     RunShared(runs.size() > 1 && samples >= MIN_SHARED_FILTER_SAMPLES, work);
+    if (carry != nullptr) {
+        const Piece& end = pieces[runs[last].second - 1];
+        carry->open = !end.filled && lastState.started;
+        carry->state = lastState;
+        carry->endTime = end.End();
+        carry->sampleRate = end.rate;
+    }
 }
 
 void DropPreroll(Trace& trace, double keepFrom) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/filter.h"
 #include "dsp/filter_band.h"
 #include "dsp/sample_vector.h"
 #include "dsp/trace.h"
@@ -23,13 +24,25 @@ int SegmentFilterGroup(int segmentCount);
 // the processor allows: the same samples as one at a time. Does nothing when the band is off.
 void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterBand& band);
 
+// Where the filtering of a drum's rows stands between one row and the next: the run the
+// last row ended in, for the next row to go on with when its samples continue that run.
+struct JoinedRowCarry {
+    bool open = false;        // a run is there to go on with
+    JoinedRunState state;     // where its recursion stands
+    double endTime = 0.0;     // epoch seconds one sample interval after its last sample
+    double sampleRate = 0.0;  // samples per second
+};
+
 // Band-pass filters the trace in place when the band is enabled, without restarting at file
 // boundaries: each run of contiguous segments (the same rate, each starting within half a
 // sample interval of the previous one's end) is filtered as one array, exactly as
 // PrepareRowSamples filters one segment but without hiding a start-up transient; a gap, an
-// overlap or a change of rate starts a new run. The trace's samples are the same bits with one
+// overlap or a change of rate starts a new run, and so do the samples the reader filled in
+// for a missing or short file (Trace::SegmentSamplesRead), which are filtered on their own.
+// With a carry, the trace's first run goes on with the carry's run when it continues it, and
+// the carry is left with the trace's last run. The trace's samples are the same bits with one
 // thread or two. Does nothing when the band is off.
-void FilterJoinedRowSamples(Trace& trace, const FilterBand& band);
+void FilterJoinedRowSamples(Trace& trace, const FilterBand& band, JoinedRowCarry* carry = nullptr);
 
 // Drops every sample before keepFrom (epoch seconds), the pre-roll that let the filter settle,
 // and removes the segments left without samples.

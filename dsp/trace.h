@@ -19,6 +19,11 @@ public:
     void ClearSegments();
     // Deletes the segments that hold no samples; the others keep their order.
     void RemoveEmptySegments();
+    // Keeps only the samples a file holds: the samples the reader filled in after those read
+    // from a segment's file (a missing or short file) are cut off, each run of samples
+    // carrying the missing-sample marker splits its segment in two (the pieces keep the
+    // segment's encoding and their own start times), and segments left without samples go.
+    void KeepPresentSamples();
     // Appends a deep copy of the segment.
     void AppendSegmentCopy(const SampleVector& segment);
     // Appends the segment itself, taking over its samples without copying them. datatype is

@@ -4,6 +4,7 @@
 #   demo/event.gif  every station that picked the latest event, filtered, with its picks, its
 #                   missing data marked, and described in demo/event.json
 #   demo/index.html the web page of demo/event.gif and demo/drum.gif
+#   demo/event-nofill.gif  the same event without the samples no file holds ([WAVEFORMS] FILL=0)
 #   demo/drum.gif   one station as a drum recorder (segment mode)
 #   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
 #   demo/event.mseed  the same event's samples as miniSEED, and demo/EVENT.PNG its picture as PNG
@@ -113,6 +114,11 @@ INI
     } > "$demo/preroll-$mode.ini"
 done
 
+# The same event without the samples that no file holds: DUNK's missing file and the end of
+# ELMO's short one are left blank instead of drawn as zeros.
+sed -e 's/^FILE=event.gif$/FILE=event-nofill.gif/' -e 's/^filter=1,10$/filter=1,10\nFILL=0/' \
+    "$demo/wave.ini" > "$demo/nofill.ini"
+
 preview=""
 if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
     preview="/NOPREVIEW"
@@ -121,6 +127,7 @@ fi
 cd "$demo"
 "$root/build/trazplot" EVENTID=LAST /SHOWEVENT /GAPS /HTML $preview
 "$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\drum.ini /GAPS /HTML $preview
+"$root/build/trazplot" EVENTID=LAST INI=.\\nofill.ini /SHOWEVENT /GAPS /NOPREVIEW
 "$root/build/trazplot" EVENTID=LAST css FILE=css.gif /NOPREVIEW
 # Arguments are upper-cased, so the PNG is EVENT.PNG; the miniSEED name comes from wave.ini.
 "$root/build/trazplot" EVENTID=LAST mseed FILE=event.png /NOPREVIEW
@@ -139,6 +146,7 @@ if command -v chromium > /dev/null; then
     rm -rf "$profile"
 fi
 cp event.gif "$root/docs/demo-event.gif"
+cp event-nofill.gif "$root/docs/demo-event-nofill.gif"
 cp drum.gif "$root/docs/demo-drum.gif"
 cp EVENT.PNG "$root/docs/demo-event.png"
 
