@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/segment_reader.h"
+#include "dsp/sample_count.h"
 
 namespace {
 
@@ -50,12 +51,15 @@ SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, doub
             start = tb;
     } else if (beginsInWindow) {
         start = tb;
-        count = std::trunc((end - tb) * sps);
+        // The times carry the rounding of epoch seconds: a file's tbegin + tqty - tbegin may
+        // come out a sliver of a sample short of the count it holds.
+        count = TruncateSamples((end - tb) * sps, sps);
     } else if (windowBeginsInSegment) {
-        // Start at the last sample instant at or before t1.
-        k = std::trunc((t1 - tb) * sps);
+        // Start at the last sample instant at or before t1; a sample that the rounding puts a
+        // sliver after t1 lies at t1.
+        k = TruncateSamples((t1 - tb) * sps, sps);
         start = k / sps + tb;
-        count = std::trunc((end - start) * sps);
+        count = TruncateSamples((end - start) * sps, sps);
     }
 
     SampleVector segment;

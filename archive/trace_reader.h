@@ -21,11 +21,13 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
 // Returns the part of one catalogued segment that falls into the window [t1, t2]: its rate
 // is the row's sps, its start the segment's last sample instant at or before t1 (or tbegin
 // when the segment begins inside the window), its samples read from the row's file under
-// dataDir. A segment beginning exactly at t2 gives no samples and starts at t2; one ending
-// exactly at t1 gives none and starts at 0.0. A row whose sample count cannot be right (a
-// negative tqty, an sps that is not a positive number, more samples than an int holds) or
-// whose array cannot be allocated gives a segment without samples. samplesRead, when given,
-// receives how many of its samples, from the first on, came from the file; the others are
+// dataDir. Counts and indices that the times miss by the rounding of epoch seconds are the
+// whole numbers they stand for (TruncateSamples), so a sample lying at t1 may start a sliver
+// after it and a file keeps its whole count. A segment beginning exactly at t2 gives no samples and
+// starts at t2; one ending exactly at t1 gives none and starts at 0.0. A row whose sample count
+// cannot be right (a negative tqty, an sps that is not a positive number, more samples than an int
+// holds) or whose array cannot be allocated gives a segment without samples. samplesRead, when
+// given, receives how many of its samples, from the first on, came from the file; the others are
 // zeros filled in for a missing or short file. mapper, when given, maps the file's path (see
 // HostPathMapper).
 SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,

@@ -62,9 +62,9 @@ TEST(ReadSegment, CutsTheSegmentToTheWindow) {
         {"window begins inside", 1000, 1060, 990, 60, 100, 2, 64, 1000.0, 5000, 1000},
         {"segment begins inside", 1000, 1060, 1030, 60, 100, 2, 64, 1030.0, 3000, 0},
         {"window begins between samples", 1000.03, 1060, 990, 60, 20, 2, 64, 1000.0, 1000, 200},
-        // (1050.004 - 999.994) * 100 evaluates to just below 5001 and truncates to 5000.
+        // (1050.004 - 999.994) * 100 evaluates to a sliver below 5001: samples 999 to 5999.
         {"start a fraction before t1", 1000, 1060, 990.004, 60, 100, 2, 64, 999.0 / 100 + 990.004,
-         5000, 999},
+         5001, 999},
         {"header of 512 bytes, 16-bit samples from byte 712", 1000, 1060, 999, 60, 100, 1, 512,
          1000.0, 5900, 100},
         {"segment covers the whole window", 1000, 1060, 900, 600, 100, 2, 0, 1000.0, 6000, 10000},
@@ -79,6 +79,36 @@ TEST(ReadSegment, CutsTheSegmentToTheWindow) {
         EXPECT_EQ(segment.calib, 1.0);
         EXPECT_EQ(segment.calper, 1.0);
         ExpectRun(segment, c.start, c.count, c.k, false);
+    }
+}
+
+TEST(ReadSegment, CountsTheSamplesThatTheTimesMissByTheirRounding) {
+    // Files of 10 000 samples at 33.333 sps last 300.003 s, a time no double holds exactly;
+    // near 10^9 s the rounding of tbegin + tqty - tbegin and of t1 - tbegin costs a sliver of
+    // a sample, which is still a sample of the file.
+    constexpr double START = 1078221600.0;  // 2004-03-02 10:00:00 UTC
+    constexpr double SPS = 33.333;
+    const double fileSeconds = 10000 / SPS;
+    struct Case {
+        const char* name;
+        double t1, tbegin, tqty;
+        int k, count;
+    };
+    const Case cases[] = {
+        {"the third file, whole", START, START + 2 * fileSeconds, fileSeconds, 0, 10000},
+        {"three milliseconds late, cut", START + 100, START + 0.003, fileSeconds, 3333, 6667},
+        {"cut at the instant of a sample", START + 700, START + 0.003 + 2 * fileSeconds,
+         fileSeconds, 3333, 6667},
+        {"half a sample more is no sample", START, START + 2 * fileSeconds, 10000.5 / SPS, 0,
+         10000},
+    };
+    TempDir dir;
+    dir.Write("seg.dat", IndexedSamples(1, 10001, 0));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SampleVector segment =
+            ReadSegment(Row(c.tbegin, c.tqty, SPS, "seg.dat", 1), dir.Path(), c.t1, START + 1800);
+        ExpectRun(segment, c.k / SPS + c.tbegin, c.count, static_cast<float>(c.k), false);
     }
 }
 
