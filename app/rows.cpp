@@ -183,9 +183,10 @@ struct RowPlan {
     bool fill = true;                // the samples no file holds are drawn as the reader fills them
     std::string fillNote;            // an ignored FILL, to tell once the row is drawn
     bool joined = false;             // filtered through its files with a pre-roll
-    bool windowFirst = true;         // the first read is the window as read for the exports
-    double readStart = 0.0;          // epoch seconds from which the first read reads
-    bool filteredWhileRead = false;  // the first read comes filtered, as PrepareRowSamples would
+    bool carried = false;            // a drum's row, whose filter goes on from the row before
+    bool exporting = false;          // the window's samples as read go to the exports
+    double readStart = 0.0;          // epoch seconds from which the row is read
+    bool filteredWhileRead = false;  // the read comes filtered, as PrepareRowSamples would
 };
 
 RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double windowStart,
@@ -206,22 +207,28 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     plan.prerollNote = ReadRowPreroll(section, settings, plan.preroll);
     plan.fillNote = ReadRowFill(section, settings, plan.fill);
     plan.joined = plan.band.enabled && plan.preroll > 0.0;
-    const bool exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
-    plan.windowFirst = !plan.joined || exporting;
-    plan.readStart = plan.windowFirst ? plan.start : plan.start - plan.preroll;
+    // The rows of a drum continue each other: each goes on with the filter where the row
+    // before it ended, so only the first reads a pre-roll, and the drum is filtered once
+    // however long the pre-roll is.
+    plan.carried = segmentMode && plan.joined;
+    plan.readStart =
+        plan.joined && !(plan.carried && row > 0) ? plan.start - plan.preroll : plan.start;
+    plan.exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
+    const bool exporting = plan.exporting;
     // Exports take the samples as read, so only a row without them is filtered by the threads
     // that read it. A joined row is one recursion, which one thread runs: every other one is
-    // filtered by the reading threads while this thread filters the row before it. Other rows
+    // filtered by the reading threads while this thread filters the row before it; a drum's
+    // rows go on from each other, so this thread filters them one after the other. Other rows
     // hide each file's start-up transient, which moves missing-sample markers, so a row whose
     // coverage is described is filtered here, after its coverage is found.
     // Without the filled-in samples, a row is filtered once they are cut out, here.
     const bool describing = settings.showGaps || settings.writeJson;
-    plan.filteredWhileRead =
-        plan.band.enabled && !exporting && plan.fill && (plan.joined ? row % 2 == 1 : !describing);
+    plan.filteredWhileRead = plan.band.enabled && !exporting && plan.fill &&
+                             (plan.joined ? !plan.carried && row % 2 == 1 : !describing);
     return plan;
 }
 
-// Lists the segments of the plan's first read in the catalogue.
+// Lists the segments of the plan's read in the catalogue.
 std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     std::vector<SegmentRow> listed;
     if (!catalogue.ListSegments(plan.entry->station, plan.entry->channel, plan.readStart, plan.end,
@@ -230,18 +237,18 @@ std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     return listed;
 }
 
-// Hands the listed segments of the plan's first read to the reader.
-void StartRow(const Settings& settings, const RowPlan& plan, std::vector<SegmentRow> listed,
+// Hands the listed segments of the plan's read to the reader.
+void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
               ReadAhead& reader) {
-    reader.Start(std::move(listed), settings.dataDir, plan.entry->station, plan.entry->channel,
-                 plan.readStart, plan.end, plan.filteredWhileRead ? &plan.band : nullptr,
-                 plan.joined);
+    reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
+                 plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined);
 }
 
-// Draws one row from the trace of its first read: separators, samples (exported before
-// filtering when asked), phase marks and, outside segment mode, the labels.
-void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan,
-             std::unique_ptr<Trace> firstRead, PlotRows& rows) {
+// Draws one row from the trace of its read (one segment per listed segment): separators,
+// samples (exported before filtering when asked), phase marks and, outside segment mode, the
+// labels. carry is where a drum's filter stands between its rows.
+void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
+             std::unique_ptr<Trace> read, JoinedRowCarry& carry, PlotRows& rows) {
     const bool segmentMode = settings.segmentSeconds > 0;
     const int row = plan.row;
     const StationEntry& entry = *plan.entry;
@@ -258,26 +265,26 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
             std::fprintf(stderr, "%s\n", note->c_str());
     }
 
-    Trace& trace = *firstRead;
+    Trace& trace = *read;
+    // The exports hold the window as read; a row read with its pre-roll hands them the
+    // window's part of the same samples, so its files are read once.
+    const bool prerollRead = plan.readStart < rowStart;
+    if (plan.exporting && prerollRead) {
+        Trace window;
+        CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
+        window.RemoveEmptySegments();
+        if (!plan.fill)
+            window.KeepPresentSamples();
+        ExportRow(settings, window, rows);
+    }
     // A file that only touches the window (ending at its start, or beginning at its end) is
     // listed but holds no samples in it: it draws nothing, and exported it would be a record
     // without data dated 1970.
     trace.RemoveEmptySegments();
     if (!plan.fill)
         trace.KeepPresentSamples();
-    if (plan.windowFirst)
+    if (plan.exporting && !prerollRead)
         ExportRow(settings, trace, rows);
-    if (joined && plan.windowFirst) {
-        // The exports hold the window as read; the drawing reads the pre-roll too, filters
-        // through the file boundaries and then drops the pre-roll. Only one of the two reads
-        // is held at a time.
-        trace.ClearSegments();
-        ReadTrace(catalogue, settings.dataDir, entry.station, entry.channel, rowStart - preroll,
-                  rowEnd, trace);
-        trace.RemoveEmptySegments();
-        if (!plan.fill)
-            trace.KeepPresentSamples();
-    }
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
     const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
@@ -288,7 +295,7 @@ void DrawRow(const Settings& settings, Catalogue& catalogue, const RowPlan& plan
         settings.writeJson ? SampleRates(trace) : std::vector<double>();
     if (joined) {
         if (!plan.filteredWhileRead)
-            FilterJoinedRowSamples(trace, band);
+            FilterJoinedRowSamples(trace, band, plan.carried ? &carry : nullptr);
         DropPreroll(trace, rowStart);
     } else if (!plan.filteredWhileRead) {
         PrepareRowSamples(trace, band);
@@ -454,20 +461,22 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     // exports and the image stay here, in row order, so the output is the same either way;
     // two rows' samples are held at most.
     ReadAhead reader;
+    JoinedRowCarry carry;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
-    StartRow(settings, next, ListRow(catalogue, next), reader);
+    std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
+    StartRow(settings, next, nextListed, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
+        const std::vector<SegmentRow> listed = std::move(nextListed);
         // The next row is planned and listed while this one is still being read.
-        std::vector<SegmentRow> listed;
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
-            listed = ListRow(catalogue, next);
+            nextListed = ListRow(catalogue, next);
         }
         std::unique_ptr<Trace> trace = reader.Take();
         if (row + 1 < rowCount)
-            StartRow(settings, next, std::move(listed), reader);
-        DrawRow(settings, catalogue, plan, std::move(trace), rows);
+            StartRow(settings, next, nextListed, reader);
+        DrawRow(settings, plan, listed, std::move(trace), carry, rows);
     }
     if (rows.gapIndex >= 0) {
         const RgbTriple& gap = settings.gapColor;

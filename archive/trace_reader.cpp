@@ -30,37 +30,43 @@ long long ByteOffset(long long foff, double k, int width) {
 
 }  // namespace
 
-SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
-                         int* samplesRead, HostPathMapper* mapper) {
-    if (samplesRead != nullptr)
-        *samplesRead = 0;
+SegmentCut CutSegment(const SegmentRow& row, double t1, double t2) {
     const double tb = row.tbegin;
     const double tq = row.tqty;
     const double sps = row.sps;
-    const int width = SampleWidth(row.datatype);
-
-    double k = 0.0;
-    double count = 0.0;
-    double start = 0.0;
+    SegmentCut cut;
     const double end = tb + tq <= t2 ? tb + tq : t2;
     const bool beginsInWindow = tb >= t1 && tb <= t2;
     const bool windowBeginsInSegment = t1 > tb && tb + tq > t1;
     if (!(sps > 0.0 && std::isfinite(sps))) {
         // Without a rate no sample can be placed in time.
         if (beginsInWindow || windowBeginsInSegment)
-            start = tb;
+            cut.start = tb;
     } else if (beginsInWindow) {
-        start = tb;
+        cut.start = tb;
         // The times carry the rounding of epoch seconds: a file's tbegin + tqty - tbegin may
         // come out a sliver of a sample short of the count it holds.
-        count = TruncateSamples((end - tb) * sps, sps);
+        cut.count = TruncateSamples((end - tb) * sps, sps);
     } else if (windowBeginsInSegment) {
         // Start at the last sample instant at or before t1; a sample that the rounding puts a
         // sliver after t1 lies at t1.
-        k = TruncateSamples((t1 - tb) * sps, sps);
-        start = k / sps + tb;
-        count = TruncateSamples((end - start) * sps, sps);
+        cut.first = TruncateSamples((t1 - tb) * sps, sps);
+        cut.start = cut.first / sps + tb;
+        cut.count = TruncateSamples((end - cut.start) * sps, sps);
     }
+    return cut;
+}
+
+SampleVector ReadSegment(const SegmentRow& row, const std::string& dataDir, double t1, double t2,
+                         int* samplesRead, HostPathMapper* mapper) {
+    if (samplesRead != nullptr)
+        *samplesRead = 0;
+    const double sps = row.sps;
+    const int width = SampleWidth(row.datatype);
+    const SegmentCut cut = CutSegment(row, t1, t2);
+    const double k = cut.first;
+    const double count = cut.count;
+    const double start = cut.start;
 
     SampleVector segment;
     segment.sampleRate = sps;
@@ -100,5 +106,37 @@ void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::stri
         int samplesRead = 0;
         SampleVector segment = ReadSegment(row, dataDir, t1, t2, &samplesRead, &mapper);
         trace.AppendSegment(std::move(segment), row.datatype, samplesRead);
+    }
+}
+
+void CutTraceToWindow(const Trace& read, const std::vector<SegmentRow>& rows, double readStart,
+                      double t1, double t2, Trace& window) {
+    window.ClearSegments();
+    window.station = read.station;
+    window.channel = read.channel;
+    if (static_cast<std::size_t>(read.SegmentCount()) != rows.size())
+        return;
+    for (int i = 0; i < read.SegmentCount(); ++i) {
+        const SegmentRow& row = rows[static_cast<std::size_t>(i)];
+        const SampleVector& segment = read.SegmentAt(i);
+        const SegmentCut cut = CutSegment(row, t1, t2);
+        // The read began at the file's sample CutSegment gives for readStart; the window's
+        // first sample lies as many samples further on as their indices differ.
+        const double skipped = cut.first - CutSegment(row, readStart, t2).first;
+        if (segment.samples == nullptr || !(cut.count > 0.0) || !(skipped >= 0.0) ||
+            skipped >= segment.sampleCount)
+            continue;
+        const int from = static_cast<int>(skipped);
+        const int count = std::min(segment.sampleCount - from, static_cast<int>(cut.count));
+        SampleVector piece;
+        if (!piece.AllocateUndefined(count))
+            continue;
+        std::copy(segment.samples + from, segment.samples + from + count, piece.samples);
+        piece.sampleRate = segment.sampleRate;
+        piece.startTime = cut.start;
+        piece.calib = segment.calib;
+        piece.calper = segment.calper;
+        const int samplesRead = std::max(0, std::min(read.SegmentSamplesRead(i) - from, count));
+        window.AppendSegment(std::move(piece), read.SegmentDatatype(i), samplesRead);
     }
 }

@@ -18,6 +18,27 @@
 void ReadTrace(Catalogue& catalogue, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, Trace& trace);
 
+// Where one catalogued segment meets the window [t1, t2] (epoch seconds): the index in its
+// file of the first sample in the window, the number of samples (both whole numbers, held as
+// doubles: a corrupt row may give more than an int holds) and the first sample's time.
+struct SegmentCut {
+    double first = 0.0;
+    double count = 0.0;
+    double start = 0.0;
+};
+
+// Returns the cut ReadSegment reads of row for the window [t1, t2], as its comment describes.
+SegmentCut CutSegment(const SegmentRow& row, double t1, double t2);
+
+// Refills window with what reading rows for [t1, t2] would give, taken from read: the trace
+// that rows gave for [readStart, t2] (readStart <= t1), one segment per row in the rows'
+// order, as ReadTrace or the read-ahead assembles them. Samples, times and the samples read
+// from each file are those of the window's own read, without reading a file again; the
+// segments of rows the window does not meet are left out. A read that does not hold one
+// segment per row leaves window empty.
+void CutTraceToWindow(const Trace& read, const std::vector<SegmentRow>& rows, double readStart,
+                      double t1, double t2, Trace& window);
+
 // Returns the part of one catalogued segment that falls into the window [t1, t2]: its rate
 // is the row's sps, its start the segment's last sample instant at or before t1 (or tbegin
 // when the segment begins inside the window), its samples read from the row's file under

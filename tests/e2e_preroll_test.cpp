@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,65 @@ TEST_P(Preroll, JoinsTheRowsOfADrum) {
         const double predicted = 2.0 * middle(row, 698) - middle(row, 697);
         EXPECT_NEAR(middle(row + 1, 1), predicted, 2.0);
     }
+}
+
+// Counts the segment files a run opens, as strace writes its openat calls to the file.
+int SegmentFileOpens(const std::string& trace) {
+    std::istringstream lines(trace);
+    std::string line;
+    int opens = 0;
+    while (std::getline(lines, line)) opens += line.find(".dat\"") != std::string::npos;
+    return opens;
+}
+
+TEST_P(Preroll, ReadsEachFileOnceAndExportsTheWindowAsRead) {
+    // strace's ptrace and LeakSanitizer's do not go together.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "LeakSanitizer cannot run under strace";
+#endif
+    // Runs 10:10:30 + 30 min with the exports, under strace; returns the segment files opened.
+    const auto run = [&](const std::string& waveforms, const std::string& name) {
+        folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n" + waveforms + "\n[STA0]\nSTA=SINE\n" +
+                             "[CSS30OUTPUT]\nFILE=.\\" + name +
+                             "\\w.wfd\n[MSEEDOUTPUT]\nFILE=" + name + ".mseed\n");
+        folder->WriteWorkFile(name + "/keep.txt", "");
+        const std::string opens = folder->WorkFile(name + ".strace");
+        const ProcessResult result = folder->RunUnder(
+            "/usr/bin/strace", {"-f", "-e", "trace=openat", "-o", opens},
+            {"tbeg=10:10:30 02.03.2004", "nsec=1800", "css", "mseed", "/NOPREVIEW"});
+        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
+        return SegmentFileOpens(ReadFileBytes(opens));
+    };
+    // The window meets four files, the pre-roll one more; each is opened once. The exports
+    // hold the window as read, whether the row is filtered with a pre-roll or not.
+    EXPECT_EQ(run(BAND_TEXT, "plain"), 4);
+    EXPECT_EQ(run(std::string(BAND_TEXT) + "PREROLL=60\n", "joined"), 5);
+    EXPECT_EQ(ReadFileBytes(folder->WorkFile("joined.mseed")),
+              ReadFileBytes(folder->WorkFile("plain.mseed")));
+    EXPECT_EQ(ReadFileBytes(folder->WorkFile("joined/w.wfd")),
+              ReadFileBytes(folder->WorkFile("plain/w.wfd")));
+    for (const WfdiscRecord& record : ReadWfdisc(folder->WorkFile("plain/w.wfd"))) {
+        SCOPED_TRACE(record.dfile);
+        EXPECT_EQ(ReadFileBytes(folder->WorkFile("joined/" + record.dfile)),
+                  ReadFileBytes(folder->WorkFile("plain/" + record.dfile)));
+    }
+
+    // A drum of six rows reads its first row's pre-roll and every file once, however long the
+    // pre-roll: the rows go on with the filter from each other instead of each reading its own.
+    const auto drum = [&](const std::string& preroll) {
+        folder->WriteWaveIni("[WAVEFORMS]\nN#=1\nPREROLL=" + preroll + "\n" + BAND_TEXT +
+                             "\n[STA0]\nSTA=SINE\n");
+        const std::string opens = folder->WorkFile("drum.strace");
+        const ProcessResult result =
+            folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=openat", "-o", opens},
+                             {"tbeg=10:09:00 02.03.2004", "nsec=3600:600", "/NOPREVIEW"});
+        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
+        return SegmentFileOpens(ReadFileBytes(opens));
+    };
+    // 10:09 moves to 10:10; 10:10 to 11:10 is files 1 to 6, and a pre-roll of 60 s reaches into
+    // file 0, one of 600 s no further.
+    EXPECT_EQ(drum("60"), 6 + 1);
+    EXPECT_EQ(drum("600"), 6 + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Preroll, testing::ValuesIn(ALL_BACKENDS), BackendParamName);
