@@ -46,12 +46,34 @@ int PrintTooFewTraces(const Settings& settings) {
     return STATUS_TRACE_COUNT;
 }
 
+// Returns the samples of the longest run at the rate that the row's filter takes as one
+// recursion: a segment alone, or when joined, contiguous segments of the rate (each starting
+// within half a sample interval of the previous one's end) together.
+long long LongestFilteredRun(const Trace& trace, double rate, bool joined) {
+    long long longest = 0;
+    long long run = 0;
+    const SampleVector* previous = nullptr;
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        const SampleVector& segment = trace.SegmentAt(i);
+        if (segment.sampleRate != rate || segment.samples == nullptr || segment.sampleCount <= 0)
+            continue;
+        const bool continues = joined && previous != nullptr &&
+                               previous == &trace.SegmentAt(i - 1) &&
+                               std::fabs(segment.startTime - previous->EndTime()) <= 0.5 / rate;
+        run = (continues ? run : 0) + segment.sampleCount;
+        longest = std::max(longest, run);
+        previous = &segment;
+    }
+    return longest;
+}
+
 // Tells on standard error, once per station, channel, band and rate in a run, when the row's
 // band is not what its segments at that rate are filtered with: a band reaching half the
 // sampling rate becomes a high-pass, and a band whose filter would grow without bound is
-// not applied. The row's label still names the band as configured.
+// not applied, judged over the longest run the row filters as one (joined: through its
+// segments' joins). The row's label still names the band as configured.
 void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, const Trace& trace,
-                         std::set<std::string>& reported) {
+                         bool joined, std::set<std::string>& reported) {
     if (!band.enabled)
         return;
     double checkedRate = 0.0;
@@ -60,7 +82,8 @@ void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, cons
         if (!(rate > 0.0) || !std::isfinite(rate) || rate == checkedRate)
             continue;
         checkedRate = rate;
-        const FilterOutcome outcome = CheckFilter(1.0 / rate, 0, band.order, band.low, band.high);
+        const FilterOutcome outcome = CheckFilter(1.0 / rate, 0, band.order, band.low, band.high,
+                                                  LongestFilteredRun(trace, rate, joined));
         const char* instead = nullptr;
         // The row's filter is always a band-pass, so a band-reject's low-pass never occurs.
         switch (outcome) {
@@ -121,15 +144,16 @@ void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
 
 // Returns what the row's filter does to its samples, judged at the first rate met:
 // "bandpass" as configured, "highpass" for the half-rate fallback, "none" when the band is
-// off, refused, or there are no samples to filter.
-std::string AppliedFilter(const FilterBand& band, const Trace& trace) {
+// off, refused, or there are no samples to filter; judged as ReportFilterChanges judges.
+std::string AppliedFilter(const FilterBand& band, const Trace& trace, bool joined) {
     if (!band.enabled)
         return "none";
     for (int i = 0; i < trace.SegmentCount(); ++i) {
         const double rate = trace.SegmentAt(i).sampleRate;
         if (!(rate > 0.0) || !std::isfinite(rate))
             continue;
-        switch (CheckFilter(1.0 / rate, 0, band.order, band.low, band.high)) {
+        switch (CheckFilter(1.0 / rate, 0, band.order, band.low, band.high,
+                            LongestFilteredRun(trace, rate, joined))) {
             case FilterOutcome::AS_ASKED:
                 return "bandpass";
             case FilterOutcome::HIGH_PASS:
@@ -288,9 +312,10 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
     const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
-    ReportFilterChanges(entry, band, trace, rows.notes);
+    ReportFilterChanges(entry, band, trace, joined, rows.notes);
     // Only the description needs these, and they must be taken before filtering.
-    const std::string applied = settings.writeJson ? AppliedFilter(band, trace) : std::string();
+    const std::string applied =
+        settings.writeJson ? AppliedFilter(band, trace, joined) : std::string();
     const std::vector<double> rates =
         settings.writeJson ? SampleRates(trace) : std::vector<double>();
     if (joined) {

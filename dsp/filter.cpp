@@ -290,20 +290,30 @@ Roots QuadraticRoots(double c0, double c1, double c2) {
 }
 
 // Seconds over which a cascade's output must stay bounded: a segment file holds some
-// minutes, and an hour leaves a wide margin for longer ones.
+// minutes, and an hour leaves a wide margin for longer ones. A longer run filtered as one
+// recursion (a row's files joined through a pre-roll) is judged over its whole length.
 constexpr double BOUNDED_SECONDS = 3600.0;
 
-// Checks that the cascade's output stays bounded over BOUNDED_SECONDS of samples. A pole
-// outside the unit circle makes a mode that grows by |p| every sample; a zero of the same
-// section next to it weighs that mode down by their distance. A zero at z = 1 exactly
-// cancels the pole pair at z = 1 of a band-pass whose low corner is 0, and float rounding
-// may put one of those poles a hair outside: such a mode still grows by less than the
-// input over the hour and does no harm. A pole that really grows (a band very narrow
-// against the rate, or a high corner a hair below half the rate) is not cancelled that way.
+// How much a growing mode may still grow over the part of a run beyond BOUNDED_SECONDS.
+constexpr double LATER_GROWTH = 2.0;
+
+// Checks that the cascade's output stays bounded over a run of runSamples samples, and at
+// least over BOUNDED_SECONDS of them. A pole outside the unit circle makes a mode that grows
+// by |p| every sample; a zero of the same section next to it weighs that mode down by their
+// distance. A zero at z = 1 exactly cancels the pole pair at z = 1 of a band-pass whose low
+// corner is 0, and float rounding may put one of those poles a hair outside: such a mode
+// still grows by less than the input over the hour and does no harm. A pole that really
+// grows (a band very narrow against the rate, or a high corner a hair below half the rate)
+// is not cancelled that way. Beyond the hour the zero no longer helps: the sections start
+// from the first sample, which excites the mode in full, and a later section's pole at
+// z = 1 sums it up, so over a run of days a mode that grows by a millionth a sample drifts
+// the trace away. There it may grow by at most LATER_GROWTH.
 // Returns true when bounded; otherwise false, with nearNyquist set when a growing pole lies
 // in the left half-plane, where the frequencies near half the sampling rate map.
-bool StaysBounded(const FilterSections& sections, double sampleInterval, bool& nearNyquist) {
+bool StaysBounded(const FilterSections& sections, double sampleInterval, long long runSamples,
+                  bool& nearNyquist) {
     const double samples = BOUNDED_SECONDS / sampleInterval;
+    const double later = std::fmax(0.0, static_cast<double>(runSamples) - samples);
     bool bounded = true;
     nearNyquist = false;
     for (int k = 0; k < sections.sectionCount; ++k) {
@@ -318,7 +328,7 @@ bool StaysBounded(const FilterSections& sections, double sampleInterval, bool& n
                 weight = std::fmin(weight, std::abs(pole - zeros.root[j]));
             // In logarithms: weight x |p|^samples must stay at most 1.
             const double growth = samples * std::log(std::abs(pole)) + std::log(weight);
-            if (growth <= 0.0)
+            if (growth <= 0.0 && later * std::log(std::abs(pole)) <= std::log(LATER_GROWTH))
                 continue;
             bounded = false;
             if (pole.real() < 0.0)
@@ -328,11 +338,55 @@ bool StaysBounded(const FilterSections& sections, double sampleInterval, bool& n
     return bounded;
 }
 
+// A pole of a section closer than this to the unit circle, in the left half-plane, may make
+// the cascade ring near half the sampling rate; only such a cascade is tried out.
+constexpr double RING_MARGIN = 0.01;
+
+// Samples of the impulse a cascade that may ring is tried out on, and the largest output
+// allowed. A pole just inside the unit circle near z = -1 is cancelled by its section's zero
+// for a steady input, but not for the sections' start from the first sample: that start
+// rings, peaking about a third of 1 / (1 - |p|) samples later at about as many times the
+// input, far beyond the start-up that a segment's first seconds or a pre-roll hide. A band
+// at 99.8 % of half the rate peaks at under 200 times the impulse, one at 99.98 % at 1700
+// times, and one closer still keeps growing.
+constexpr int RING_PROBE_SAMPLES = 4096;
+constexpr double RING_LIMIT = 1000.0;
+
+// Returns true when the cascade, as the filter runs it, answers a unit impulse with an output
+// beyond RING_LIMIT: the cascade's actual gain, start from the first sample and every
+// rounding included.
+bool RingsNearHalfRate(const FilterSections& sections) {
+    bool suspect = false;
+    for (int k = 0; k < sections.sectionCount; ++k) {
+        const Roots poles =
+            QuadraticRoots(1.0, sections.denominator[3 * k + 1], sections.denominator[3 * k + 2]);
+        for (int i = 0; i < poles.count; ++i) {
+            suspect = suspect ||
+                      (poles.root[i].real() < 0.0 && std::abs(poles.root[i]) > 1.0 - RING_MARGIN);
+        }
+    }
+    if (!suspect)
+        return false;
+    std::vector<float> probe(RING_PROBE_SAMPLES, 0.0f);
+    probe[0] = 1.0f;
+    UsableSum total;
+    AddUsable(probe.data(), 0, RING_PROBE_SAMPLES, total);
+    CascadeRun run;
+    PrepareRun(probe.data(), RING_PROBE_SAMPLES, total, run);
+    RunSections(run, 0, RING_PROBE_SAMPLES, sections);
+    for (const float sample : probe) {
+        if (!(std::fabs(sample) <= RING_LIMIT))
+            return true;
+    }
+    return false;
+}
+
 // Settles the cascade FilterSamples runs for a sample interval (seconds), type code, order
-// and corners (Hz). Returns what is done with the segment; sections holds the cascade unless
-// the result is FilterOutcome::NO_CORNER or FilterOutcome::UNBOUNDED.
+// and corners (Hz), over a run of runSamples samples. Returns what is done with the run;
+// sections holds the cascade unless the result is FilterOutcome::NO_CORNER or
+// FilterOutcome::UNBOUNDED.
 FilterOutcome DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, float low,
-                                 float high, FilterSections& sections) {
+                                 float high, long long runSamples, FilterSections& sections) {
     static const char* const TYPES[] = {"BP", "LP", "BR", "HP"};
     if (typeCode > 3)
         return FilterOutcome::NO_CORNER;
@@ -385,19 +439,29 @@ FilterOutcome DesignUsableFilter(double sampleInterval, unsigned typeCode, int o
     const float interval = static_cast<float>(sampleInterval);
     sections = DesignFilter(order, type, low, high, interval);
     bool nearNyquist = false;
-    if (StaysBounded(sections, sampleInterval, nearNyquist))
+    const bool bounded = StaysBounded(sections, sampleInterval, runSamples, nearNyquist);
+    const bool rings = bounded && RingsNearHalfRate(sections);
+    if (bounded && !rings)
         return outcome;
-    // A high corner just below half the rate can still leave a band-pass pole a hair
-    // outside the unit circle near z = -1: that band gets the rule of a corner at half the
-    // rate. Growth anywhere else, or in what the rule leaves, is not filtered at all.
-    if (outcome == FilterOutcome::AS_ASKED && nearNyquist && (typeCode == 0 || typeCode == 2)) {
+    // A high corner just below half the rate can leave a band-pass pole a hair outside the
+    // unit circle near z = -1, or a hair inside it, ringing: that band gets the rule of a
+    // corner at half the rate. Growth anywhere else, or in what the rule leaves, is not
+    // filtered at all.
+    if (outcome == FilterOutcome::AS_ASKED && (nearNyquist || rings) &&
+        (typeCode == 0 || typeCode == 2)) {
         type = typeCode == 0 ? "HP" : "LP";
         outcome = typeCode == 0 ? FilterOutcome::HIGH_PASS : FilterOutcome::LOW_PASS;
         sections = DesignFilter(order, type, low, low, interval);
-        if (StaysBounded(sections, sampleInterval, nearNyquist))
+        if (StaysBounded(sections, sampleInterval, runSamples, nearNyquist) &&
+            !RingsNearHalfRate(sections))
             return outcome;
     }
     return FilterOutcome::UNBOUNDED;
+}
+
+// True when a run of count samples at the interval (seconds) is judged as one of an hour.
+bool WithinHour(int count, double sampleInterval) {
+    return count * sampleInterval <= BOUNDED_SECONDS;
 }
 
 bool IsApplied(FilterOutcome outcome) {
@@ -423,14 +487,14 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
     if (samples == nullptr || count <= 0)
         return;
     FilterSections sections;
-    if (IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections)))
+    if (IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, count, sections)))
         ApplyFilter(samples, count, sections);
 }
 
 FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
-                          float high) {
+                          float high, long long runSamples) {
     FilterSections sections;
-    return DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections);
+    return DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, sections);
 }
 
 void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
@@ -439,8 +503,15 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
     if (arrays == nullptr || counts == nullptr || arrayCount <= 0 || arrays[0] == nullptr ||
         counts[0] <= 0)
         return;
+    // The run is judged over its whole length, the samples of all its arrays.
+    long long runSamples = 0;
+    for (int a = 0; a < arrayCount; ++a) {
+        if (arrays[a] != nullptr && counts[a] > 0)
+            runSamples += counts[a];
+    }
     FilterSections sections;
-    if (!IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, sections)))
+    if (!IsApplied(
+            DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, sections)))
         return;
     // As ApplyFilter over the arrays laid end to end: one mean over all of them, added in
     // their order; states from the first array's first sample; one pass carried across.
@@ -497,12 +568,14 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
     bool usable[MAX_LANES];
     for (int lane = 0; lane < lanes; ++lane) {
         usable[lane] = samples[lane] != nullptr && counts[lane] > 0;
-        // Segments of one rate share one design.
-        if (usable[lane] && lane > 0 && usable[lane - 1] && intervals[lane] == intervals[lane - 1])
+        // Segments of one rate share one design, as long as both are judged over the hour.
+        if (usable[lane] && lane > 0 && usable[lane - 1] &&
+            intervals[lane] == intervals[lane - 1] && WithinHour(counts[lane], intervals[lane]) &&
+            WithinHour(counts[lane - 1], intervals[lane - 1]))
             sections[lane] = sections[lane - 1];
         else if (usable[lane])
-            usable[lane] = IsApplied(
-                DesignUsableFilter(intervals[lane], typeCode, order, low, high, sections[lane]));
+            usable[lane] = IsApplied(DesignUsableFilter(intervals[lane], typeCode, order, low, high,
+                                                        counts[lane], sections[lane]));
     }
     bool together = HasWideCascade(lanes);
     for (int lane = 0; lane < lanes; ++lane) {

@@ -34,16 +34,18 @@ enum class FilterOutcome {
 // 3 high-pass; order clamped to 2..10; corners in Hz; sampleInterval in seconds. A corner at
 // or above half the sampling rate is dropped (a band-pass becomes a high-pass at its low
 // corner, a band-reject a low-pass at its low corner), and so is a high corner so close to
-// it that the band's cascade would grow near half the rate. A segment left without a usable
-// corner, with an unusable interval, or whose cascade would still grow without bound over an
-// hour of samples is left unchanged. CheckFilter tells which of these happens.
+// it that the band's cascade would grow or ring near half the rate. A segment left without a
+// usable corner, with an unusable interval, or whose cascade would still grow without bound
+// over the segment (judged over an hour at least) is left unchanged. CheckFilter tells which
+// of these happens.
 void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
                    float low, float high);
 
-// Returns what FilterSamples does with a segment of the given sample interval (seconds) for
-// the type code, order and corners (Hz), without filtering anything.
+// Returns what FilterSamples does with a segment of runSamples samples at the given sample
+// interval (seconds) for the type code, order and corners (Hz), without filtering anything;
+// FilterJoinedSamples does the same with a run of that many samples in all.
 FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
-                          float high);
+                          float high, long long runSamples = 0);
 
 // Where a recursion stands between two calls of FilterJoinedSamples that filter one run
 // piece by piece: the mean that comes off every sample and the memory of every section.

@@ -366,3 +366,57 @@ TEST(FilterSamples, FiltersEveryBandWhoseOutputStaysBoundedOverAnHour) {
         EXPECT_LT(LargestMagnitude(y), 2000.0);
     }
 }
+
+TEST(FilterJoinedSamples, RefusesABandFromZeroThatDriftsOverItsRun) {
+    // 0-1 Hz at 50 samples per second: bounded over an hour, drifting away over half a day.
+    const double rate = 50;
+    struct Case {
+        const char* what;
+        double hours;
+        FilterOutcome outcome;
+    } cases[] = {
+        {"an hour", 1, FilterOutcome::AS_ASKED},
+        {"two hours", 2, FilterOutcome::AS_ASKED},
+        {"twelve hours", 12, FilterOutcome::UNBOUNDED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<float> x = Noise(static_cast<int>(c.hours * 3600 * rate), 5000, 200);
+        // Three files laid end to end, filtered as one run.
+        std::vector<float> y = x;
+        const int third = static_cast<int>(y.size() / 3);
+        float* arrays[3] = {y.data(), y.data() + third, y.data() + 2 * third};
+        const int counts[3] = {third, third, static_cast<int>(y.size()) - 2 * third};
+        FilterJoinedSamples(arrays, counts, 3, 1.0 / rate, 0, 3, 0, 1);
+        EXPECT_EQ(CheckFilter(1.0 / rate, 0, 3, 0, 1, static_cast<long long>(x.size())), c.outcome);
+        if (c.outcome == FilterOutcome::UNBOUNDED)
+            EXPECT_TRUE(SameBits(y, x));
+        else
+            EXPECT_LT(LargestMagnitude(y), 2000.0);
+    }
+}
+
+TEST(CheckFilter, FallsBackToHighPassWhereTheBandRingsNearHalfTheRate) {
+    struct Case {
+        double rate;
+        float high;
+        FilterOutcome outcome;
+    } cases[] = {
+        {100, 49.9f, FilterOutcome::AS_ASKED},  // its start rings under 200 times the input
+        {100, 49.99f, FilterOutcome::HIGH_PASS}, {100, 49.999f, FilterOutcome::HIGH_PASS},
+        {20, 9.9998f, FilterOutcome::HIGH_PASS}, {50, 24.9995f, FilterOutcome::HIGH_PASS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "1-" << c.high << " Hz at " << c.rate);
+        EXPECT_EQ(CheckFilter(1.0 / c.rate, 0, 3, 1, c.high), c.outcome);
+        // A minute of noise of +-100 counts: the band as asked rings far beyond it.
+        const std::vector<float> x = Noise(static_cast<int>(60 * c.rate), 5000, 200);
+        const std::vector<float> y = Filtered(x, c.rate, 0, 3, 1, c.high);
+        EXPECT_LT(LargestMagnitude(y), c.outcome == FilterOutcome::AS_ASKED ? 1e5 : 1000.0);
+        if (c.outcome == FilterOutcome::HIGH_PASS) {
+            EXPECT_TRUE(
+                SameBits(y, ReferenceCascade(
+                                x, DesignFilter(3, "HP", 1, 0, static_cast<float>(1.0 / c.rate)))));
+        }
+    }
+}
