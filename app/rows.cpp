@@ -48,8 +48,9 @@ int PrintTooFewTraces(const Settings& settings) {
 
 // Returns the samples of the longest run at the rate that the row's filter takes as one
 // recursion: a segment alone, or when joined, contiguous segments of the rate (each starting
-// within half a sample interval of the previous one's end) together.
-long long LongestFilteredRun(const Trace& trace, double rate, bool joined) {
+// within half a sample interval of the previous one's end) together; at least carriedSeconds,
+// the span of a drum whose rows go on with each other's filter.
+long long LongestFilteredRun(const Trace& trace, double rate, bool joined, double carriedSeconds) {
     long long longest = 0;
     long long run = 0;
     const SampleVector* previous = nullptr;
@@ -64,7 +65,7 @@ long long LongestFilteredRun(const Trace& trace, double rate, bool joined) {
         longest = std::max(longest, run);
         previous = &segment;
     }
-    return longest;
+    return std::max(longest, std::llround(carriedSeconds * rate));
 }
 
 // Tells on standard error, once per station, channel, band and rate in a run, when the row's
@@ -73,7 +74,7 @@ long long LongestFilteredRun(const Trace& trace, double rate, bool joined) {
 // not applied, judged over the longest run the row filters as one (joined: through its
 // segments' joins). The row's label still names the band as configured.
 void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, const Trace& trace,
-                         bool joined, std::set<std::string>& reported) {
+                         bool joined, double carriedSeconds, std::set<std::string>& reported) {
     if (!band.enabled)
         return;
     double checkedRate = 0.0;
@@ -82,8 +83,9 @@ void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, cons
         if (!(rate > 0.0) || !std::isfinite(rate) || rate == checkedRate)
             continue;
         checkedRate = rate;
-        const FilterOutcome outcome = CheckFilter(1.0 / rate, 0, band.order, band.low, band.high,
-                                                  LongestFilteredRun(trace, rate, joined));
+        const FilterOutcome outcome =
+            CheckFilter(1.0 / rate, 0, band.order, band.low, band.high,
+                        LongestFilteredRun(trace, rate, joined, carriedSeconds));
         const char* instead = nullptr;
         // The row's filter is always a band-pass, so a band-reject's low-pass never occurs.
         switch (outcome) {
@@ -145,7 +147,8 @@ void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
 // Returns what the row's filter does to its samples, judged at the first rate met:
 // "bandpass" as configured, "highpass" for the half-rate fallback, "none" when the band is
 // off, refused, or there are no samples to filter; judged as ReportFilterChanges judges.
-std::string AppliedFilter(const FilterBand& band, const Trace& trace, bool joined) {
+std::string AppliedFilter(const FilterBand& band, const Trace& trace, bool joined,
+                          double carriedSeconds) {
     if (!band.enabled)
         return "none";
     for (int i = 0; i < trace.SegmentCount(); ++i) {
@@ -153,7 +156,7 @@ std::string AppliedFilter(const FilterBand& band, const Trace& trace, bool joine
         if (!(rate > 0.0) || !std::isfinite(rate))
             continue;
         switch (CheckFilter(1.0 / rate, 0, band.order, band.low, band.high,
-                            LongestFilteredRun(trace, rate, joined))) {
+                            LongestFilteredRun(trace, rate, joined, carriedSeconds))) {
             case FilterOutcome::AS_ASKED:
                 return "bandpass";
             case FilterOutcome::HIGH_PASS:
@@ -312,10 +315,13 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
     const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
-    ReportFilterChanges(entry, band, trace, joined, rows.notes);
+    // A drum's rows go on with each other's filter: its runs may last the whole drum.
+    const double carriedSeconds = plan.carried ? settings.windowSeconds + preroll : 0.0;
+    carry.runSeconds = carriedSeconds;
+    ReportFilterChanges(entry, band, trace, joined, carriedSeconds, rows.notes);
     // Only the description needs these, and they must be taken before filtering.
     const std::string applied =
-        settings.writeJson ? AppliedFilter(band, trace, joined) : std::string();
+        settings.writeJson ? AppliedFilter(band, trace, joined, carriedSeconds) : std::string();
     const std::vector<double> rates =
         settings.writeJson ? SampleRates(trace) : std::vector<double>();
     if (joined) {

@@ -509,6 +509,8 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
         if (arrays[a] != nullptr && counts[a] > 0)
             runSamples += counts[a];
     }
+    if (state != nullptr)
+        runSamples = std::max(runSamples, std::llround(state->runSeconds / sampleInterval));
     FilterSections sections;
     if (!IsApplied(
             DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, sections)))

@@ -50,7 +50,8 @@ FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, f
 // Where a recursion stands between two calls of FilterJoinedSamples that filter one run
 // piece by piece: the mean that comes off every sample and the memory of every section.
 struct JoinedRunState {
-    bool started = false;  // false: the next call starts the run
+    bool started = false;     // false: the next call starts the run
+    double runSeconds = 0.0;  // the whole run's length, when the calls make it longer than each
     double mean = 0.0;
     double memory[10][4] = {};  // x1, x2, y1, y2 of each section
 };
@@ -61,7 +62,8 @@ struct JoinedRunState {
 // forward pass. counts gives each array's length. For a run of contiguous segments, which
 // then filter without a restart at their joins. With a state that has started, the arrays
 // go on from where it stands instead (its mean, its memory); with a state at all, it is left
-// where the arrays end, so that a later call goes on from there.
+// where the arrays end, so that a later call goes on from there; its runSeconds, when longer
+// than the arrays, is the run the filter is judged over.
 void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
                          double sampleInterval, unsigned typeCode, int order, float low, float high,
                          JoinedRunState* state = nullptr);

@@ -213,6 +213,10 @@ void FilterJoinedRowSamples(Trace& trace, const FilterBand& band, JoinedRowCarry
                         std::fabs(firstPiece.start - carry->endTime) <= 0.5 / firstPiece.rate;
     JoinedRunState firstState = goesOn ? carry->state : JoinedRunState();
     JoinedRunState lastState;
+    if (carry != nullptr) {
+        firstState.runSeconds = carry->runSeconds;
+        lastState.runSeconds = carry->runSeconds;
+    }
     const std::size_t last = runs.size() - 1;
 
     // Each run is one recursion; runs are independent, so a second thread takes runs from

@@ -27,6 +27,7 @@ void PrepareSegmentGroup(SampleVector* const* segments, int count, const FilterB
 // Where the filtering of a drum's rows stands between one row and the next: the run the
 // last row ended in, for the next row to go on with when its samples continue that run.
 struct JoinedRowCarry {
+    double runSeconds = 0.0;  // the drum's whole span, over which its runs' filter is judged
     bool open = false;        // a run is there to go on with
     JoinedRunState state;     // where its recursion stands
     double endTime = 0.0;     // epoch seconds one sample interval after its last sample
