@@ -283,3 +283,57 @@ TEST(PrepareRowSamples, LeavesSamplesAloneWithoutBandOrUsableRate) {
                   (std::vector<float>{1, 2, 3, 4}));
     }
 }
+
+TEST(FilterJoinedRowSamples, ADrumsRowGoesOnWithTheRunTheRowBeforeEnded) {
+    // Two rows of two files each; the second row's samples repeat the first's, so that the
+    // first row's mean is the whole run's and the run filtered in one piece is the reference.
+    const FilterBand band = Band(0.5f, 5.0f, true);
+    const int file = 400;
+    const double rate = 40.0;
+    std::vector<float> values(2 * file);
+    for (int i = 0; i < 2 * file; ++i)
+        values[static_cast<std::size_t>(i)] =
+            static_cast<float>(300.0 + 80.0 * std::sin(0.4 * i) + (i % 9) * 7.0);
+    std::vector<float> whole = values;
+    whole.insert(whole.end(), values.begin(), values.end());
+    ApplyFilter(whole.data(), static_cast<int>(whole.size()),
+                DesignFilter(3, "BP", band.low, band.high, static_cast<float>(1.0 / rate)));
+
+    struct Case {
+        const char* name;
+        double secondRowStart;  // seconds after the first row's start
+        bool continues;
+    };
+    const Case cases[] = {
+        {"contiguous", 2 * file / rate, true},
+        {"a gap between the rows", 2 * file / rate + 1.0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JoinedRowCarry carry;
+        std::vector<float> filtered;
+        for (int row = 0; row < 2; ++row) {
+            Trace trace;
+            const double start = row == 0 ? 0.0 : c.secondRowStart;
+            for (int f = 0; f < 2; ++f) {
+                const auto first = values.begin() + f * file;
+                trace.AppendSegment(MakeSegment(std::vector<float>(first, first + file), rate,
+                                                start + f * file / rate));
+            }
+            FilterJoinedRowSamples(trace, band, &carry);
+            for (int i = 0; i < trace.SegmentCount(); ++i) {
+                const SampleVector& segment = trace.SegmentAt(i);
+                filtered.insert(filtered.end(), segment.samples,
+                                segment.samples + segment.sampleCount);
+            }
+            EXPECT_TRUE(carry.open);
+            EXPECT_DOUBLE_EQ(carry.endTime, start + 2 * file / rate);
+        }
+        ASSERT_EQ(filtered.size(), whole.size());
+        // The first row is the run's start either way; the second goes on with it only when
+        // it continues the first row's last sample, else it starts a run of its own.
+        EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + 2 * file, filtered.begin()));
+        EXPECT_EQ(std::equal(whole.begin() + 2 * file, whole.end(), filtered.begin() + 2 * file),
+                  c.continues);
+    }
+}
