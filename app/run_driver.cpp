@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -174,6 +175,30 @@ bool WriteDescriptionFile(const Settings& settings, const ImageDescription& desc
     return false;
 }
 
+// Returns the folder of the pictures as the page at pagePath (a host path) reaches it: empty
+// when the page lies in it, else a relative reference whose names each end in '/'. Both are
+// taken from the working folder and compared by their names, as a browser resolves a
+// relative reference; an absolute one is the fallback where no relative one exists.
+std::string PictureFolderFromPage(const std::string& pictureFolder, const std::string& pagePath) {
+    namespace fs = std::filesystem;
+    // Only an unknown working folder fails here; the page then refers as it always did.
+    std::error_code pictureError;
+    std::error_code pageError;
+    const fs::path pictures = fs::absolute(pictureFolder, pictureError).lexically_normal();
+    const fs::path page = fs::absolute(pagePath, pageError).lexically_normal().parent_path();
+    if (pictureError || pageError)
+        return "";
+    fs::path relative = pictures.lexically_relative(page);
+    if (relative.empty())
+        relative = pictures;
+    std::string text = relative.generic_string();
+    if (text.empty() || text == "." || text == "./")
+        return "";
+    if (text.back() != '/')
+        text += '/';
+    return text;
+}
+
 // Rebuilds the web page of the image's folder from every description in it. Returns true when
 // written; false after telling the user on standard error. Files that are no descriptions
 // are named on standard error and left out.
@@ -188,6 +213,7 @@ bool WriteWebPage(const Settings& settings) {
     PageSettings page;
     page.title = settings.webTitle;
     page.refreshSeconds = settings.webRefresh;
+    page.pictureFolder = PictureFolderFromPage(folder, path);
     PageContents contents;
     const std::string html = BuildIndexPage(folder, page, contents);
     for (const std::string& skipped : contents.skipped)
