@@ -48,6 +48,22 @@ int CheckRunSettings(const Settings& settings) {
     return STATUS_OK;
 }
 
+// Refuses, before the catalogue is opened, a window that a run writing a description (or the
+// web page built from it) could not describe: one that begins or ends outside the years
+// 1 to 9999. An event's window and the current one are settled later and lie well inside
+// them. Returns 0, or -2 after printing the start-time message.
+int CheckDescribedWindow(const Settings& settings) {
+    if ((!settings.writeJson && !settings.writeHtml) || settings.startText.empty() ||
+        IsCurrentStart(settings.startText))
+        return STATUS_OK;
+    Settings planned = settings;
+    const TimeWindow window = ComputeWindow(planned);
+    if (IsWritableTime(window.start) && IsWritableTime(window.start + window.length))
+        return STATUS_OK;
+    std::printf("Invalid start time (TBEG=%s)!\n", settings.startText.c_str());
+    return STATUS_WINDOW_SETTINGS;
+}
+
 // Returns true when text is a SEED network or location code: at most two letters or digits.
 bool IsSeedCode(const std::string& text) {
     if (text.size() > 2)
@@ -241,6 +257,8 @@ int RunProgram(int argc, char** argv) {
         return status;
     PlotRows rows;
     status = CheckRunSettings(settings);
+    if (status == STATUS_OK)
+        status = CheckDescribedWindow(settings);
     if (status == STATUS_OK)
         status = CheckPlannedRows(settings);
     if (status == STATUS_OK && settings.mseedEnabled)
