@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -45,6 +46,22 @@ int CheckRunSettings(const Settings& settings) {
         return STATUS_WINDOW_SETTINGS;
     }
     return STATUS_OK;
+}
+
+// Refuses, before the catalogue is opened, a window that a run writing a description (or the
+// web page built from it) could not describe: one that begins or ends outside the years
+// 1 to 9999. An event's window and the current one are settled later and lie well inside
+// them. Returns 0, or -2 after printing the start-time message.
+int CheckDescribedWindow(const Settings& settings) {
+    if ((!settings.writeJson && !settings.writeHtml) || settings.startText.empty() ||
+        IsCurrentStart(settings.startText))
+        return STATUS_OK;
+    Settings planned = settings;
+    const TimeWindow window = ComputeWindow(planned);
+    if (IsWritableTime(window.start) && IsWritableTime(window.start + window.length))
+        return STATUS_OK;
+    std::printf("Invalid start time (TBEG=%s)!\n", settings.startText.c_str());
+    return STATUS_WINDOW_SETTINGS;
 }
 
 // Returns true when text is a SEED network or location code: at most two letters or digits.
@@ -174,6 +191,30 @@ bool WriteDescriptionFile(const Settings& settings, const ImageDescription& desc
     return false;
 }
 
+// Returns the folder of the pictures as the page at pagePath (a host path) reaches it: empty
+// when the page lies in it, else a relative reference whose names each end in '/'. Both are
+// taken from the working folder and compared by their names, as a browser resolves a
+// relative reference; an absolute one is the fallback where no relative one exists.
+std::string PictureFolderFromPage(const std::string& pictureFolder, const std::string& pagePath) {
+    namespace fs = std::filesystem;
+    // Only an unknown working folder fails here; the page then refers as it always did.
+    std::error_code pictureError;
+    std::error_code pageError;
+    const fs::path pictures = fs::absolute(pictureFolder, pictureError).lexically_normal();
+    const fs::path page = fs::absolute(pagePath, pageError).lexically_normal().parent_path();
+    if (pictureError || pageError)
+        return "";
+    fs::path relative = pictures.lexically_relative(page);
+    if (relative.empty())
+        relative = pictures;
+    std::string text = relative.generic_string();
+    if (text.empty() || text == "." || text == "./")
+        return "";
+    if (text.back() != '/')
+        text += '/';
+    return text;
+}
+
 // Rebuilds the web page of the image's folder from every description in it. Returns true when
 // written; false after telling the user on standard error. Files that are no descriptions
 // are named on standard error and left out.
@@ -188,6 +229,7 @@ bool WriteWebPage(const Settings& settings) {
     PageSettings page;
     page.title = settings.webTitle;
     page.refreshSeconds = settings.webRefresh;
+    page.pictureFolder = PictureFolderFromPage(folder, path);
     PageContents contents;
     const std::string html = BuildIndexPage(folder, page, contents);
     for (const std::string& skipped : contents.skipped)
@@ -215,6 +257,8 @@ int RunProgram(int argc, char** argv) {
         return status;
     PlotRows rows;
     status = CheckRunSettings(settings);
+    if (status == STATUS_OK)
+        status = CheckDescribedWindow(settings);
     if (status == STATUS_OK)
         status = CheckPlannedRows(settings);
     if (status == STATUS_OK && settings.mseedEnabled)

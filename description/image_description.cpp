@@ -58,6 +58,14 @@ std::string IsoTime(double epoch) {
     return text;
 }
 
+bool IsWritableTime(double epoch) {
+    // Compared as IsoTime rounds it, so that an instant a fraction of a millisecond before
+    // the year 10000 counts as in it.
+    const double seconds = std::round(epoch * 1000.0) / 1000.0;
+    return seconds >= EpochFromCalendar(1, 1, 1, 0, 0, 0.0f) &&
+           seconds < EpochFromCalendar(10000, 1, 1, 0, 0, 0.0f);
+}
+
 bool WriteImageDescription(std::FILE* stream, const ImageDescription& d) {
     Json event = nullptr;
     if (d.eventKnown) {

@@ -63,3 +63,8 @@ bool WriteImageDescription(std::FILE* stream, const ImageDescription& descriptio
 
 // Formats epoch seconds as ISO 8601 UTC with milliseconds: "2004-03-02T10:00:00.000Z".
 std::string IsoTime(double epoch);
+
+// Returns true when IsoTime writes the instant (epoch seconds) with a four-digit year, from
+// 0001-01-01T00:00:00.000Z to 9999-12-31T23:59:59.999Z, as every time of a description is
+// written.
+bool IsWritableTime(double epoch);

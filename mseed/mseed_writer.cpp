@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dsp/filter.h"
 #include "dsp/sample_integer.h"
 
 namespace {
@@ -80,10 +81,18 @@ bool FactorHoldsRate(double rate) {
     return std::fabs(ms_nomsamprate(factor, multiplier) - rate) <= RATE_TOLERANCE * rate;
 }
 
-// Packs one segment's samples into records. Returns false when packing or writing failed.
-bool WriteSegment(RecordSink& sink, const Trace& trace, const SampleVector& segment, int datatype,
-                  const MseedSettings& settings) {
-    const std::size_t count = static_cast<std::size_t>(segment.sampleCount);
+// One run of samples that the records hold as one time series.
+struct Series {
+    const float* samples = nullptr;
+    std::size_t count = 0;
+    double startTime = 0.0;   // epoch seconds of the first sample
+    double sampleRate = 0.0;  // samples per second
+};
+
+// Packs one series into records. Returns false when packing or writing failed.
+bool WriteSeries(RecordSink& sink, const Trace& trace, const Series& series, int datatype,
+                 const MseedSettings& settings) {
+    const std::size_t count = series.count;
     std::vector<std::int32_t> integers;
     std::vector<float> floats;
     RecordHeader header;
@@ -95,19 +104,19 @@ bool WriteSegment(RecordSink& sink, const Trace& trace, const SampleVector& segm
     SetCode(record->location, settings.location);
     SetCode(record->channel, trace.channel);
     record->dataquality = 'D';
-    record->starttime = static_cast<hptime_t>(std::llround(segment.startTime * HPTMODULUS));
-    record->samprate = segment.sampleRate;
+    record->starttime = static_cast<hptime_t>(std::llround(series.startTime * HPTMODULUS));
+    record->samprate = series.sampleRate;
     record->reclen = settings.recordLength;
     record->byteorder = 1;
     record->numsamples = static_cast<std::int64_t>(count);
     if (datatype == FLOAT_DATATYPE) {
-        floats.assign(segment.samples, segment.samples + count);
+        floats.assign(series.samples, series.samples + count);
         record->datasamples = floats.data();
         record->sampletype = 'f';
         record->encoding = DE_FLOAT32;
     } else {
         integers.resize(count);
-        for (std::size_t i = 0; i < count; ++i) integers[i] = SampleToInt32(segment.samples[i]);
+        for (std::size_t i = 0; i < count; ++i) integers[i] = SampleToInt32(series.samples[i]);
         record->datasamples = integers.data();
         record->sampletype = 'i';
         record->encoding = FitsSteim2(integers) ? DE_STEIM2 : DE_INT32;
@@ -118,9 +127,9 @@ bool WriteSegment(RecordSink& sink, const Trace& trace, const SampleVector& segm
     if (msr_addblockette(record, reinterpret_cast<char*>(&timing), sizeof timing, 1001, 0) ==
         nullptr)
         return false;
-    if (!FactorHoldsRate(segment.sampleRate)) {
+    if (!FactorHoldsRate(series.sampleRate)) {
         blkt_100_s rate{};
-        rate.samprate = static_cast<float>(segment.sampleRate);
+        rate.samprate = static_cast<float>(series.sampleRate);
         if (msr_addblockette(record, reinterpret_cast<char*>(&rate), sizeof rate, 100, 0) ==
             nullptr)
             return false;
@@ -128,6 +137,31 @@ bool WriteSegment(RecordSink& sink, const Trace& trace, const SampleVector& segm
     std::int64_t packed = 0;
     const int records = msr_pack(record, WriteRecord, &sink, &packed, 1, 0);
     return records >= 0 && packed == record->numsamples && !sink.failed;
+}
+
+// Writes the samples of one segment that are data as series of their own: those its file
+// held, without the missing-sample markers. The zeros filled in after a missing or short
+// file and the markers are left out, so that a reader of the records sees a gap there and
+// not a channel that recorded zeros. Returns false when packing or writing failed.
+bool WriteSegment(RecordSink& sink, const Trace& trace, int index, const MseedSettings& settings) {
+    const SampleVector& segment = trace.SegmentAt(index);
+    const int present = trace.SegmentSamplesRead(index);
+    int next = 0;
+    while (next < present) {
+        while (next < present && segment.samples[next] == MISSING_SAMPLE) ++next;
+        const int first = next;
+        while (next < present && segment.samples[next] != MISSING_SAMPLE) ++next;
+        if (next == first)
+            break;
+        Series series;
+        series.samples = segment.samples + first;
+        series.count = static_cast<std::size_t>(next - first);
+        series.startTime = segment.startTime + first / segment.sampleRate;
+        series.sampleRate = segment.sampleRate;
+        if (!WriteSeries(sink, trace, series, trace.SegmentDatatype(index), settings))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -147,7 +181,7 @@ MseedResult WriteMseedTrace(std::FILE* stream, const Trace& trace, const MseedSe
         if (segment.samples == nullptr || segment.sampleCount <= 0 || !(segment.sampleRate > 0.0) ||
             !std::isfinite(segment.sampleRate))
             continue;
-        if (!WriteSegment(sink, trace, segment, trace.SegmentDatatype(index), settings))
+        if (!WriteSegment(sink, trace, index, settings))
             return MseedResult::WRITE_FAILED;
     }
     return MseedResult::WRITTEN;

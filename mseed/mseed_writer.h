@@ -18,18 +18,21 @@ bool IsValidRecordLength(long bytes);
 
 // What WriteMseedTrace did with one trace.
 enum class MseedResult {
-    WRITTEN,         // every segment with samples is in the stream
+    WRITTEN,         // every segment's data samples are in the stream
     CODES_TOO_LONG,  // the station code has more than 5 or the channel more than 3 characters:
                      // nothing was written
     WRITE_FAILED,    // a record could not be packed or written
 };
 
-// Writes each segment of the trace that holds samples to stream as one miniSEED time series
-// of records of settings.recordLength bytes, with the segment's own start time (to the
-// microsecond) and rate, and the trace's codes in upper case. Segments read from integer
-// encodings (datatype 0, 1, 2, 5, or an unknown one) are written as the 32-bit integers the
-// CSS export writes for them, compressed with Steim-2 (or uncompressed where two neighbours
-// differ by more than Steim-2's 30 bits hold); segments read as floats (datatype 3) as 32-bit
-// floats. A rate that the header's factor and multiplier cannot hold within 1e-6 of its
+// Writes the samples of each segment of the trace that came from its file to stream as
+// miniSEED time series of records of settings.recordLength bytes, with the segment's own rate,
+// each series' start time to the microsecond, and the trace's codes in upper case. A segment
+// is one series unless it holds samples that are no data: the zeros filled in after a missing
+// or short file (Trace::SegmentSamplesRead) and the missing-sample markers (MISSING_SAMPLE)
+// are left out, a series ending where they begin and a new one starting after them. Segments read
+// from integer encodings (datatype 0, 1, 2, 5, or an unknown one) are written as the 32-bit
+// integers the CSS export writes for them, compressed with Steim-2 (or uncompressed where two
+// neighbours differ by more than Steim-2's 30 bits hold); segments read as floats (datatype 3) as
+// 32-bit floats. A rate that the header's factor and multiplier cannot hold within 1e-6 of its
 // value also goes into a Blockette 100.
 MseedResult WriteMseedTrace(std::FILE* stream, const Trace& trace, const MseedSettings& settings);

@@ -104,16 +104,29 @@ TEST_P(Exports, MseedHoldsWhatTheCssFilesHoldForEveryEncodingGapAndOverlap) {
     const std::vector<WfdiscRecord> segments = ReadWfdisc(folder->WorkFile("ROWS.WFD"));
     const std::vector<MseedRecord> records = ReadMseedRecords(folder->WorkFile("wave.mseed"));
     ASSERT_GE(segments.size(), 10u);
-    // Each CSS segment is one run of records in the same order; every record begins at the
-    // time of its first sample in the segment.
+    // Each CSS segment is one run of records in the same order, but for the zeros filled in
+    // for DUNK's missing file and after ELMO's short one, which only the CSS files hold;
+    // every record begins at the time of its first sample in the segment.
     std::size_t next = 0;
+    std::size_t filledIn = 0;
     for (const WfdiscRecord& segment : segments) {
         SCOPED_TRACE(segment.dfile);
         const std::vector<double> samples = ReadS4(folder->WorkFile(segment.dfile));
         ASSERT_EQ(samples.size(), static_cast<std::size_t>(segment.nsamp));
+        const double segmentEnd = segment.time + static_cast<double>(samples.size()) / 40.5;
         std::size_t done = 0;
         while (done < samples.size()) {
-            ASSERT_LT(next, records.size());
+            std::size_t recordAt = samples.size();
+            if (next < records.size() && records[next].station == segment.sta) {
+                const double offset =
+                    static_cast<double>(records[next].start) / HPTMODULUS - segment.time;
+                if (segment.time + offset < segmentEnd - 1e-3)
+                    recordAt = static_cast<std::size_t>(std::lround(offset * 40.5));
+            }
+            ASSERT_GE(recordAt, done);
+            for (; done < recordAt; ++done, ++filledIn) ASSERT_EQ(samples[done], 0.0) << done;
+            if (done == samples.size())
+                break;
             const MseedRecord& record = records[next++];
             EXPECT_EQ(record.station, segment.sta);
             EXPECT_EQ(record.channel, "BHZ");
@@ -133,6 +146,8 @@ TEST_P(Exports, MseedHoldsWhatTheCssFilesHoldForEveryEncodingGapAndOverlap) {
         }
     }
     EXPECT_EQ(next, records.size());
+    // DUNK's file of 10:15 to 10:20, and the second half of ELMO's.
+    EXPECT_EQ(filledIn, static_cast<std::size_t>(300 * 40.5 + 150 * 40.5));
 }
 
 TEST_P(Exports, MseedTakesItsNameAndKeysAndReplacesAnEarlierFileWhole) {

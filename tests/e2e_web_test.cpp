@@ -7,6 +7,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/e2e_harness.h"
@@ -169,6 +170,56 @@ TEST_P(WebPage, KeepsHostileCodesAndPhaseNamesAsText) {
     // The browser writes the attribute back with its own references.
     EXPECT_EQ(titles[0], "&lt;i&gt;x&lt;/i&gt; 2004-03-02 10:01:00.000 UTC, &lt;b&gt; &quot;&amp;'")
         << titles[0];
+}
+
+TEST_P(WebPage, ReachesPicturesOfAnotherFolderByEncodedRelativeReferences) {
+    ASSERT_TRUE(folder->Generate({"--stations", "1", "--channels", "BHZ", "--span", "600",
+                                  "--segment", "300", "--sps", "20", "--events", "0"}));
+    // Each case draws into a picture folder of its own.
+    for (const char* made :
+         {"pics/site/notes.txt", "odd/notes.txt", "below/notes.txt", "site/notes.txt"})
+        folder->WriteWorkFile(made, "");
+    struct Case {
+        std::string what;
+        std::string picture;  // [WAVEFORMS] FILE=
+        std::string page;     // [WEB] INDEX=
+        std::string pagePath;
+        std::string source;  // the picture's reference in the page
+    };
+    const Case cases[] = {
+        {"a page in a folder below the pictures'", "pics\\x.gif", "pics\\site\\index.html",
+         "pics/site/index.html", "../x.gif"},
+        {"names a URL would read otherwise", "odd\\a b#1%?&.gif", "index.html", "odd/index.html",
+         "a%20b%231%25%3F%26.gif"},
+        {"a page in a folder beside the pictures'", "below\\x.gif", "site\\index.html",
+         "site/index.html", "../below/x.gif"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder->WriteWaveIni("[WAVEFORMS]\nN#=1\nFILE=" + c.picture +
+                             "\n\n[STA0]\nSTA=ABEL\n\n[WEB]\nREFRESH=0\nINDEX=" + c.page + "\n");
+        const ProcessResult result =
+            folder->Run({"tbeg=10:00:00 02.03.2004", "nsec=600", "/NOPREVIEW"});
+        EXPECT_EQ(result.status, SHELL_OK);
+        EXPECT_EQ(result.errors, "");
+        const std::string page = folder->WorkFile(c.pagePath);
+        EXPECT_EQ(All(ReadFileBytes(page), "<img src=\"([^\"]*)\""),
+                  std::vector<std::string>{c.source});
+    }
+    // The browser finds the pictures through the references.
+    const std::pair<std::string, std::string> pagesAndPictures[] = {
+        {"site/index.html", "below/x.gif"}, {"odd/index.html", "odd/a b#1%?&.gif"}};
+    for (const auto& [page, picture] : pagesAndPictures) {
+        SCOPED_TRACE(page);
+        TempDir shots;
+        const std::string shot = shots.File("page.png");
+        const ProcessResult screenshot = Browse(folder->WorkFile(page), "--screenshot=" + shot);
+        ASSERT_EQ(screenshot.status, 0) << screenshot.errors;
+        const GdPicture shown = ReadPicture(shot);
+        const GdPicture image = ReadPicture(folder->WorkFile(picture));
+        ASSERT_TRUE(shown && image);
+        EXPECT_TRUE(ShowsPicture(shown.get(), image.get()));
+    }
 }
 
 TEST_P(WebPage, EndsWithMinusSevenWhenThePageCannotBeWritten) {

@@ -242,6 +242,74 @@ TEST_P(Window, ShowsTheLatestEventOnlyWhenLastWasLookedUp) {
     EXPECT_EQ(result.status, 251);
 }
 
+// A run that writes a description, or the page built from one, refuses a window its ISO times
+// cannot hold before it opens the catalogue; a data source that cannot be opened shows where
+// the run stopped. A run that writes neither goes on to the catalogue as it always has.
+TEST(WindowBeforeTheCatalogue, RefusesYearsTheDescriptionCannotWrite) {
+    TestDataSource source(Backend::Sqlite);
+    ASSERT_TRUE(source.IsReady()) << source.Error();
+    RunFolder folder(source);
+    const std::string databaseError = "Database open error (DSN=NO_SUCH_SOURCE/USER=KVR/PSW=MTZ)!";
+    struct Case {
+        std::string what;
+        std::string sections;  // INI text after [WAVEFORMS] N#=1
+        std::vector<std::string> arguments;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the year 10000, described", "", {"tbeg=00:00:00 01.01.10000", "/JSON"}, true},
+        {"the year 10000 on the page", "", {"tbeg=00:00:00 01.01.10000", "/HTML"}, true},
+        {"the year 10000, described by the run's file",
+         "JSON=1\n",
+         {"tbeg=00:00:00 01.01.10000"},
+         true},
+        {"the year 10000 on the page of the run's file",
+         "\n[WEB]\nINDEX=site\\index.html\n",
+         {"tbeg=00:00:00 01.01.10000"},
+         true},
+        {"an hour that ends in the year 10000",
+         "",
+         {"tbeg=23:00:00 31.12.9999", "nsec=3600", "/JSON"},
+         true},
+        {"segments moved into the year 10000",
+         "",
+         {"tbeg=23:50:00 31.12.9999", "nsec=600:600", "/JSON"},
+         true},
+        {"a window ending at the start, from before the year 1",
+         "",
+         {"tbeg=00:00:30 01.01.0001", "nsec=-60", "/JSON"},
+         true},
+        {"the last second of the year 9999",
+         "",
+         {"tbeg=23:00:00 31.12.9999", "nsec=3599", "/JSON"},
+         false},
+        {"the first minute of the year 1",
+         "",
+         {"tbeg=00:00:00 01.01.0001", "nsec=60", "/HTML"},
+         false},
+        {"the year 10000, not described", "", {"tbeg=00:00:00 01.01.10000"}, false},
+        {"the current time, described", "", {"tbeg=current", "/JSON"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder.WriteWorkFile("wave.ini", "[WAVEFORMS]\nN#=1\nNSEC=600\n" + c.sections);
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("odbc=no_such_source");
+        arguments.push_back("/NOPREVIEW");
+        const std::vector<std::string> filesBefore = folder.WorkFiles();
+        const ProcessResult result = folder.Run(arguments);
+        if (c.refused) {
+            EXPECT_EQ(result.output,
+                      "Invalid start time (TBEG=" + c.arguments[0].substr(5) + ")!\n");
+            EXPECT_EQ(result.status, SHELL_WINDOW_SETTINGS);
+        } else {
+            EXPECT_EQ(result.output, databaseError);
+            EXPECT_EQ(result.status, SHELL_DATABASE_OPEN);
+        }
+        EXPECT_EQ(folder.WorkFiles(), filesBefore) << "no file written";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Window, testing::ValuesIn(ALL_BACKENDS), BackendParamName);
 
 }  // namespace

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "dsp/filter.h"
 #include "dsp/sample_integer.h"
 #include "platform/file_handle.h"
 #include "tests/support/mseed_probe.h"
@@ -131,6 +133,60 @@ TEST(WriteMseedTrace, RoundTripsEveryDatatypeRateGapOverlapAndRateChange) {
         std::fseek(in.get(), 0, SEEK_END);
         EXPECT_EQ(std::ftell(in.get()) % c.recordLength, 0);
         ExpectSegments(ReadMseedRecords(path), trace, settings);
+    }
+}
+
+TEST(WriteMseedTrace, LeavesOutFilledInSamplesAndMissingSampleMarkers) {
+    TempDir dir;
+    const double start = 1078221600.0;
+    const double rate = 20.0;
+    struct Run {
+        int first, count;  // samples of the segment that one series holds
+    };
+    struct Case {
+        const char* what;
+        int count;
+        int samplesRead;
+        std::vector<int> markers;  // indices of missing-sample markers
+        std::vector<Run> runs;
+    };
+    const Case cases[] = {
+        {"short file", 100, 40, {}, {{0, 40}}},
+        {"missing file", 100, 0, {}, {}},
+        {"markers inside",
+         100,
+         Trace::ALL_SAMPLES_READ,
+         {10, 11, 12, 50},
+         {{0, 10}, {13, 37}, {51, 49}}},
+        {"markers at both ends", 100, Trace::ALL_SAMPLES_READ, {0, 1, 99}, {{2, 97}}},
+        {"markers only", 3, Trace::ALL_SAMPLES_READ, {0, 1, 2}, {}},
+        {"marker, then a short file", 100, 60, {20, 59}, {{0, 20}, {21, 38}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Trace trace;
+        trace.station = "ABC";
+        trace.channel = "BHZ";
+        SampleVector segment =
+            Segment(start, rate, c.count, [](int i) { return static_cast<float>(i + 1); });
+        for (int i = c.count < c.samplesRead ? c.count : c.samplesRead; i < c.count; ++i)
+            segment.samples[i] = 0.0f;
+        for (int i : c.markers) segment.samples[i] = MISSING_SAMPLE;
+        trace.AppendSegment(std::move(segment), 2, c.samplesRead);
+        const std::string path = dir.File(std::string(c.what) + ".mseed");
+        ASSERT_EQ(WriteFile(path, trace, MseedSettings()), MseedResult::WRITTEN);
+        const std::vector<MseedRecord> records = ReadMseedRecords(path);
+        ASSERT_EQ(records.size(), c.runs.size());
+        for (std::size_t r = 0; r < c.runs.size(); ++r) {
+            SCOPED_TRACE(testing::Message() << "series " << r);
+            const Run& run = c.runs[r];
+            EXPECT_LE(std::llabs(records[r].start -
+                                 std::llround((start + run.first / rate) * HPTMODULUS)),
+                      1);
+            std::vector<double> expected;
+            for (int i = run.first; i < run.first + run.count; ++i) expected.push_back(i + 1);
+            EXPECT_EQ(records[r].samples, expected);
+        }
     }
 }
 

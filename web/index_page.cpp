@@ -145,8 +145,8 @@ std::string FilterText(const Json& filter) {
            Number(filter["high"].get<double>(), 2) + " Hz, applied: " + applied;
 }
 
-// One figure: the picture with its map, caption and badges.
-std::string Figure(const Json& d, int number) {
+// One figure: the picture with its map, caption and badges; pictureFolder as in PageSettings.
+std::string Figure(const Json& d, int number, const std::string& pictureFolder) {
     const Json& image = d["image"];
     const Json& window = d["window"];
     const int width = image["width"];
@@ -201,9 +201,9 @@ std::string Figure(const Json& d, int number) {
     caption += drum ? "segment mode, drum recorder of " + who : "normal mode: " + who;
 
     std::string html = "  <figure>\n";
-    html += "    <img src=\"" + EscapeHtml(file) + "\" width=\"" + std::to_string(width) +
-            "\" height=\"" + std::to_string(image["height"].get<int>()) + "\" usemap=\"#" + map +
-            "\" alt=\"" + EscapeHtml(caption) + "\">\n";
+    html += "    <img src=\"" + EscapeHtml(EncodeUrlPath(pictureFolder + file)) + "\" width=\"" +
+            std::to_string(width) + "\" height=\"" + std::to_string(image["height"].get<int>()) +
+            "\" usemap=\"#" + map + "\" alt=\"" + EscapeHtml(caption) + "\">\n";
     html += "    <map name=\"" + map + "\">\n" + areas + "    </map>\n";
     html += "    <figcaption>" + EscapeHtml(caption) + "\n    <div class=\"badges\">\n" + badges +
             "    </div></figcaption>\n";
@@ -238,6 +238,27 @@ std::string EscapeHtml(const std::string& text) {
         }
     }
     return escaped;
+}
+
+std::string EncodeUrlPath(const std::string& path) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (char c : path) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        // Letters and digits of ASCII only, whatever the locale says.
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                          c == '/';
+        if (kept) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += HEX[byte >> 4];
+            encoded += HEX[byte & 0x0F];
+        }
+    }
+    return encoded;
 }
 
 std::string BuildIndexPage(const std::string& folder, const PageSettings& settings,
@@ -295,7 +316,7 @@ std::string BuildIndexPage(const std::string& folder, const PageSettings& settin
     int number = 0;
     for (const auto& description : descriptions) {
         try {
-            html += Figure(description.second, number++);
+            html += Figure(description.second, number++, settings.pictureFolder);
         } catch (const Json::exception&) {
             // IsDescription let nothing through that Figure cannot read; a backstop only.
         }

@@ -7,6 +7,9 @@
 struct PageSettings {
     std::string title = "trazplot";  // the page title, as written in the INI file
     int refreshSeconds = 300;        // the page reloads itself after this; 0 for never
+    // The folder of the pictures as a relative reference from the page's folder, each name
+    // ending in '/' ("../pics/"); empty when the page lies beside them.
+    std::string pictureFolder;
 };
 
 // What building a page met: the descriptions shown, and the files skipped.
@@ -19,9 +22,14 @@ struct PageContents {
 // per picture, newest window first, each with its caption, a completeness badge per row and
 // an image map of its rows, pick marks and gap bars. Files that are not descriptions of ours
 // are skipped and listed in contents. Every text from the descriptions is HTML-escaped; the
-// page refers to the pictures by their file names and fetches nothing else.
+// page refers to the pictures by settings.pictureFolder and their file names, percent-encoded
+// and HTML-escaped, and fetches nothing else.
 std::string BuildIndexPage(const std::string& folder, const PageSettings& settings,
                            PageContents& contents);
 
 // Returns text with &, <, >, " and ' replaced by their character references.
 std::string EscapeHtml(const std::string& text);
+
+// Returns a relative URL path with every byte but letters, digits, '-', '.', '_', '~' and the
+// '/' between folder names percent-encoded ("a b#1.gif" gives "a%20b%231.gif").
+std::string EncodeUrlPath(const std::string& path);
