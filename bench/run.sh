@@ -5,7 +5,8 @@
 #   2  case 1 with [WAVEFORMS] filter=1,10
 #   1g case 1 with /GAPS /JSON (gap marks and the image's description)
 #   2p case 2 with [WAVEFORMS] PREROLL=60 (filtered through the file boundaries)
-#   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows), filtered
+#   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows from 10:00), filtered
+#   3p case 3 with [WAVEFORMS] PREROLL=3600 (the drum filtered once, through its rows)
 #   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
 #   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
 #   6  one station, 30 days, segment mode NSEC=2592000:86400 (30 rows of a day), filtered
@@ -24,7 +25,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 1g 2 2p 3 4 5 6 7")
+#   CASES       the cases to run (default "1 1g 2 2p 3 3p 4 5 6 7")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -36,7 +37,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 1g 2 2p 3 4 5 6 7}
+cases=${CASES:-1 1g 2 2p 3 3p 4 5 6 7}
 
 for tool in hyperfine jq md5sum; do
     command -v "$tool" >/dev/null || {
@@ -190,6 +191,7 @@ description[1g]="case 1, /GAPS /JSON"
 description[2]="case 1, filter=1,10"
 description[2p]="case 2, PREROLL=60"
 description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
+description[3p]="case 3, PREROLL=3600"
 description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
 description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
@@ -200,6 +202,8 @@ for c in 1 1g 2 2p 4 5; do
 done
 samples[3]=$((DAY_SPAN * SPS))
 row_samples[3]=$((1800 * SPS))
+samples[3p]=$((DAY_SPAN * SPS))
+row_samples[3p]=$((1800 * SPS))
 samples[6]=$((MONTH_SPAN * SPS))
 row_samples[6]=$((DAY_SPAN * SPS))
 samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
@@ -214,6 +218,13 @@ write_case 2p multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" "P
     "$(station_sections)"
 write_case 3 day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" -- \
     "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+write_case 3p day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" "PREROLL=3600" -- \
+    "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+# A drum's start moves to the next row boundary: 09:59 to 10:00, where the archive begins, so
+# that all 48 rows hold data.
+declare -A tbeg
+tbeg[3]="TBEG=09:59:00 02.03.2004"
+tbeg[3p]=${tbeg[3]}
 css_dir=$(mktemp -d /dev/shm/trazplot-bench-css.XXXXXX)
 write_case 4 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)" \
     "$(printf '\n[CSS30OUTPUT]\nFILE=%s/bench.wfd' "$css_dir")"
@@ -257,7 +268,7 @@ printf '%-4s %-40s %10s %10s %10s %10s %10s %-4s %s\n' case description samples 
     "Msamp/s" "RSS MiB" "bound MiB" ok "md5 (GIF / CSS or JSON)"
 for c in $cases; do
     case_dir=$bench_dir/case$c
-    command_line="$program \"$TBEG\" /NOPREVIEW ${arguments[$c]:-}"
+    command_line="$program \"${tbeg[$c]:-$TBEG}\" /NOPREVIEW ${arguments[$c]:-}"
     prepare="rm -f case$c.gif case$c.json"
     if [ "$c" = 4 ]; then
         prepare="$prepare; rm -rf $css_dir/*"
