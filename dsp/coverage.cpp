@@ -26,9 +26,15 @@ int FindMarkerChange(const float* samples, int from, int to, bool marker) {
     return i;
 }
 
+// A stretch of the window that present samples of one rate cover.
+struct CoveredSpan {
+    TimeSpan span;
+    double interval = 0.0;  // seconds between the samples that cover it
+};
+
 // Adds the stretches covered by one segment's present samples, clipped to the window.
 void AddCovered(const SampleVector& segment, int samplesRead, double windowStart, double windowEnd,
-                std::vector<TimeSpan>& covered) {
+                std::vector<CoveredSpan>& covered) {
     const double rate = segment.sampleRate;
     if (segment.samples == nullptr || !(rate > 0.0) || !std::isfinite(rate))
         return;
@@ -43,7 +49,7 @@ void AddCovered(const SampleVector& segment, int samplesRead, double windowStart
         const double start = std::max(windowStart, segment.startTime + first / rate);
         const double end = std::min(windowEnd, segment.startTime + i / rate);
         if (end > start)
-            covered.push_back({start, end});
+            covered.push_back({{start, end}, 1.0 / rate});
     }
 }
 
@@ -53,16 +59,19 @@ Coverage FindCoverage(const Trace& trace, double windowStart, double windowEnd) 
     Coverage coverage;
     if (!(windowEnd > windowStart))
         return coverage;
-    std::vector<TimeSpan> covered;
+    std::vector<CoveredSpan> covered;
     for (int i = 0; i < trace.SegmentCount(); ++i)
         AddCovered(trace.SegmentAt(i), trace.SegmentSamplesRead(i), windowStart, windowEnd,
                    covered);
-    std::sort(covered.begin(), covered.end(),
-              [](const TimeSpan& a, const TimeSpan& b) { return a.start < b.start; });
+    std::sort(covered.begin(), covered.end(), [](const CoveredSpan& a, const CoveredSpan& b) {
+        return a.span.start < b.span.start;
+    });
     // Walk the united coverage; what lies between its stretches is missing. Contiguous files
     // meet within rounding of their times, which is no gap.
     double reached = windowStart;
-    for (const TimeSpan& span : covered) {
+    double reachedInterval = 0.0;  // of the samples that reached it
+    for (const CoveredSpan& stretch : covered) {
+        const TimeSpan& span = stretch.span;
         double start = span.start;
         if (start > reached + JOIN_TOLERANCE)
             coverage.missing.push_back({reached, start});
@@ -71,9 +80,14 @@ Coverage FindCoverage(const Trace& trace, double windowStart, double windowEnd) 
         if (span.end > reached) {
             coverage.coveredSeconds += span.end - std::max(reached, start);
             reached = span.end;
+            reachedInterval = stretch.interval;
         }
     }
-    if (reached < windowEnd - JOIN_TOLERANCE)
+    // A window that ends between two samples ends after the last sample read: the reader
+    // reads only whole sample intervals, so less than one interval after a recording's last
+    // sample read is no gap.
+    if (reached < windowEnd - JOIN_TOLERANCE &&
+        !(windowEnd - reached < reachedInterval - JOIN_TOLERANCE))
         coverage.missing.push_back({reached, windowEnd});
     else if (reached < windowEnd)
         coverage.coveredSeconds += windowEnd - reached;

@@ -64,3 +64,30 @@ TEST(FindCoverage, LeavesOutEveryRunOfMarkersWhereverItFallsInTheScan) {
 }
 
 }  // namespace
+
+TEST(FindCoverage, AWindowEndingWithinASampleIntervalOfTheLastSampleReadIsComplete) {
+    struct Case {
+        const char* name;
+        double windowEnd;    // seconds; the 100 samples at 10 per second cover [0, 10)
+        double missingFrom;  // the gap at the end, or a negative number for none
+    };
+    const Case cases[] = {
+        {"ending where the last sample's interval ends", 10.0, -1.0},
+        {"ending between the last sample read and the next one", 10.07, -1.0},
+        {"a whole sample interval after it", 10.1, 10.0},
+        {"seconds after it", 12.0, 10.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Trace trace;
+        trace.AppendSegment(MarkedSegment(100, {}));
+        const Coverage coverage = FindCoverage(trace, 0.0, c.windowEnd);
+        if (c.missingFrom < 0.0) {
+            EXPECT_TRUE(coverage.missing.empty());
+            EXPECT_DOUBLE_EQ(CompletenessPercent(coverage.coveredSeconds / c.windowEnd), 100.0);
+        } else {
+            ASSERT_EQ(coverage.missing.size(), 1u);
+            EXPECT_NEAR(coverage.missing[0].start, c.missingFrom, 1e-9);
+        }
+    }
+}
