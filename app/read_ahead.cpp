@@ -26,7 +26,8 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       const std::string& station, const std::string& channel, double start,
-                      double end, const FilterBand* filter, bool joinedFilter) {
+                      double end, const FilterBand* filter, bool joinedFilter,
+                      JoinedRowCarry* drumCarry) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         // A thread that woke for the last job only after it was taken may still be inside
@@ -43,6 +44,7 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
         results.resize(rows.size());
         band = filter != nullptr ? *filter : FilterBand();
         joined = joinedFilter;
+        carry = drumCarry;
         // Segments filtered one by one are taken in the groups the filter runs side by side.
         group = band.enabled && !joined ? SegmentFilterGroup(static_cast<int>(rows.size())) : 1;
         // The row's files share their folders: each is read once for the row.
@@ -95,7 +97,7 @@ void ReadAhead::Finish(int read) {
         // A joined row is one recursion: filtered here, as the row before it is drawn.
         if (joined && band.enabled) {
             trace->RemoveEmptySegments();
-            FilterJoinedRowSamples(*trace, band);
+            FilterJoinedRowSamples(*trace, band, carry);
         }
     }
     std::lock_guard<std::mutex> lock(mutex);

@@ -10,6 +10,7 @@
 
 #include "archive/catalogue.h"
 #include "dsp/filter_band.h"
+#include "dsp/row_samples.h"
 #include "dsp/trace.h"
 #include "platform/host_path.h"
 
@@ -30,10 +31,11 @@ public:
     // seconds) under dataDir. With a band, each segment is also filtered as PrepareRowSamples
     // would, by the thread that read it while its samples are at hand; with joined set too,
     // the trace's empty segments are removed and it is filtered as FilterJoinedRowSamples
-    // would, once read. The trace of the previous Start must have been taken.
+    // would, once read, going on from carry when one is given (a drum's row). The trace of the
+    // previous Start must have been taken.
     void Start(std::vector<SegmentRow> rows, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, const FilterBand* band = nullptr,
-               bool joined = false);
+               bool joined = false, JoinedRowCarry* carry = nullptr);
     // Reads (and filters) what is left of the started row, waits until it is done and returns
     // its trace.
     std::unique_ptr<Trace> Take();
@@ -61,9 +63,10 @@ private:
     std::string dataDir;
     double t1 = 0.0;
     double t2 = 0.0;
-    FilterBand band;      // enabled when the segments are filtered as they are read
-    bool joined = false;  // the row is filtered through its files, once read
-    int group = 1;        // segments a thread takes at a time
+    FilterBand band;                  // enabled when the segments are filtered as they are read
+    bool joined = false;              // the row is filtered through its files, once read
+    JoinedRowCarry* carry = nullptr;  // where a drum's filter stands, for a joined row
+    int group = 1;                    // segments a thread takes at a time
     std::unique_ptr<Trace> trace;
     std::vector<ReadSegmentResult> results;
     std::unique_ptr<HostPathMapper> mapper;

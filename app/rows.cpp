@@ -211,6 +211,7 @@ struct RowPlan {
     std::string fillNote;            // an ignored FILL, to tell once the row is drawn
     bool joined = false;             // filtered through its files with a pre-roll
     bool carried = false;            // a drum's row, whose filter goes on from the row before
+    double carriedSeconds = 0.0;     // a carried row's runs may last this long: the whole drum
     bool exporting = false;          // the window's samples as read go to the exports
     double readStart = 0.0;          // epoch seconds from which the row is read
     bool filteredWhileRead = false;  // the read comes filtered, as PrepareRowSamples would
@@ -238,20 +239,22 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     // before it ended, so only the first reads a pre-roll, and the drum is filtered once
     // however long the pre-roll is.
     plan.carried = segmentMode && plan.joined;
+    plan.carriedSeconds = plan.carried ? settings.windowSeconds + plan.preroll : 0.0;
     plan.readStart =
         plan.joined && !(plan.carried && row > 0) ? plan.start - plan.preroll : plan.start;
     plan.exporting = settings.cssEnabled || rows.exports.mseed != nullptr;
     const bool exporting = plan.exporting;
     // Exports take the samples as read, so only a row without them is filtered by the threads
     // that read it. A joined row is one recursion, which one thread runs: every other one is
-    // filtered by the reading threads while this thread filters the row before it; a drum's
-    // rows go on from each other, so this thread filters them one after the other. Other rows
+    // filtered by the reading threads while this thread filters the row before it. A drum's
+    // rows go on from each other: each is filtered by the reading threads once the row before
+    // it is taken, filtered, while this thread draws that row. Other rows
     // hide each file's start-up transient, which moves missing-sample markers, so a row whose
     // coverage is described is filtered here, after its coverage is found.
     // Without the filled-in samples, a row is filtered once they are cut out, here.
     const bool describing = settings.showGaps || settings.writeJson;
     plan.filteredWhileRead = plan.band.enabled && !exporting && plan.fill &&
-                             (plan.joined ? !plan.carried && row % 2 == 1 : !describing);
+                             (plan.joined ? plan.carried || row % 2 == 1 : !describing);
     return plan;
 }
 
@@ -264,11 +267,15 @@ std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     return listed;
 }
 
-// Hands the listed segments of the plan's read to the reader.
+// Hands the listed segments of the plan's read to the reader, and a drum's row the carry of
+// its filter (the row before it has been taken, and so filtered, by now).
 void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
-              ReadAhead& reader) {
+              JoinedRowCarry& carry, ReadAhead& reader) {
+    if (plan.carried)
+        carry.runSeconds = plan.carriedSeconds;
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
-                 plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined);
+                 plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
+                 plan.carried ? &carry : nullptr);
 }
 
 // Draws one row from the trace of its read (one segment per listed segment): separators,
@@ -316,8 +323,7 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
     const bool describing = settings.showGaps || settings.writeJson;
     const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
     // A drum's rows go on with each other's filter: its runs may last the whole drum.
-    const double carriedSeconds = plan.carried ? settings.windowSeconds + preroll : 0.0;
-    carry.runSeconds = carriedSeconds;
+    const double carriedSeconds = plan.carriedSeconds;
     ReportFilterChanges(entry, band, trace, joined, carriedSeconds, rows.notes);
     // Only the description needs these, and they must be taken before filtering.
     const std::string applied =
@@ -495,7 +501,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     JoinedRowCarry carry;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
     std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
-    StartRow(settings, next, nextListed, reader);
+    StartRow(settings, next, nextListed, carry, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
         const std::vector<SegmentRow> listed = std::move(nextListed);
@@ -506,7 +512,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         }
         std::unique_ptr<Trace> trace = reader.Take();
         if (row + 1 < rowCount)
-            StartRow(settings, next, nextListed, reader);
+            StartRow(settings, next, nextListed, carry, reader);
         DrawRow(settings, plan, listed, std::move(trace), carry, rows);
     }
     if (rows.gapIndex >= 0) {
