@@ -227,16 +227,12 @@ void ColumnExtremes(const float* samples, int count, float& low, float& high) {
     }
 }
 
-// The column-run rule a column at a time, for a monotonic x and a decreasing y mapping:
-// then the samples of a column are contiguous, and its topmost and lowest pixels are those
-// of its smallest and largest value, so each column costs one pass of min/max and a few
-// exact evaluations of x and y. The pixels are those of DrawSampleBySample.
-void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, const float* samples,
-                        int count) {
-    bool open = false;
-    int column = 0;
-    int lo = 0;
-    int hi = 0;
+// Walks the samples of a segment a pixel column at a time, for a monotonic x: the samples of
+// a column are contiguous. Calls column(x, first, low, high) for every column that holds a
+// finite sample, with the first finite sample and the smallest and largest ones; each column
+// costs one pass of min/max and a few exact evaluations of x.
+template <typename Column>
+void ForEachColumn(const PieceMapping& m, const float* samples, int count, const Column& column) {
     int j = 0;
     while (j < count) {
         const int x = ColumnOf(m, j);
@@ -244,78 +240,71 @@ void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, cons
         int first = j;
         while (first < end && !std::isfinite(samples[first])) ++first;
         if (first < end) {
-            if (open) {
-                gdImageLine(image, column, lo, x, RowOf(m, samples[first]), color);
-                if (lo != hi)
-                    gdImageLine(image, column, lo, column, hi, color);
-            }
             float low = 0.0f;
             float high = 0.0f;
             ColumnExtremes(samples + first, end - first, low, high);
-            open = true;
-            column = x;
-            lo = RowOf(m, low);
-            hi = RowOf(m, high);
+            column(x, samples[first], low, high);
         }
         j = end;
     }
-    if (open && lo != hi)
-        gdImageLine(image, column, lo, column, hi, color);
 }
 
-}  // namespace
-
-AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {
-    std::string upper = scaleText;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-
-    float max = 0.0f;
-    float min = 0.0f;
-    if (upper.compare(0, 4, "AUTO") == 0) {
-        max = -FLT_MAX;
-        min = FLT_MAX;
-        for (int i = 0; i < trace.SegmentCount(); ++i) {
-            const SampleVector& segment = trace.SegmentAt(i);
-            if (segment.samples != nullptr)
-                ScanFiniteRange(segment.samples, segment.sampleCount, max, min);
+// Draws the column-run rule from a segment's columns in order (x, first, low, high), for a
+// decreasing y mapping: a column's topmost and lowest pixels are those of its smallest and
+// largest value. The pixels are those of DrawSampleBySample.
+class ColumnRuns {
+public:
+    ColumnRuns(gdImagePtr target, int colorIndex, const PieceMapping& mapping)
+        : image(target), color(colorIndex), m(mapping) {}
+    void operator()(int x, float first, float low, float high) {
+        if (open) {
+            gdImageLine(image, column, lo, x, RowOf(m, first), color);
+            if (lo != hi)
+                gdImageLine(image, column, lo, column, hi, color);
         }
-        if (max == -FLT_MAX) {
-            max = 0.0f;
-            min = 0.0f;
-        }
-    } else {
-        const size_t separator = upper.rfind(';');
-        if (separator == std::string::npos) {
-            max = 15000.0f;
-            min = -15000.0f;
-        } else {
-            max = ScaleValue(upper.substr(0, separator).c_str());
-            min = ScaleValue(upper.c_str() + separator + 1);
-        }
-        if (max < min)
-            std::swap(max, min);
+        open = true;
+        column = x;
+        lo = RowOf(m, low);
+        hi = RowOf(m, high);
     }
-    if (max == min) {
-        max = max + 1.0f;
-        min = min - 1.0f;
+    void Finish() {
+        if (open && lo != hi)
+            gdImageLine(image, column, lo, column, hi, color);
     }
-    return Widen(max, min);
+
+private:
+    gdImagePtr image;
+    int color;
+    const PieceMapping& m;
+    bool open = false;
+    int column = 0;
+    int lo = 0;
+    int hi = 0;
+};
+
+// The column-run rule a column at a time, for a monotonic x and a decreasing y mapping.
+void DrawColumnByColumn(gdImagePtr image, int color, const PieceMapping& m, const float* samples,
+                        int count) {
+    ColumnRuns runs(image, color, m);
+    ForEachColumn(m, samples, count, [&runs](int x, float first, float low, float high) {
+        runs(x, first, low, high);
+    });
+    runs.Finish();
 }
 
-void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
-                    const AmplitudeRange& range, double windowStart, double windowEnd,
-                    const SampleVector& segment) {
+// Fills the mapping of a segment onto row of the layout; returns false when no sample of it
+// has a pixel: without two samples, a window, a range or a rate.
+bool MapPiece(const PlotLayout& layout, int row, const AmplitudeRange& range, double windowStart,
+              double windowEnd, const SampleVector& segment, PieceMapping& m) {
     const int count = segment.sampleCount;
     if (segment.samples == nullptr || count < 2)
-        return;
+        return false;
     const double span = windowEnd - windowStart;
     const double amplitudeSpan = static_cast<double>(range.max) - range.min;
-    // Without a window, a range or a rate no sample has a pixel.
     if (span == 0.0 || !std::isfinite(span) || !(amplitudeSpan > 0.0) ||
         !(segment.sampleRate > 0.0) || !std::isfinite(segment.sampleRate) ||
         !std::isfinite(segment.startTime))
-        return;
-    PieceMapping m;
+        return false;
     m.startTime = segment.startTime;
     m.sampleRate = segment.sampleRate;
     m.windowStart = windowStart;
@@ -324,14 +313,139 @@ void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layou
     m.rowOffset = layout.height - layout.RowTop(row);
     m.min = range.min;
     m.yscale = -layout.rowHeight / amplitudeSpan;
+    return true;
+}
 
-    // The column form needs x finite and monotonic over the segment (it is when both ends
-    // are finite) and a negative yscale, so that y never decreases as the value grows.
+// True when x is finite and monotonic over the segment (it is when both ends are finite).
+bool HasMonotonicColumns(const PieceMapping& m, int count) {
     const double lastTime = m.startTime + static_cast<double>(count - 1) / m.sampleRate;
     const double firstX = 1.0 + (m.startTime - m.windowStart) * m.xscale;
     const double lastX = 1.0 + (lastTime - m.windowStart) * m.xscale;
-    if (std::isfinite(firstX) && std::isfinite(lastX) && std::isfinite(m.yscale) && m.yscale < 0.0)
-        DrawColumnByColumn(image, waveformIndex, m, segment.samples, count);
+    return std::isfinite(firstX) && std::isfinite(lastX);
+}
+
+// True when y never decreases as the value grows.
+bool HasDecreasingRows(const PieceMapping& m) { return std::isfinite(m.yscale) && m.yscale < 0.0; }
+
+// The finite extremes of a trace's samples as ResolveAmplitudeRange's automatic scale finds
+// them: max -FLT_MAX and min FLT_MAX when there is none.
+void ScanTrace(const Trace& trace, float& max, float& min) {
+    for (int i = 0; i < trace.SegmentCount(); ++i) {
+        const SampleVector& segment = trace.SegmentAt(i);
+        if (segment.samples != nullptr)
+            ScanFiniteRange(segment.samples, segment.sampleCount, max, min);
+    }
+}
+
+// Settles a range from its extremes as every scale is settled: a flat or empty one becomes
+// value +-1, and every one is widened by WIDEN about its middle.
+AmplitudeRange SettleRange(float max, float min) {
+    if (max == min) {
+        max = max + 1.0f;
+        min = min - 1.0f;
+    }
+    return Widen(max, min);
+}
+
+}  // namespace
+
+bool IsAutoScale(const std::string& scaleText) {
+    std::string upper = scaleText.substr(0, 4);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper == "AUTO";
+}
+
+void AddSampleExtremes(const Trace& trace, SampleExtremes& extremes) {
+    ScanTrace(trace, extremes.max, extremes.min);
+}
+
+AmplitudeRange AutoRange(const SampleExtremes& extremes) {
+    if (extremes.max == -FLT_MAX)
+        return SettleRange(0.0f, 0.0f);
+    return SettleRange(extremes.max, extremes.min);
+}
+
+AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& trace) {
+    if (IsAutoScale(scaleText)) {
+        SampleExtremes extremes;
+        AddSampleExtremes(trace, extremes);
+        return AutoRange(extremes);
+    }
+    std::string upper = scaleText;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    float max = 0.0f;
+    float min = 0.0f;
+    const size_t separator = upper.rfind(';');
+    if (separator == std::string::npos) {
+        max = 15000.0f;
+        min = -15000.0f;
+    } else {
+        max = ScaleValue(upper.substr(0, separator).c_str());
+        min = ScaleValue(upper.c_str() + separator + 1);
+    }
+    if (max < min)
+        std::swap(max, min);
+    return SettleRange(max, min);
+}
+
+void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
+                    const AmplitudeRange& range, double windowStart, double windowEnd,
+                    const SampleVector& segment) {
+    PieceMapping m;
+    if (!MapPiece(layout, row, range, windowStart, windowEnd, segment, m))
+        return;
+    // The column form needs x monotonic and y decreasing with the value.
+    if (HasMonotonicColumns(m, segment.sampleCount) && HasDecreasingRows(m))
+        DrawColumnByColumn(image, waveformIndex, m, segment.samples, segment.sampleCount);
     else
-        DrawSampleBySample(image, waveformIndex, m, segment.samples, count);
+        DrawSampleBySample(image, waveformIndex, m, segment.samples, segment.sampleCount);
+}
+
+TraceColumns SummariseTracePiece(const PlotLayout& layout, double windowStart, double windowEnd,
+                                 const SampleVector& segment) {
+    TraceColumns columns;
+    // Any open range maps time the same way; the columns do not depend on it.
+    PieceMapping m;
+    if (!MapPiece(layout, 0, AmplitudeRange(), windowStart, windowEnd, segment, m))
+        return columns;
+    if (!HasMonotonicColumns(m, segment.sampleCount)) {
+        columns.samples = segment;
+        return columns;
+    }
+    ForEachColumn(m, segment.samples, segment.sampleCount,
+                  [&columns](int x, float first, float low, float high) {
+                      columns.columns.push_back({x, first, low, high});
+                  });
+    columns.startTime = segment.startTime;
+    columns.sampleRate = segment.sampleRate;
+    return columns;
+}
+
+void DrawTraceColumns(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
+                      const AmplitudeRange& range, double windowStart, double windowEnd,
+                      const TraceColumns& columns) {
+    if (columns.samples.samples != nullptr) {
+        DrawTracePiece(image, waveformIndex, layout, row, range, windowStart, windowEnd,
+                       columns.samples);
+        return;
+    }
+    if (columns.columns.empty())
+        return;
+    // A segment of two samples stands in for the summarised one: it maps the same way.
+    SampleVector stand;
+    stand.sampleCount = 2;
+    stand.sampleRate = columns.sampleRate;
+    stand.startTime = columns.startTime;
+    float unused[2] = {0.0f, 0.0f};
+    stand.samples = unused;
+    PieceMapping m;
+    const bool mapped = MapPiece(layout, row, range, windowStart, windowEnd, stand, m);
+    stand.samples = nullptr;
+    stand.sampleCount = 0;
+    if (!mapped || !HasDecreasingRows(m))
+        return;
+    ColumnRuns runs(image, waveformIndex, m);
+    for (const TraceColumns::Column& column : columns.columns)
+        runs(column.x, column.first, column.low, column.high);
+    runs.Finish();
 }

@@ -3,6 +3,7 @@
 #include <gd.h>
 
 #include <string>
+#include <vector>
 
 #include "dsp/sample_vector.h"
 #include "dsp/trace.h"
@@ -14,6 +15,25 @@ struct AmplitudeRange {
     float max = 1.2f;
     float min = -1.2f;
 };
+
+// The extremes of the finite samples of one row or of several: max -FLT_MAX and min FLT_MAX
+// while none is found.
+struct SampleExtremes {
+    float max = -3.40282347e38f;
+    float min = 3.40282347e38f;
+};
+
+// True for a scale text that asks for the automatic scale: it begins with AUTO in any case.
+bool IsAutoScale(const std::string& scaleText);
+
+// Widens extremes to the finite samples of the trace, leaving out NaN and infinite ones.
+void AddSampleExtremes(const Trace& trace, SampleExtremes& extremes);
+
+// Settles the automatic range of the samples whose extremes are given, as
+// ResolveAmplitudeRange does for one row: no samples give 0 +-1, flat ones value +-1, and the
+// range is widened by 1.2 about its middle. For one scale common to several rows, extremes
+// holds all their samples'.
+AmplitudeRange AutoRange(const SampleExtremes& extremes);
 
 // Settles a row's amplitude range from its scale text: "AUTO..." (any case) runs over every
 // sample of the trace, leaving out NaN and infinite ones; "max;min" is a fixed range (0 for
@@ -32,3 +52,31 @@ AmplitudeRange ResolveAmplitudeRange(const std::string& scaleText, const Trace& 
 void DrawTracePiece(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
                     const AmplitudeRange& range, double windowStart, double windowEnd,
                     const SampleVector& segment);
+
+// What DrawTracePiece draws of one segment, kept as its pixel columns instead of its samples,
+// so that the segment can be drawn once a range settled later is known: for each column that
+// holds a finite sample, its x, its first finite sample and its smallest and largest ones. A
+// segment whose columns are not monotonic (an infinite time) keeps a copy of its samples.
+struct TraceColumns {
+    struct Column {
+        int x;
+        float first;
+        float low;
+        float high;
+    };
+    std::vector<Column> columns;
+    double startTime = 0.0;   // epoch seconds of the segment's first sample
+    double sampleRate = 0.0;  // samples per second
+    SampleVector samples;     // the samples, where the columns do not stand for them
+};
+
+// Reduces one segment to the columns of the window [windowStart, windowEnd] (epoch seconds) in
+// the layout's width; nothing for a segment DrawTracePiece would not draw whatever the range.
+TraceColumns SummariseTracePiece(const PlotLayout& layout, double windowStart, double windowEnd,
+                                 const SampleVector& segment);
+
+// Draws summarised columns into row as DrawTracePiece draws the segment they came from with
+// the range: the same pixels.
+void DrawTraceColumns(gdImagePtr image, int waveformIndex, const PlotLayout& layout, int row,
+                      const AmplitudeRange& range, double windowStart, double windowEnd,
+                      const TraceColumns& columns);
