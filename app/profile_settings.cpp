@@ -40,6 +40,19 @@ FilterBand ReadFilter(const std::string& section, const Settings& settings) {
     return text.empty() ? FilterBand() : ParseFilterBand(text);
 }
 
+// Reads a switch of ours, 0 or 1, from key of section into value; leaves value as it is when
+// there is no key, and then or for any other text returns the line for standard error that
+// says it is ignored (empty when there is none to say).
+std::string ReadSwitch(const std::string& section, const char* key, const Settings& settings,
+                       bool& value) {
+    const std::string text = ReadProfileString(section, key, "", VALUE_CAPACITY, settings.iniFile);
+    if (text == "0" || text == "1")
+        value = text == "1";
+    if (text.empty() || text == "0" || text == "1")
+        return std::string();
+    return "Ignoring " + std::string(key) + "=" + text + " in [" + section + "]: not 0 or 1";
+}
+
 // Returns the line for standard error that says the PREROLL text of section is ignored.
 std::string IgnoredPrerollNote(const std::string& section, const std::string& text) {
     return "Ignoring PREROLL=" + text + " in [" + section +
@@ -133,9 +146,17 @@ void LoadDisplaySettings(Settings& settings) {
     if (!prerollNote.empty())
         std::fprintf(stderr, "%s\n", prerollNote.c_str());
     settings.defaultFill = true;
-    const std::string fillNote = ReadRowFill("WAVEFORMS", settings, settings.defaultFill);
-    if (!fillNote.empty())
-        std::fprintf(stderr, "%s\n", fillNote.c_str());
+    settings.rowTimes = false;
+    settings.commonScale = false;
+    const std::string notes[] = {
+        ReadRowFill("WAVEFORMS", settings, settings.defaultFill),
+        ReadSwitch("WAVEFORMS", "ROWTIMES", settings, settings.rowTimes),
+        ReadSwitch("WAVEFORMS", "COMMONSCALE", settings, settings.commonScale),
+    };
+    for (const std::string& note : notes) {
+        if (!note.empty())
+            std::fprintf(stderr, "%s\n", note.c_str());
+    }
     settings.phaseClause = BuildPhaseClause(
         ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
     settings.traceCountText = ReadTraceCountText(settings);
@@ -175,13 +196,7 @@ std::string ReadRowPreroll(const std::string& section, const Settings& settings,
 
 std::string ReadRowFill(const std::string& section, const Settings& settings, bool& fill) {
     fill = settings.defaultFill;
-    const std::string text =
-        ReadProfileString(section, "FILL", "", VALUE_CAPACITY, settings.iniFile);
-    if (text == "0" || text == "1")
-        fill = text == "1";
-    if (text.empty() || text == "0" || text == "1")
-        return std::string();
-    return "Ignoring FILL=" + text + " in [" + section + "]: not 0 or 1";
+    return ReadSwitch(section, "FILL", settings, fill);
 }
 
 bool ParsePreroll(const std::string& text, double& seconds) {

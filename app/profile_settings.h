@@ -19,10 +19,11 @@ std::string SystemIniFilePath();
 int LoadProfileSettings(Settings& settings);
 
 // Reads section WAVEFORMS of the run's file: SCALE into defaultScale, "filter" into
-// defaultFilter, PREROLL into defaultPreroll, FILL into defaultFill, PHASES into phaseClause (as a
-// pick-query condition) and "N#" into traceCountText (upper-cased). A PREROLL that is not a number
-// of seconds from 0 to a day, or a FILL other than 0 or 1, is ignored with a line on standard
-// error.
+// defaultFilter, PREROLL into defaultPreroll, FILL into defaultFill, ROWTIMES into rowTimes,
+// COMMONSCALE into commonScale, PHASES into phaseClause (as a pick-query condition) and "N#"
+// into traceCountText (upper-cased). A PREROLL that is not a number of seconds from 0 to a
+// day, or a FILL, ROWTIMES or COMMONSCALE other than 0 or 1, is ignored with a line on
+// standard error.
 void LoadDisplaySettings(Settings& settings);
 
 // Returns the trace count text ("N#" of section WAVEFORMS, default "0") in upper case, as

@@ -278,26 +278,39 @@ void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<S
                  plan.carried ? &carry : nullptr);
 }
 
-// Draws one row from the trace of its read (one segment per listed segment): separators,
-// samples (exported before filtering when asked), phase marks and, outside segment mode, the
-// labels. carry is where a drum's filter stands between its rows.
-void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
-             std::unique_ptr<Trace> read, JoinedRowCarry& carry, PlotRows& rows) {
-    const bool segmentMode = settings.segmentSeconds > 0;
-    const int row = plan.row;
+// A row made ready to draw: its plan, what its samples cover and what is said of them, its
+// automatic extremes, and the samples themselves or, when every range must be known before
+// the rows are drawn, their pixel columns.
+struct PreparedRow {
+    RowPlan plan;
+    std::unique_ptr<Trace> trace;       // the samples, when the row is drawn at once
+    std::vector<TraceColumns> columns;  // the samples' columns, when it is drawn later
+    SampleExtremes extremes;            // of its prepared samples, for an automatic scale
+    AmplitudeRange range;
+    bool commonScale = false;  // its range is the one of all automatic rows
+    Coverage coverage;
+    std::string applied;
+    std::vector<double> rates;
+};
+
+// Prepares one row from the trace of its read (one segment per listed segment): exports it
+// before filtering when asked, finds its coverage, filters it and settles its own range; with
+// keepColumns the samples are reduced to their pixel columns. carry is where a drum's filter
+// stands between its rows.
+PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
+                       const std::vector<SegmentRow>& listed, std::unique_ptr<Trace> read,
+                       JoinedRowCarry& carry, bool keepColumns, PlotRows& rows) {
     const StationEntry& entry = *plan.entry;
     const double rowStart = plan.start;
     const double rowEnd = plan.end;
     const FilterBand& band = plan.band;
-    const std::string& scaleText = plan.scaleText;
-    const double preroll = plan.preroll;
     const bool joined = plan.joined;
-    gdImagePtr image = rows.image.get();
-    DrawRowSeparators(image, rows.palette, rows.layout, row);
     for (const std::string* note : {&plan.prerollNote, &plan.fillNote}) {
         if (!note->empty() && rows.notes.insert(*note).second)
             std::fprintf(stderr, "%s\n", note->c_str());
     }
+    PreparedRow prepared;
+    prepared.plan = plan;
 
     Trace& trace = *read;
     // The exports hold the window as read; a row read with its pre-roll hands them the
@@ -321,15 +334,16 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
         ExportRow(settings, trace, rows);
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
-    const Coverage coverage = describing ? FindCoverage(trace, rowStart, rowEnd) : Coverage();
+    if (describing)
+        prepared.coverage = FindCoverage(trace, rowStart, rowEnd);
     // A drum's rows go on with each other's filter: its runs may last the whole drum.
     const double carriedSeconds = plan.carriedSeconds;
     ReportFilterChanges(entry, band, trace, joined, carriedSeconds, rows.notes);
     // Only the description needs these, and they must be taken before filtering.
-    const std::string applied =
-        settings.writeJson ? AppliedFilter(band, trace, joined, carriedSeconds) : std::string();
-    const std::vector<double> rates =
-        settings.writeJson ? SampleRates(trace) : std::vector<double>();
+    if (settings.writeJson) {
+        prepared.applied = AppliedFilter(band, trace, joined, carriedSeconds);
+        prepared.rates = SampleRates(trace);
+    }
     if (joined) {
         if (!plan.filteredWhileRead)
             FilterJoinedRowSamples(trace, band, plan.carried ? &carry : nullptr);
@@ -337,24 +351,73 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
     } else if (!plan.filteredWhileRead) {
         PrepareRowSamples(trace, band);
     }
-    const AmplitudeRange range = ResolveAmplitudeRange(scaleText, trace);
+    if (IsAutoScale(plan.scaleText)) {
+        AddSampleExtremes(trace, prepared.extremes);
+        prepared.range = AutoRange(prepared.extremes);
+    } else {
+        prepared.range = ResolveAmplitudeRange(plan.scaleText, trace);
+    }
+    if (keepColumns) {
+        for (int i = 0; i < trace.SegmentCount(); ++i)
+            prepared.columns.push_back(
+                SummariseTracePiece(rows.layout, rowStart, rowEnd, trace.SegmentAt(i)));
+    } else {
+        prepared.trace = std::move(read);
+    }
+    return prepared;
+}
+
+// True when a drum's row starts a new UTC day: the first row, or one whose day differs from
+// the row before it.
+bool StartsDay(const Settings& settings, const RowPlan& plan) {
+    const auto day = [](double time) { return std::floor(time / 86400.0); };
+    return plan.row == 0 || day(plan.start) != day(plan.start - settings.segmentSeconds);
+}
+
+// Draws one prepared row: separators, the min/max label, gap bars, samples, phase marks and
+// the labels (outside segment mode the station's, in a drum with row times the row's time),
+// then describes it.
+void DrawPreparedRow(const Settings& settings, const PreparedRow& prepared, PlotRows& rows) {
+    const RowPlan& plan = prepared.plan;
+    const bool segmentMode = settings.segmentSeconds > 0;
+    const int row = plan.row;
+    const StationEntry& entry = *plan.entry;
+    const double rowStart = plan.start;
+    const double rowEnd = plan.end;
+    const FilterBand& band = plan.band;
+    const AmplitudeRange& range = prepared.range;
+    const Coverage& coverage = prepared.coverage;
+    gdImagePtr image = rows.image.get();
+    DrawRowSeparators(image, rows.palette, rows.layout, row);
+    // A drum's row is labelled with its time where a station label stands.
+    const std::string timeLabel = segmentMode && settings.rowTimes && settings.showLabels
+                                      ? RowTimeText(rowStart, StartsDay(settings, plan))
+                                      : std::string();
+    const int minMaxX = timeLabel.empty() ? 50 : RowTimeEnd(rows.layout, timeLabel) + 6;
     if (settings.showMinMax)
-        DrawMinMaxLabel(image, rows.palette, rows.layout, row, range);
+        DrawMinMaxLabel(image, rows.palette, rows.layout, row, range, minMaxX);
     if (settings.showGaps)
         DrawGapBars(image, rows.gapIndex, rows.layout, row, rowStart, rowEnd, coverage.missing);
-    for (int i = 0; i < trace.SegmentCount(); ++i) {
-        DrawTracePiece(image, rows.palette.waveform, rows.layout, row, range, rowStart, rowEnd,
-                       trace.SegmentAt(i));
+    if (prepared.trace != nullptr) {
+        for (int i = 0; i < prepared.trace->SegmentCount(); ++i) {
+            DrawTracePiece(image, rows.palette.waveform, rows.layout, row, range, rowStart, rowEnd,
+                           prepared.trace->SegmentAt(i));
+        }
     }
+    for (const TraceColumns& columns : prepared.columns)
+        DrawTraceColumns(image, rows.palette.waveform, rows.layout, row, range, rowStart, rowEnd,
+                         columns);
     DrawPhaseMarks(image, rows.palette.text, rows.layout, row, rowStart, rowEnd, entry.picks);
     if (!segmentMode)
         DrawRowLabels(image, rows.palette, rows.layout, row, entry.station, entry.channel, band);
+    else if (!timeLabel.empty())
+        DrawRowTime(image, rows.palette, rows.layout, row, timeLabel);
     const double completeness =
         rowEnd > rowStart ? coverage.coveredSeconds / (rowEnd - rowStart) : 0.0;
     if (settings.showGaps) {
         DrawCompleteness(image, rows.palette.text, rows.layout, row, completeness,
-                         segmentMode ? std::string() : entry.station,
-                         settings.showMinMax ? &range : nullptr);
+                         segmentMode ? timeLabel : entry.station,
+                         settings.showMinMax ? &range : nullptr, minMaxX);
     }
     rows.lastRowBand = band;
     if (settings.writeJson) {
@@ -367,12 +430,13 @@ void DrawRow(const Settings& settings, const RowPlan& plan, const std::vector<Se
         described.start = rowStart;
         described.end = rowEnd;
         described.filter = band;
-        described.filterApplied = applied;
-        described.prerollSeconds = joined ? preroll : 0.0;
-        described.autoScale = scaleText.compare(0, 4, "AUTO") == 0;
+        described.filterApplied = prepared.applied;
+        described.prerollSeconds = plan.joined ? plan.preroll : 0.0;
+        described.autoScale = IsAutoScale(plan.scaleText);
+        described.commonScale = prepared.commonScale;
         described.scaleMin = range.min;
         described.scaleMax = range.max;
-        described.sampleRates = rates;
+        described.sampleRates = prepared.rates;
         described.completeness = completeness;
         described.gaps = coverage.missing;
         DescribePicks(rows.layout, rowStart, rowEnd, entry.picks, described);
@@ -499,6 +563,11 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     // two rows' samples are held at most.
     ReadAhead reader;
     JoinedRowCarry carry;
+    // With one scale for all automatic rows, every row is prepared before any is drawn, and
+    // holds its pixel columns meanwhile, not its samples.
+    const bool commonScale = settings.commonScale;
+    std::vector<PreparedRow> waiting;
+    SampleExtremes common;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
     std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
     StartRow(settings, next, nextListed, carry, reader);
@@ -513,7 +582,25 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         std::unique_ptr<Trace> trace = reader.Take();
         if (row + 1 < rowCount)
             StartRow(settings, next, nextListed, carry, reader);
-        DrawRow(settings, plan, listed, std::move(trace), carry, rows);
+        PreparedRow prepared =
+            PrepareRow(settings, plan, listed, std::move(trace), carry, commonScale, rows);
+        if (!commonScale) {
+            DrawPreparedRow(settings, prepared, rows);
+            continue;
+        }
+        if (IsAutoScale(plan.scaleText)) {
+            common.max = std::max(common.max, prepared.extremes.max);
+            common.min = std::min(common.min, prepared.extremes.min);
+        }
+        waiting.push_back(std::move(prepared));
+    }
+    const AmplitudeRange commonRange = AutoRange(common);
+    for (PreparedRow& prepared : waiting) {
+        if (IsAutoScale(prepared.plan.scaleText)) {
+            prepared.range = commonRange;
+            prepared.commonScale = true;
+        }
+        DrawPreparedRow(settings, prepared, rows);
     }
     if (rows.gapIndex >= 0) {
         const RgbTriple& gap = settings.gapColor;

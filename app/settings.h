@@ -55,6 +55,8 @@ struct Settings {
     FilterBand defaultFilter;
     double defaultPreroll = 0.0;  // seconds, [WAVEFORMS] PREROLL=; 0: filtered segment by segment
     bool defaultFill = true;      // [WAVEFORMS] FILL=; false: samples no file holds are left out
+    bool rowTimes = false;        // [WAVEFORMS] ROWTIMES=1: a drum's rows labelled with their time
+    bool commonScale = false;     // [WAVEFORMS] COMMONSCALE=1: one automatic range for all rows
     std::string phaseClause;      // SQL condition appended to the pick query; empty for all phases
     std::string traceCountText;   // N#, upper-cased
     double startTime = 0.0;       // epoch seconds, set by the run driver

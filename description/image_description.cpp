@@ -13,6 +13,14 @@ Json Times(const TimeSpan& span) {
     return Json{{"start", IsoTime(span.start)}, {"end", IsoTime(span.end)}};
 }
 
+// The scale of a row; "common" only where the range is the one shared by every automatic row.
+Json ScaleJson(const DescribedRow& row) {
+    Json scale{{"auto", row.autoScale}, {"min", row.scaleMin}, {"max", row.scaleMax}};
+    if (row.commonScale)
+        scale["common"] = true;
+    return scale;
+}
+
 Json RowJson(const DescribedRow& row) {
     Json filter = nullptr;
     if (row.filter.enabled) {
@@ -35,7 +43,7 @@ Json RowJson(const DescribedRow& row) {
         {"end", IsoTime(row.end)},
         {"filter", filter},
         {"prerollSeconds", row.prerollSeconds},
-        {"scale", Json{{"auto", row.autoScale}, {"min", row.scaleMin}, {"max", row.scaleMax}}},
+        {"scale", ScaleJson(row)},
         {"sampleRates", row.sampleRates},
         {"completeness", row.completeness},
         {"gaps", gaps},

@@ -67,11 +67,29 @@ int BlackEntry(gdImagePtr image) {
 }  // namespace
 
 void DrawMinMaxLabel(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout,
-                     int row, const AmplitudeRange& range) {
+                     int row, const AmplitudeRange& range, int x) {
     const int top = layout.RowTop(row);
     const int y = layout.labelsOn ? top - 17 + layout.bottomMargin : top - 2;
-    DrawText(image, FontForRole(FontRole::MIN_MAX_LABEL, layout.rowHeight), 50, y,
-             MinMaxText(range), palette.green);
+    DrawText(image, FontForRole(FontRole::MIN_MAX_LABEL, layout.rowHeight), x, y, MinMaxText(range),
+             palette.green);
+}
+
+std::string RowTimeText(double rowStart, bool withDate) {
+    const CalendarFields f = CalendarOf(rowStart);
+    return withDate ? Format("%02d/%02d %02d:%02d", f.day, f.month, f.hour, f.minute)
+                    : Format("%02d:%02d", f.hour, f.minute);
+}
+
+int RowTimeEnd(const PlotLayout& layout, const std::string& text) {
+    return 3 + FontForRole(FontRole::STATION_LABEL, layout.rowHeight)->w *
+                   static_cast<int>(text.size());
+}
+
+int DrawRowTime(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout, int row,
+                const std::string& text) {
+    DrawText(image, FontForRole(FontRole::STATION_LABEL, layout.rowHeight), 3,
+             layout.RowTop(row) + 1, text, palette.text);
+    return RowTimeEnd(layout, text);
 }
 
 void DrawPhaseMarks(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
@@ -135,7 +153,7 @@ std::string CompletenessText(double completeness) {
 
 void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
                       double completeness, const std::string& stationLabel,
-                      const AmplitudeRange* minMax) {
+                      const AmplitudeRange* minMax, int minMaxX) {
     const int h = layout.rowHeight;
     if (h < 30)
         return;
@@ -150,7 +168,7 @@ void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout,
         leftLimit = 3 + stationFont->w * static_cast<int>(stationLabel.size()) + font->w;
     }
     if (minMax != nullptr) {
-        const int minMaxEnd = 50 + font->w * static_cast<int>(MinMaxText(*minMax).size());
+        const int minMaxEnd = minMaxX + font->w * static_cast<int>(MinMaxText(*minMax).size());
         leftLimit = std::max(leftLimit, minMaxEnd + font->w);
     }
     if (x < leftLimit)

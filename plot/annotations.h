@@ -19,10 +19,24 @@ struct EventInfo {
     std::string orid;         // the origin's orid, as the catalogue gives it
 };
 
-// Writes "min/max: %.0f/%.0f" (the range's min, then max) in green at the top of row's band.
-// The row loop draws it before the samples, so they cover it.
+// Writes "min/max: %.0f/%.0f" (the range's min, then max) in green at the top of row's band,
+// from x (pixels). The row loop draws it before the samples, so they cover it.
 void DrawMinMaxLabel(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout,
-                     int row, const AmplitudeRange& range);
+                     int row, const AmplitudeRange& range, int x = 50);
+
+// Returns the label of a drum's row that starts at rowStart (epoch seconds, UTC): "hh:mm", or
+// "dd/mm hh:mm" with the date when withDate is set (the first row and every row that starts a
+// new day).
+std::string RowTimeText(double rowStart, bool withDate);
+
+// Writes a drum row's time label where a station label stands (x = 3, one pixel below the
+// band's top, in the station label's font for the row height, in the text colour). Returns the
+// first column right of it.
+int DrawRowTime(gdImagePtr image, const PlotPalette& palette, const PlotLayout& layout, int row,
+                const std::string& text);
+
+// Returns the first column right of a row time label of text, as DrawRowTime would draw it.
+int RowTimeEnd(const PlotLayout& layout, const std::string& text);
 
 // Marks the picks of row that lie in [rowStart, rowEnd] (epoch seconds, both ends included)
 // with a vertical line and the phase name in the text colour, and writes the distance of the
@@ -50,11 +64,12 @@ std::string CompletenessText(double completeness);
 // Writes the row's completeness in the 6x12 font in the text colour at the top of its band,
 // ending 87 pixels left of the image's right edge, just left of where the distance label
 // stands. Nothing is written in rows lower than 30 pixels, nor where the text would overlap
-// the station label (stationLabel; empty when none is drawn, as in segment mode) or the
-// min/max label (minMax; null when none is drawn).
+// the station label (stationLabel; empty when none is drawn, as in segment mode; a drum row's
+// time label stands in its place) or the min/max label (minMax; null when none is drawn),
+// which starts at minMaxX.
 void DrawCompleteness(gdImagePtr image, int textIndex, const PlotLayout& layout, int row,
                       double completeness, const std::string& stationLabel,
-                      const AmplitudeRange* minMax);
+                      const AmplitudeRange* minMax, int minMaxX = 50);
 
 // Writes the station and channel codes at the left of row's band in the text colour, and the
 // filter band at its right in green when the band is enabled.

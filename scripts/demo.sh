@@ -89,12 +89,13 @@ INI
 {
     one_station_ini 1800:300 drum.gif
     cat <<INI
+ROWTIMES=1
+COMMONSCALE=1
 
 [STA0]
 STA=GIRO
 CH=BHZ
 filter=0.5,8
-SCALE=1000;-1000
 INI
 } > "$demo/drum.ini"
 
