@@ -7,6 +7,7 @@
 #   2p case 2 with [WAVEFORMS] PREROLL=60 (filtered through the file boundaries)
 #   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows from 10:00), filtered
 #   3p case 3 with [WAVEFORMS] PREROLL=3600 (the drum filtered once, through its rows)
+#   3c case 3 with [WAVEFORMS] COMMONSCALE=1 (every row prepared, then drawn on one scale)
 #   4  case 1 with CSS export on (written to a folder in /dev/shm, emptied before every run)
 #   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
 #   6  one station, 30 days, segment mode NSEC=2592000:86400 (30 rows of a day), filtered
@@ -25,7 +26,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 1g 2 2p 3 3p 4 5 6 7")
+#   CASES       the cases to run (default "1 1g 2 2p 3 3p 3c 4 5 6 7")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -37,7 +38,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 1g 2 2p 3 3p 4 5 6 7}
+cases=${CASES:-1 1g 2 2p 3 3p 3c 4 5 6 7}
 
 for tool in hyperfine jq md5sum; do
     command -v "$tool" >/dev/null || {
@@ -192,6 +193,7 @@ description[2]="case 1, filter=1,10"
 description[2p]="case 2, PREROLL=60"
 description[3]="1 sta x 24 h, NSEC=86400:1800, filtered"
 description[3p]="case 3, PREROLL=3600"
+description[3c]="case 3, COMMONSCALE=1"
 description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
 description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
@@ -204,6 +206,8 @@ samples[3]=$((DAY_SPAN * SPS))
 row_samples[3]=$((1800 * SPS))
 samples[3p]=$((DAY_SPAN * SPS))
 row_samples[3p]=$((1800 * SPS))
+samples[3c]=$((DAY_SPAN * SPS))
+row_samples[3c]=$((1800 * SPS))
 samples[6]=$((MONTH_SPAN * SPS))
 row_samples[6]=$((DAY_SPAN * SPS))
 samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
@@ -220,11 +224,14 @@ write_case 3 day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" -- \
     "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
 write_case 3p day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" "PREROLL=3600" -- \
     "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+write_case 3c day BENCH_DAY "$DAY_SPAN:1800" 1 "filter=1,10" "COMMONSCALE=1" -- \
+    "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
 # A drum's start moves to the next row boundary: 09:59 to 10:00, where the archive begins, so
 # that all 48 rows hold data.
 declare -A tbeg
 tbeg[3]="TBEG=09:59:00 02.03.2004"
 tbeg[3p]=${tbeg[3]}
+tbeg[3c]=${tbeg[3]}
 css_dir=$(mktemp -d /dev/shm/trazplot-bench-css.XXXXXX)
 write_case 4 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)" \
     "$(printf '\n[CSS30OUTPUT]\nFILE=%s/bench.wfd' "$css_dir")"
