@@ -17,6 +17,21 @@ struct FilterSections {
 FilterSections DesignFilter(int order, const char* type, float low, float high,
                             float sampleInterval);
 
+// The coefficients of a cascade designed and kept in double precision, laid out as in
+// FilterSections.
+struct PreciseFilterSections {
+    double numerator[30] = {};
+    double denominator[30] = {};
+    int sectionCount = 0;
+};
+
+// Designs the cascade DesignFilter designs for the same arguments, with every step and every
+// coefficient in double precision. A band whose low corner lies near a ten-thousandth of the
+// sampling rate needs it: its poles crowd z = 1 so closely that float coefficients move its
+// response by percents.
+PreciseFilterSections DesignPreciseFilter(int order, const char* type, double low, double high,
+                                          double sampleInterval);
+
 // Runs a designed cascade over samples in place, after removing their mean; missing samples
 // (and non-finite ones) are skipped and keep their value.
 void ApplyFilter(float* samples, int count, const FilterSections& sections);
