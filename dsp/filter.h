@@ -52,7 +52,9 @@ enum class FilterOutcome {
 // it that the band's cascade would grow or ring near half the rate. A segment left without a
 // usable corner, with an unusable interval, or whose cascade would still grow without bound
 // over the segment (judged over an hour at least) is left unchanged. CheckFilter tells which
-// of these happens.
+// of these happens. A band-pass filtered as asked whose float design strays from the ideal
+// Butterworth response by more than a thousandth anywhere between its corners runs the precise
+// design instead (DesignPreciseFilter), its sections' states kept in double.
 void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
                    float low, float high);
 

@@ -291,7 +291,7 @@ TEST(FilterSamples, LongPeriodBandsKeepWithinAThousandthOfTheIdealResponse) {
     const struct {
         float low, high;
         double rate;
-    } bands[] = {{0.01f, 0.1f, 100}, {0.005f, 0.05f, 200}, {0.05f, 1, 200}};
+    } bands[] = {{0.01f, 0.1f, 100}, {0.005f, 0.05f, 100}, {0.005f, 0.05f, 200}, {0.05f, 1, 200}};
     const double near[] = {1.1, 1.5};  // times the low corner
     const double far[] = {0.5, 0.8};   // times the high corner
     for (const auto& band : bands) {
