@@ -182,6 +182,77 @@ void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sect
                      [&](auto n) { RunCascade<decltype(n)::value>(run, begin, end, sections); });
 }
 
+// Runs the cascade of a precise design over samples begin .. end - 1 of the run, as
+// RunCascade runs a float one but without rounding anything to float on the way: the input
+// less the mean, each section's output and so every state stay doubles, and only the sample
+// stored at the end is rounded. Rounding the sections' outputs to float would undo much of
+// what the double coefficients gain for a band whose poles crowd z = 1.
+template <int sectionCount, bool checkSkipped>
+void RunPreciseCascade(CascadeRun& run, int begin, int end, const PreciseFilterSections& sections) {
+    double b0[sectionCount + 1];
+    double b1[sectionCount + 1];
+    double b2[sectionCount + 1];
+    double a1[sectionCount + 1];
+    double a2[sectionCount + 1];
+    double x1[sectionCount + 1];
+    double x2[sectionCount + 1];
+    double y1[sectionCount + 1];
+    double y2[sectionCount + 1];
+    for (int k = 0; k < sectionCount; ++k) {
+        b0[k] = sections.numerator[3 * k];
+        b1[k] = sections.numerator[3 * k + 1];
+        b2[k] = sections.numerator[3 * k + 2];
+        a1[k] = sections.denominator[3 * k + 1];
+        a2[k] = sections.denominator[3 * k + 2];
+        x1[k] = run.memory[k].x1;
+        x2[k] = run.memory[k].x2;
+        y1[k] = run.memory[k].y1;
+        y2[k] = run.memory[k].y2;
+    }
+    float* const samples = run.samples;
+    const double mean = run.mean;
+    for (int i = begin; i < end; ++i) {
+        const float sample = samples[i];
+        if (checkSkipped && IsSkipped(sample))
+            continue;
+        double x = sample - mean;
+        for (int k = 0; k < sectionCount; ++k) {
+            const double out =
+                b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] - (a1[k] * y1[k] + a2[k] * y2[k]);
+            y2[k] = y1[k];
+            y1[k] = out;
+            x2[k] = x1[k];
+            x1[k] = x;
+            x = out;
+        }
+        samples[i] = static_cast<float>(x);
+    }
+    for (int k = 0; k < sectionCount; ++k) run.memory[k] = {x1[k], x2[k], y1[k], y2[k]};
+}
+
+// The cascade a run is filtered with: the float design, or for a band that design misses
+// (MissesIdealBand), the precise one.
+struct UsableCascade {
+    FilterSections sections;
+    bool precise = false;
+    PreciseFilterSections preciseSections;
+};
+
+// Runs samples begin .. end - 1 of a run through its cascade, float or precise. A precise
+// cascade always runs one run at a time.
+void RunUsableCascade(CascadeRun& run, int begin, int end, const UsableCascade& cascade) {
+    if (!cascade.precise) {
+        RunSections(run, begin, end, cascade.sections);
+        return;
+    }
+    WithSectionCount(cascade.preciseSections.sectionCount, [&](auto n) {
+        if (run.anySkipped)
+            RunPreciseCascade<decltype(n)::value, true>(run, begin, end, cascade.preciseSections);
+        else
+            RunPreciseCascade<decltype(n)::value, false>(run, begin, end, cascade.preciseSections);
+    });
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 // The cascade of two runs side by side in SSE2's 2-wide vectors, of four in AVX's 4-wide ones
 // and of eight in AVX-512's 8-wide ones: one kernel (filter_wide.inc), compiled for each.
@@ -381,12 +452,59 @@ bool RingsNearHalfRate(const FilterSections& sections) {
     return false;
 }
 
+// How far a band-pass's amplitude response may stray from the ideal one between its corners,
+// relative to it, before the band is designed in double precision; and at how many
+// frequencies, spaced evenly in logarithm from corner to corner, that is judged.
+constexpr double IDEAL_TOLERANCE = 1e-3;
+constexpr int IDEAL_PROBES = 64;
+
+// Returns true when the float cascade of a band-pass of the given order between low and high
+// (Hz), at the sample interval (seconds), strays from the ideal response by more than
+// IDEAL_TOLERANCE somewhere between the corners. The ideal is the Butterworth band-pass of
+// that order taken through the bilinear transform with pre-warped corners:
+// |H| = 1 / sqrt(1 + x^(2 order)), x = (W^2 - Wl Wh) / ((Wh - Wl) W), W = tan(pi f T). Float
+// coefficients keep ordinary bands within a few millionths of it; a band whose low corner
+// lies near a ten-thousandth of the rate strays by percents. A band from 0 Hz, which has no
+// logarithmic spacing, is left to the float design.
+bool MissesIdealBand(const FilterSections& sections, int order, float low, float high,
+                     double sampleInterval) {
+    if (!(low > 0.0f) || !(low < high))
+        return false;
+    const double pi = 3.141592653589793;
+    const double lowWarped = std::tan(pi * low * sampleInterval);
+    const double highWarped = std::tan(pi * high * sampleInterval);
+    const double ratio = static_cast<double>(high) / low;
+    for (int i = 0; i < IDEAL_PROBES; ++i) {
+        const double f = low * std::pow(ratio, i / static_cast<double>(IDEAL_PROBES - 1));
+        const double warped = std::tan(pi * f * sampleInterval);
+        const double x =
+            (warped * warped - lowWarped * highWarped) / ((highWarped - lowWarped) * warped);
+        const double ideal = 1.0 / std::sqrt(1.0 + std::pow(x, 2 * order));
+        const std::complex<double> z1 = std::polar(1.0, -2.0 * pi * f * sampleInterval);
+        std::complex<double> response = 1.0;
+        for (int k = 0; k < sections.sectionCount; ++k) {
+            const float* b = sections.numerator + 3 * k;
+            const float* a = sections.denominator + 3 * k;
+            response *= (static_cast<double>(b[0]) +
+                         (static_cast<double>(b[1]) + static_cast<double>(b[2]) * z1) * z1) /
+                        (1.0 + (static_cast<double>(a[1]) + static_cast<double>(a[2]) * z1) * z1);
+        }
+        if (std::fabs(std::abs(response) / ideal - 1.0) > IDEAL_TOLERANCE)
+            return true;
+    }
+    return false;
+}
+
 // Settles the cascade FilterSamples runs for a sample interval (seconds), type code, order
 // and corners (Hz), over a run of runSamples samples. Returns what is done with the run;
-// sections holds the cascade unless the result is FilterOutcome::NO_CORNER or
-// FilterOutcome::UNBOUNDED.
+// cascade holds the cascade unless the result is FilterOutcome::NO_CORNER or
+// FilterOutcome::UNBOUNDED. Whether a band is filtered, and how, is judged on its float
+// design alone; only a band-pass filtered as asked whose float design misses the ideal
+// response then runs its precise design instead.
 FilterOutcome DesignUsableFilter(double sampleInterval, unsigned typeCode, int order, float low,
-                                 float high, long long runSamples, FilterSections& sections) {
+                                 float high, long long runSamples, UsableCascade& cascade) {
+    cascade.precise = false;
+    FilterSections& sections = cascade.sections;
     static const char* const TYPES[] = {"BP", "LP", "BR", "HP"};
     if (typeCode > 3)
         return FilterOutcome::NO_CORNER;
@@ -441,8 +559,14 @@ FilterOutcome DesignUsableFilter(double sampleInterval, unsigned typeCode, int o
     bool nearNyquist = false;
     const bool bounded = StaysBounded(sections, sampleInterval, runSamples, nearNyquist);
     const bool rings = bounded && RingsNearHalfRate(sections);
-    if (bounded && !rings)
+    if (bounded && !rings) {
+        if (outcome == FilterOutcome::AS_ASKED && typeCode == 0 &&
+            MissesIdealBand(sections, order, low, high, sampleInterval)) {
+            cascade.precise = true;
+            cascade.preciseSections = DesignPreciseFilter(order, type, low, high, sampleInterval);
+        }
         return outcome;
+    }
     // A high corner just below half the rate can leave a band-pass pole a hair outside the
     // unit circle near z = -1, or a hair inside it, ringing: that band gets the rule of a
     // corner at half the rate. Growth anywhere else, or in what the rule leaves, is not
@@ -468,6 +592,19 @@ bool IsApplied(FilterOutcome outcome) {
     return outcome != FilterOutcome::NO_CORNER && outcome != FilterOutcome::UNBOUNDED;
 }
 
+// Runs a cascade, float or precise, over samples in place as ApplyFilter runs a float one.
+void ApplyUsableCascade(float* samples, int count, const UsableCascade& cascade) {
+    if (!cascade.precise) {
+        ApplyFilter(samples, count, cascade.sections);
+        return;
+    }
+    UsableSum total;
+    AddUsable(samples, 0, count, total);
+    CascadeRun run;
+    if (PrepareRun(samples, count, total, run))
+        RunUsableCascade(run, 0, count, cascade);
+}
+
 }  // namespace
 
 void ApplyFilter(float* samples, int count, const FilterSections& sections) {
@@ -486,15 +623,15 @@ void FilterSamples(float* samples, int count, double sampleInterval, unsigned ty
                    float low, float high) {
     if (samples == nullptr || count <= 0)
         return;
-    FilterSections sections;
-    if (IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, count, sections)))
-        ApplyFilter(samples, count, sections);
+    UsableCascade cascade;
+    if (IsApplied(DesignUsableFilter(sampleInterval, typeCode, order, low, high, count, cascade)))
+        ApplyUsableCascade(samples, count, cascade);
 }
 
 FilterOutcome CheckFilter(double sampleInterval, unsigned typeCode, int order, float low,
                           float high, long long runSamples) {
-    FilterSections sections;
-    return DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, sections);
+    UsableCascade cascade;
+    return DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, cascade);
 }
 
 void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount,
@@ -511,9 +648,9 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
     }
     if (state != nullptr)
         runSamples = std::max(runSamples, std::llround(state->runSeconds / sampleInterval));
-    FilterSections sections;
+    UsableCascade cascade;
     if (!IsApplied(
-            DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, sections)))
+            DesignUsableFilter(sampleInterval, typeCode, order, low, high, runSamples, cascade)))
         return;
     // As ApplyFilter over the arrays laid end to end: one mean over all of them, added in
     // their order; states from the first array's first sample; one pass carried across.
@@ -541,7 +678,7 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
         run.samples = arrays[a];
         run.count = counts[a];
         run.anySkipped = anySkipped[static_cast<std::size_t>(a)];
-        RunSections(run, 0, counts[a], sections);
+        RunUsableCascade(run, 0, counts[a], cascade);
     }
     if (state != nullptr) {
         state->started = true;
@@ -566,27 +703,30 @@ constexpr int MAX_LANES = 8;
 void FilterSampleWide(int lanes, float* const samples[], const int counts[],
                       const double intervals[], unsigned typeCode, int order, float low,
                       float high) {
-    FilterSections sections[MAX_LANES];
+    UsableCascade cascades[MAX_LANES];
     bool usable[MAX_LANES];
+    bool anyPrecise = false;
     for (int lane = 0; lane < lanes; ++lane) {
         usable[lane] = samples[lane] != nullptr && counts[lane] > 0;
         // Segments of one rate share one design, as long as both are judged over the hour.
         if (usable[lane] && lane > 0 && usable[lane - 1] &&
             intervals[lane] == intervals[lane - 1] && WithinHour(counts[lane], intervals[lane]) &&
             WithinHour(counts[lane - 1], intervals[lane - 1]))
-            sections[lane] = sections[lane - 1];
+            cascades[lane] = cascades[lane - 1];
         else if (usable[lane])
             usable[lane] = IsApplied(DesignUsableFilter(intervals[lane], typeCode, order, low, high,
-                                                        counts[lane], sections[lane]));
+                                                        counts[lane], cascades[lane]));
+        anyPrecise = anyPrecise || (usable[lane] && cascades[lane].precise);
     }
-    bool together = HasWideCascade(lanes);
+    // The vector kernels run float designs only; a group with a precise one goes one by one.
+    bool together = HasWideCascade(lanes) && !anyPrecise;
     for (int lane = 0; lane < lanes; ++lane) {
-        together =
-            together && usable[lane] && sections[lane].sectionCount == sections[0].sectionCount;
+        together = together && usable[lane] &&
+                   cascades[lane].sections.sectionCount == cascades[0].sections.sectionCount;
         for (int other = 0; other < lane; ++other)
             together = together && samples[lane] != samples[other];
     }
-    if (!together && lanes > 2) {
+    if (!together && lanes > 2 && !anyPrecise) {
         const int half = lanes / 2;
         FilterSampleWide(half, samples, counts, intervals, typeCode, order, low, high);
         FilterSampleWide(half, samples + half, counts + half, intervals + half, typeCode, order,
@@ -600,7 +740,7 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
             for (int other = 0; other < lane; ++other)
                 named = named || samples[other] == samples[lane];
             if (usable[lane] && !named)
-                ApplyFilter(samples[lane], counts[lane], sections[lane]);
+                ApplyUsableCascade(samples[lane], counts[lane], cascades[lane]);
         }
         return;
     }
@@ -623,14 +763,14 @@ void FilterSampleWide(int lanes, float* const samples[], const int counts[],
         const FilterSections* laneSections[MAX_LANES];
         for (int lane = 0; lane < lanes; ++lane) {
             laneRuns[lane] = &runs[lane];
-            laneSections[lane] = &sections[lane];
+            laneSections[lane] = &cascades[lane].sections;
         }
         RunSectionsWide(lanes, laneRuns, common, laneSections);
         begin = common;
     }
     for (int lane = 0; lane < lanes; ++lane) {
         if (prepared[lane])
-            RunSections(runs[lane], begin, counts[lane], sections[lane]);
+            RunSections(runs[lane], begin, counts[lane], cascades[lane].sections);
     }
 }
 

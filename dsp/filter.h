@@ -17,6 +17,21 @@ struct FilterSections {
 FilterSections DesignFilter(int order, const char* type, float low, float high,
                             float sampleInterval);
 
+// The coefficients of a cascade designed and kept in double precision, laid out as in
+// FilterSections.
+struct PreciseFilterSections {
+    double numerator[30] = {};
+    double denominator[30] = {};
+    int sectionCount = 0;
+};
+
+// Designs the cascade DesignFilter designs for the same arguments, with every step and every
+// coefficient in double precision. A band whose low corner lies near a ten-thousandth of the
+// sampling rate needs it: its poles crowd z = 1 so closely that float coefficients move its
+// response by percents.
+PreciseFilterSections DesignPreciseFilter(int order, const char* type, double low, double high,
+                                          double sampleInterval);
+
 // Runs a designed cascade over samples in place, after removing their mean; missing samples
 // (and non-finite ones) are skipped and keep their value.
 void ApplyFilter(float* samples, int count, const FilterSections& sections);
@@ -37,7 +52,9 @@ enum class FilterOutcome {
 // it that the band's cascade would grow or ring near half the rate. A segment left without a
 // usable corner, with an unusable interval, or whose cascade would still grow without bound
 // over the segment (judged over an hour at least) is left unchanged. CheckFilter tells which
-// of these happens.
+// of these happens. A band-pass filtered as asked whose float design strays from the ideal
+// Butterworth response by more than a thousandth anywhere between its corners runs the precise
+// design instead (DesignPreciseFilter), its sections' states kept in double.
 void FilterSamples(float* samples, int count, double sampleInterval, unsigned typeCode, int order,
                    float low, float high);
 

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "dsp/filter.h"
 
@@ -8,10 +9,29 @@ namespace {
 // The drawn traces depend on the coefficients to the last bit, so every constant and every
 // rounding step below is fixed: coefficients, warped corners and the band constants are
 // floats, pole coordinates are float values held as doubles, complex arithmetic is double.
+// The precise design takes the same steps with every float a double.
 constexpr float PI_FLOAT = 3.1415927f;
+constexpr double PI_DOUBLE = 3.141592653589793;
 constexpr double TWO_PI = 6.283185307179586;
 constexpr double TWO_PI_CUTOFF = 6.2831853;
 constexpr int MAX_POLES = 10;
+
+// The constants of a design whose coefficients are of type Real: pi, and the 2 pi that
+// moves a low-pass or high-pass to its cutoff.
+template <typename Real>
+struct DesignConstants;
+
+template <>
+struct DesignConstants<float> {
+    static constexpr float PI = PI_FLOAT;
+    static constexpr double CUTOFF_TWO_PI = TWO_PI_CUTOFF;
+};
+
+template <>
+struct DesignConstants<double> {
+    static constexpr double PI = PI_DOUBLE;
+    static constexpr double CUTOFF_TWO_PI = TWO_PI;
+};
 
 struct Complex {
     double re;
@@ -26,7 +46,10 @@ Complex Multiply(Complex x, Complex y) {
     return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
 }
 
-Complex Scale(float factor, Complex x) { return {factor * x.re, factor * x.im}; }
+template <typename Real>
+Complex Scale(Real factor, Complex x) {
+    return {factor * x.re, factor * x.im};
+}
 
 Complex Conjugate(Complex x) { return {x.re, -x.im}; }
 
@@ -56,37 +79,45 @@ struct PoleList {
     int count = 0;
 };
 
+// The type of a design's coefficients: float for FilterSections, double for
+// PreciseFilterSections.
+template <typename Sections>
+using RealOf = std::remove_all_extents_t<decltype(Sections::numerator)>;
+
 // Lists the poles of the order-n Butterworth low-pass with unit cutoff: the real pole
 // first for odd n, then the pairs from the one nearest the imaginary axis outwards.
+template <typename Real>
 PoleList ButterworthPoles(int n) {
     PoleList list;
     if (n % 2 == 1)
         list.poles[list.count++] = {{-1.0, 0.0}, false};
     const int half = n / 2;
     for (int k = 0; k < half && list.count < MAX_POLES; ++k) {
-        const float theta =
-            PI_FLOAT * (static_cast<float>(2 * k + 1) / static_cast<float>(2 * n) + 0.5f);
+        const Real theta = DesignConstants<Real>::PI *
+                           (static_cast<Real>(2 * k + 1) / static_cast<Real>(2 * n) + Real(0.5));
         list.poles[list.count++] = {{std::cos(theta), std::sin(theta)}, true};
     }
     return list;
 }
 
 // Pre-warps a frequency given in cycles per t-second step for the bilinear transform.
-float WarpFrequency(float f, float t) {
+template <typename Real>
+Real WarpFrequency(Real f, Real t) {
     const double angular = TWO_PI * f * t / 2.0;
-    return static_cast<float>(2.0 * std::tan(angular) / t / TWO_PI);
+    return static_cast<Real>(2.0 * std::tan(angular) / t / TWO_PI);
 }
 
 // Warps a corner in Hz for a sampling interval in seconds: tan(pi corner T) / (2 pi).
-float WarpCorner(float corner, float sampleInterval) {
-    return WarpFrequency(corner * sampleInterval / 2.0f, 2.0f);
+template <typename Real>
+Real WarpCorner(Real corner, Real sampleInterval) {
+    return WarpFrequency(corner * sampleInterval / Real(2), Real(2));
 }
 
 // Appends one analog section, numerator and denominator as ascending powers of s.
-void AppendSection(FilterSections& sections, float n0, float n1, float n2, float d0, float d1,
-                   float d2) {
-    float* numerator = sections.numerator + 3 * sections.sectionCount;
-    float* denominator = sections.denominator + 3 * sections.sectionCount;
+template <typename Sections, typename Real = RealOf<Sections>>
+void AppendSection(Sections& sections, Real n0, Real n1, Real n2, Real d0, Real d1, Real d2) {
+    Real* numerator = sections.numerator + 3 * sections.sectionCount;
+    Real* denominator = sections.denominator + 3 * sections.sectionCount;
     numerator[0] = n0;
     numerator[1] = n1;
     numerator[2] = n2;
@@ -97,83 +128,92 @@ void AppendSection(FilterSections& sections, float n0, float n1, float n2, float
 }
 
 // Appends the section of one pole of a conjugate pair: denominator (s - p)(s - conj p).
-void AppendPairSection(FilterSections& sections, float n0, float n1, float n2, Complex p) {
-    AppendSection(sections, n0, n1, n2, static_cast<float>(SquaredMagnitude(p)),
-                  static_cast<float>(-2.0 * p.re), 1.0f);
+template <typename Sections, typename Real = RealOf<Sections>>
+void AppendPairSection(Sections& sections, Real n0, Real n1, Real n2, Complex p) {
+    AppendSection(sections, n0, n1, n2, static_cast<Real>(SquaredMagnitude(p)),
+                  static_cast<Real>(-2.0 * p.re), Real(1));
 }
 
-void MapLowPass(const PoleList& poles, FilterSections& sections) {
+template <typename Sections, typename Real = RealOf<Sections>>
+void MapLowPass(const PoleList& poles, Sections& sections) {
     for (int i = 0; i < poles.count; ++i) {
         const Complex p = poles.poles[i].value;
         if (poles.poles[i].pair)
-            AppendPairSection(sections, 1.0f, 0.0f, 0.0f, p);
+            AppendPairSection(sections, Real(1), Real(0), Real(0), p);
         else
-            AppendSection(sections, 1.0f, 0.0f, 0.0f, static_cast<float>(-p.re), 1.0f, 0.0f);
+            AppendSection(sections, Real(1), Real(0), Real(0), static_cast<Real>(-p.re), Real(1),
+                          Real(0));
     }
 }
 
-void MapHighPass(const PoleList& poles, FilterSections& sections) {
+template <typename Sections, typename Real = RealOf<Sections>>
+void MapHighPass(const PoleList& poles, Sections& sections) {
     for (int i = 0; i < poles.count; ++i) {
         const Complex p = poles.poles[i].value;
         if (poles.poles[i].pair)
-            AppendSection(sections, 0.0f, 0.0f, 1.0f, 1.0f, static_cast<float>(-2.0 * p.re),
-                          static_cast<float>(SquaredMagnitude(p)));
+            AppendSection(sections, Real(0), Real(0), Real(1), Real(1),
+                          static_cast<Real>(-2.0 * p.re), static_cast<Real>(SquaredMagnitude(p)));
         else
-            AppendSection(sections, 0.0f, 1.0f, 0.0f, 1.0f, static_cast<float>(-p.re), 0.0f);
+            AppendSection(sections, Real(0), Real(1), Real(0), Real(1), static_cast<Real>(-p.re),
+                          Real(0));
     }
 }
 
 // The roots of s^2 - q s + a: (q + r) / 2 and (q - r) / 2 with r = sqrt(q^2 - 4a).
-void SplitPair(Complex q, float a, Complex& p1, Complex& p2) {
+template <typename Real>
+void SplitPair(Complex q, Real a, Complex& p1, Complex& p2) {
     const Complex r = SquareRoot(Subtract(Multiply(q, q), {4.0 * a, 0.0}));
-    p1 = Scale(0.5f, Add(q, r));
-    p2 = Scale(0.5f, Subtract(q, r));
+    p1 = Scale(Real(0.5), Add(q, r));
+    p2 = Scale(Real(0.5), Subtract(q, r));
 }
 
 // Maps the prototype onto the band between the warped corners: s -> (s^2 + a) / (b s).
-void MapBandPass(const PoleList& poles, float flw, float fhw, FilterSections& sections) {
-    const float twoPi = PI_FLOAT + PI_FLOAT;
-    const float a = twoPi * twoPi * flw * fhw;
-    const float b = twoPi * (fhw - flw);
+template <typename Sections, typename Real = RealOf<Sections>>
+void MapBandPass(const PoleList& poles, Real flw, Real fhw, Sections& sections) {
+    const Real twoPi = DesignConstants<Real>::PI + DesignConstants<Real>::PI;
+    const Real a = twoPi * twoPi * flw * fhw;
+    const Real b = twoPi * (fhw - flw);
     for (int i = 0; i < poles.count; ++i) {
         const Complex p = poles.poles[i].value;
         if (poles.poles[i].pair) {
             Complex p1;
             Complex p2;
             SplitPair(Scale(b, p), a, p1, p2);
-            AppendPairSection(sections, 0.0f, b, 0.0f, p1);
-            AppendPairSection(sections, 0.0f, b, 0.0f, p2);
+            AppendPairSection(sections, Real(0), b, Real(0), p1);
+            AppendPairSection(sections, Real(0), b, Real(0), p2);
         } else {
-            AppendSection(sections, 0.0f, b, 0.0f, a, static_cast<float>(-b * p.re), 1.0f);
+            AppendSection(sections, Real(0), b, Real(0), a, static_cast<Real>(-b * p.re), Real(1));
         }
     }
 }
 
 // Maps the prototype onto the rejected band between the warped corners:
 // s -> b s / (s^2 + a).
-void MapBandReject(const PoleList& poles, float flw, float fhw, FilterSections& sections) {
-    const float twoPi = PI_FLOAT + PI_FLOAT;
-    const float a = twoPi * twoPi * flw * fhw;
-    const float b = twoPi * (fhw - flw);
+template <typename Sections, typename Real = RealOf<Sections>>
+void MapBandReject(const PoleList& poles, Real flw, Real fhw, Sections& sections) {
+    const Real twoPi = DesignConstants<Real>::PI + DesignConstants<Real>::PI;
+    const Real a = twoPi * twoPi * flw * fhw;
+    const Real b = twoPi * (fhw - flw);
     for (int i = 0; i < poles.count; ++i) {
         const Complex p = poles.poles[i].value;
         if (poles.poles[i].pair) {
             Complex p1;
             Complex p2;
             SplitPair(Scale(b, Divide({1.0, 0.0}, p)), a, p1, p2);
-            AppendPairSection(sections, a, 0.0f, 1.0f, p1);
-            AppendPairSection(sections, a, 0.0f, 1.0f, p2);
+            AppendPairSection(sections, a, Real(0), Real(1), p1);
+            AppendPairSection(sections, a, Real(0), Real(1), p2);
         } else {
-            AppendSection(sections, a, 0.0f, 1.0f, static_cast<float>(-a * p.re), b,
-                          static_cast<float>(-p.re));
+            AppendSection(sections, a, Real(0), Real(1), static_cast<Real>(-a * p.re), b,
+                          static_cast<Real>(-p.re));
         }
     }
 }
 
 // Moves the unit cutoff of a low-pass or high-pass to the warped frequency f.
-void ScaleToCutoff(float f, FilterSections& sections) {
-    const float w = static_cast<float>(f * TWO_PI_CUTOFF);
-    const float w2 = w * w;
+template <typename Sections, typename Real = RealOf<Sections>>
+void ScaleToCutoff(Real f, Sections& sections) {
+    const Real w = static_cast<Real>(f * DesignConstants<Real>::CUTOFF_TWO_PI);
+    const Real w2 = w * w;
     for (int i = 0; i < sections.sectionCount; ++i) {
         sections.numerator[3 * i + 1] /= w;
         sections.denominator[3 * i + 1] /= w;
@@ -184,36 +224,35 @@ void ScaleToCutoff(float f, FilterSections& sections) {
 
 // Substitutes s = (1 - z^-1) / (1 + z^-1) in every section and normalises the leading
 // denominator coefficient to 1.
-void BilinearTransform(FilterSections& sections) {
+template <typename Sections, typename Real = RealOf<Sections>>
+void BilinearTransform(Sections& sections) {
     for (int i = 0; i < sections.sectionCount; ++i) {
-        float* numerator = sections.numerator + 3 * i;
-        float* denominator = sections.denominator + 3 * i;
-        const float a0 = denominator[0];
-        const float a1 = denominator[1];
-        const float a2 = denominator[2];
-        const float b0 = numerator[0];
-        const float b1 = numerator[1];
-        const float b2 = numerator[2];
-        const float d = a0 + a1 + a2;
-        denominator[0] = 1.0f;
-        denominator[1] = 2.0f * (a0 - a2) / d;
+        Real* numerator = sections.numerator + 3 * i;
+        Real* denominator = sections.denominator + 3 * i;
+        const Real a0 = denominator[0];
+        const Real a1 = denominator[1];
+        const Real a2 = denominator[2];
+        const Real b0 = numerator[0];
+        const Real b1 = numerator[1];
+        const Real b2 = numerator[2];
+        const Real d = a0 + a1 + a2;
+        denominator[0] = Real(1);
+        denominator[1] = Real(2) * (a0 - a2) / d;
         denominator[2] = (a0 - a1 + a2) / d;
         numerator[0] = (b0 + b1 + b2) / d;
-        numerator[1] = 2.0f * (b0 - b2) / d;
+        numerator[1] = Real(2) * (b0 - b2) / d;
         numerator[2] = (b0 - b1 + b2) / d;
     }
 }
 
 bool IsType(const char* type, const char* code) { return std::strncmp(type, code, 2) == 0; }
 
-}  // namespace
-
-FilterSections DesignFilter(int order, const char* type, float low, float high,
-                            float sampleInterval) {
-    FilterSections sections;
+template <typename Sections, typename Real = RealOf<Sections>>
+Sections Design(int order, const char* type, Real low, Real high, Real sampleInterval) {
+    Sections sections;
     if (type == nullptr || order < 1 || order > MAX_POLES)
         return sections;
-    const PoleList poles = ButterworthPoles(order);
+    const PoleList poles = ButterworthPoles<Real>(order);
     if (IsType(type, "BP")) {
         MapBandPass(poles, WarpCorner(low, sampleInterval), WarpCorner(high, sampleInterval),
                     sections);
@@ -231,4 +270,16 @@ FilterSections DesignFilter(int order, const char* type, float low, float high,
     }
     BilinearTransform(sections);
     return sections;
+}
+
+}  // namespace
+
+FilterSections DesignFilter(int order, const char* type, float low, float high,
+                            float sampleInterval) {
+    return Design<FilterSections>(order, type, low, high, sampleInterval);
+}
+
+PreciseFilterSections DesignPreciseFilter(int order, const char* type, double low, double high,
+                                          double sampleInterval) {
+    return Design<PreciseFilterSections>(order, type, low, high, sampleInterval);
 }

@@ -52,6 +52,25 @@ bool SameBits(const std::vector<float>& x, const std::vector<float>& y) {
     return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0;
 }
 
+// Filters samples with FilterJoinedSamples as three arrays laid end to end: in one call, or
+// the first two in one call and the third in a second that goes on from the state the first
+// left (as a drum's next row does).
+std::vector<float> FilteredJoined(std::vector<float> samples, double rate, unsigned typeCode,
+                                  int order, float low, float high, bool inTwoCalls) {
+    const int third = static_cast<int>(samples.size() / 3);
+    float* arrays[3] = {samples.data(), samples.data() + third, samples.data() + 2 * third};
+    const int counts[3] = {third, third, static_cast<int>(samples.size()) - 2 * third};
+    if (!inTwoCalls) {
+        FilterJoinedSamples(arrays, counts, 3, 1.0 / rate, typeCode, order, low, high);
+        return samples;
+    }
+    JoinedRunState state;
+    state.runSeconds = static_cast<double>(samples.size()) / rate;
+    FilterJoinedSamples(arrays, counts, 2, 1.0 / rate, typeCode, order, low, high, &state);
+    FilterJoinedSamples(arrays + 2, counts + 2, 1, 1.0 / rate, typeCode, order, low, high, &state);
+    return samples;
+}
+
 const char* const TYPE_NAMES[] = {"BP", "LP", "BR", "HP"};
 
 // Filters like ApplyFilter in the plainest way: mean over the samples that are not
@@ -188,13 +207,31 @@ TEST(FilterSamples, MatchesPlainCascadeBitForBit) {
     std::vector<float> gappy = noise;
     gappy[0] = MISSING_SAMPLE;  // the states start at the marker itself
     gappy[1234] = gappy[1235] = gappy[4999] = MISSING_SAMPLE;
-    for (unsigned typeCode = 0; typeCode < 4; ++typeCode) {
-        for (int order : {2, 3, 8}) {
-            SCOPED_TRACE(testing::Message() << TYPE_NAMES[typeCode] << order);
-            const FilterSections s = DesignFilter(order, TYPE_NAMES[typeCode], 1, 5, 0.01f);
-            for (const std::vector<float>& input : {noise, gappy})
-                EXPECT_TRUE(SameBits(Filtered(input, 100, typeCode, order, 1, 5),
-                                     ReferenceCascade(input, s)));
+    // Ordinary bands, and a lower one whose float design still keeps within a thousandth
+    // of the ideal response.
+    const struct {
+        float low, high;
+        double rate;
+    } bands[] = {{1, 5, 100}, {1, 10, 100}, {0.5f, 5, 40}, {0.02f, 1, 20}};
+    for (const auto& band : bands) {
+        for (unsigned typeCode = 0; typeCode < 4; ++typeCode) {
+            for (int order : {2, 3, 8}) {
+                SCOPED_TRACE(testing::Message() << TYPE_NAMES[typeCode] << order << ' ' << band.low
+                                                << '-' << band.high << " Hz at " << band.rate);
+                const FilterSections s =
+                    DesignFilter(order, TYPE_NAMES[typeCode], band.low, band.high,
+                                 static_cast<float>(1.0 / band.rate));
+                for (const std::vector<float>& input : {noise, gappy}) {
+                    const std::vector<float> expected = ReferenceCascade(input, s);
+                    EXPECT_TRUE(
+                        SameBits(Filtered(input, band.rate, typeCode, order, band.low, band.high),
+                                 expected));
+                    // The segment's files filtered as one run come out the same.
+                    EXPECT_TRUE(SameBits(FilteredJoined(input, band.rate, typeCode, order, band.low,
+                                                        band.high, false),
+                                         expected));
+                }
+            }
         }
     }
     // Starting at the marker throws the cascade far off at the first real sample.
@@ -242,6 +279,69 @@ TEST(FilterSamples, SineKeepsAmplitudeInsideBandAndLosesItOutside) {
             peak = std::max(peak, std::fabs(y[i]));
         EXPECT_GE(peak / 1000, c.minimum);
         EXPECT_LE(peak / 1000, c.maximum);
+    }
+}
+
+TEST(FilterSamples, LongPeriodBandsKeepWithinAThousandthOfTheIdealResponse) {
+    // Low corners near a ten-thousandth of the rate, order 3. Each band filters sines at four
+    // frequencies between its corners, each a whole number of samples per period, for two
+    // hours; the gain is read over the whole periods of the second hour, long after the
+    // start-up has died away, alone, as four segments side by side and as a run filtered in
+    // two calls.
+    const struct {
+        float low, high;
+        double rate;
+    } bands[] = {{0.01f, 0.1f, 100}, {0.005f, 0.05f, 100}, {0.005f, 0.05f, 200}, {0.05f, 1, 200}};
+    const double near[] = {1.1, 1.5};  // times the low corner
+    const double far[] = {0.5, 0.8};   // times the high corner
+    for (const auto& band : bands) {
+        SCOPED_TRACE(testing::Message() << band.low << '-' << band.high << " Hz at " << band.rate);
+        const int count = static_cast<int>(7200 * band.rate);
+        const int settled = count / 2;
+        int periods[4];
+        std::vector<float> alone[4];
+        std::vector<float> joined[4];
+        std::vector<float> sideBySide[4];
+        for (int j = 0; j < 4; ++j) {
+            const double f = j < 2 ? near[j] * band.low : far[j - 2] * band.high;
+            periods[j] = static_cast<int>(std::lround(band.rate / f));
+            const std::vector<float> x = Sine(count, band.rate, band.rate / periods[j], 1000, 5000);
+            alone[j] = Filtered(x, band.rate, 0, 3, band.low, band.high);
+            joined[j] = FilteredJoined(x, band.rate, 0, 3, band.low, band.high, true);
+            sideBySide[j] = x;
+        }
+        float* samples[4];
+        const int counts[4] = {count, count, count, count};
+        const double intervals[4] = {1.0 / band.rate, 1.0 / band.rate, 1.0 / band.rate,
+                                     1.0 / band.rate};
+        for (int j = 0; j < 4; ++j) samples[j] = sideBySide[j].data();
+        FilterSampleQuad(samples, counts, intervals, 0, 3, band.low, band.high);
+
+        const double lowWarped = std::tan(PI * band.low / band.rate);
+        const double highWarped = std::tan(PI * band.high / band.rate);
+        for (int j = 0; j < 4; ++j) {
+            const int period = periods[j];
+            const double warped = std::tan(PI / period);
+            const double x =
+                (warped * warped - lowWarped * highWarped) / ((highWarped - lowWarped) * warped);
+            const double ideal = 1.0 / std::sqrt(1.0 + std::pow(x, 6));
+            const int length = (count - settled) / period * period;
+            for (const auto& [how, y] :
+                 {std::make_pair("alone", &alone[j]), std::make_pair("joined", &joined[j]),
+                  std::make_pair("side by side", &sideBySide[j])}) {
+                SCOPED_TRACE(testing::Message() << how << ", " << band.rate / period << " Hz");
+                // The amplitude of the sine at that period, over whole periods.
+                double sine = 0.0;
+                double cosine = 0.0;
+                for (int i = count - length; i < count; ++i) {
+                    const double angle = 2.0 * PI * (i % period) / period;
+                    sine += (*y)[static_cast<size_t>(i)] * std::sin(angle);
+                    cosine += (*y)[static_cast<size_t>(i)] * std::cos(angle);
+                }
+                const double gain = 2.0 * std::hypot(sine, cosine) / length / 1000.0;
+                EXPECT_NEAR(gain / ideal, 1.0, 1e-3);
+            }
+        }
     }
 }
 
