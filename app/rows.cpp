@@ -12,6 +12,7 @@
 
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
+#include "app/query_failure.h"
 #include "app/read_ahead.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
@@ -382,6 +383,9 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
     const int count = catalogueList
                           ? catalogue.ListCatalogueStations(settings.startTime, settings.eventId)
                           : TraceCountFromText(settings.traceCountText);
+    const int listed = ReportFailedQuery(catalogue);
+    if (listed != STATUS_OK)
+        return listed;
     if (count < 1)
         return PrintTooFewTraces(settings);
     if (settings.segmentSeconds > 0 && count > 1) {
@@ -409,7 +413,7 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
                              settings.phaseClause, entry.picks);
         entries.push_back(std::move(entry));
     }
-    return STATUS_OK;
+    return ReportFailedQuery(catalogue);
 }
 
 void PrintMseedWriteError(const Settings& settings) {
@@ -509,6 +513,11 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
             StartRow(settings, next, nextListed, reader);
         DrawRow(settings, plan, listed, std::move(trace), carry, rows);
     }
+    // A row whose listing failed was drawn without data; the run ends before the image is
+    // written, so the last good picture stays in place.
+    const int queried = ReportFailedQuery(catalogue);
+    if (queried != STATUS_OK)
+        return queried;
     if (rows.gapIndex >= 0) {
         const RgbTriple& gap = settings.gapColor;
         if (gdImageColorAllocate(rows.image.get(), gap.red, gap.green, gap.blue) != rows.gapIndex)
