@@ -22,6 +22,7 @@
 #include "dsp/filter.h"
 #include "dsp/row_samples.h"
 #include "dsp/trace.h"
+#include "platform/host_path.h"
 #include "platform/memory.h"
 #include "plot/annotations.h"
 #include "plot/trace_drawing.h"
@@ -265,6 +266,20 @@ std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     return listed;
 }
 
+// Tells on standard error, once a row lists segments to read, when the data folder cannot be
+// read: every row would then be drawn without data and the run otherwise looks fine. checked
+// becomes true once the folder was looked at.
+void CheckDataFolder(const Settings& settings, const std::vector<SegmentRow>& listed,
+                     bool& checked) {
+    if (checked || listed.empty())
+        return;
+    checked = true;
+    const std::string folder = MapHostPath(settings.dataDir);
+    std::string reason;
+    if (CheckFolderReadable(folder, reason) != 1)
+        std::fprintf(stderr, "Cannot read data folder %s: %s\n", folder.c_str(), reason.c_str());
+}
+
 // Hands the listed segments of the plan's read to the reader.
 void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
               ReadAhead& reader) {
@@ -499,6 +514,8 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     JoinedRowCarry carry;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
     std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
+    bool folderChecked = false;
+    CheckDataFolder(settings, nextListed, folderChecked);
     StartRow(settings, next, nextListed, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
@@ -507,6 +524,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
             nextListed = ListRow(catalogue, next);
+            CheckDataFolder(settings, nextListed, folderChecked);
         }
         std::unique_ptr<Trace> trace = reader.Take();
         if (row + 1 < rowCount)
