@@ -6,6 +6,8 @@ constexpr int STATUS_OK = 0;
 constexpr int STATUS_USAGE = -1;
 constexpr int STATUS_WINDOW_SETTINGS = -2;
 constexpr int STATUS_DATABASE_OPEN = -3;
+// A catalogue statement failed during the run; it ends as a catalogue that cannot be opened.
+constexpr int STATUS_DATABASE_QUERY = -3;
 constexpr int STATUS_EVENT_NOT_FOUND = -4;
 constexpr int STATUS_TRACE_COUNT = -5;
 constexpr int STATUS_IMAGE_WRITE = -6;

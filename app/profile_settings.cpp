@@ -1,6 +1,7 @@
 #include "app/profile_settings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,14 +44,38 @@ FilterBand ReadFilter(const std::string& section, const Settings& settings) {
 // Reads a switch of ours, 0 or 1, from key of section into value; leaves value as it is when
 // there is no key, and then or for any other text returns the line for standard error that
 // says it is ignored (empty when there is none to say).
-std::string ReadSwitch(const std::string& section, const char* key, const Settings& settings,
-                       bool& value) {
+std::string ReadSwitchNote(const std::string& section, const char* key, const Settings& settings,
+                           bool& value) {
     const std::string text = ReadProfileString(section, key, "", VALUE_CAPACITY, settings.iniFile);
     if (text == "0" || text == "1")
         value = text == "1";
     if (text.empty() || text == "0" || text == "1")
         return std::string();
     return "Ignoring " + std::string(key) + "=" + text + " in [" + section + "]: not 0 or 1";
+}
+
+// Reads a text of ours, cut to at most capacity bytes where a UTF-8 character begins, so a
+// cut title or file name never ends inside a character.
+std::string ReadText(const char* section, const char* key, const char* defaultValue,
+                     std::size_t capacity, const std::string& file) {
+    return CutToCharacters(ReadProfileString(section, key, defaultValue, capacity + 1, file),
+                           capacity);
+}
+
+// Tells on standard error that key=text of section is ignored and why.
+void PrintIgnored(const char* key, const std::string& text, const char* section,
+                  const char* reason) {
+    std::fprintf(stderr, "Ignoring %s=%s in [%s]: %s\n", key, text.c_str(), section, reason);
+}
+
+// Reads a switch of ours: 1 turns it on, 0 leaves it off; an empty or absent key keeps the
+// default, off. Anything else is ignored with a line on standard error.
+bool ReadSwitch(const char* section, const char* key, const Settings& settings) {
+    bool value = false;
+    const std::string note = ReadSwitchNote(section, key, settings, value);
+    if (!note.empty())
+        std::fprintf(stderr, "%s\n", note.c_str());
+    return value;
 }
 
 // Returns the line for standard error that says the PREROLL text of section is ignored.
@@ -101,8 +126,10 @@ int LoadProfileSettings(Settings& settings) {
                      settings.iniFile);
     }
     if (settings.mseedEnabled) {
-        FillFromFile(settings.mseedFile, "MSEEDOUTPUT", "FILE", ".\\wave.mseed", CSS_FILE_CAPACITY,
-                     settings.iniFile);
+        if (settings.mseedFile.empty()) {
+            settings.mseedFile = ReadText("MSEEDOUTPUT", "FILE", ".\\wave.mseed", CSS_FILE_CAPACITY,
+                                          settings.iniFile);
+        }
         settings.mseedNetwork =
             ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
         settings.mseedLocation =
@@ -115,24 +142,28 @@ int LoadProfileSettings(Settings& settings) {
     settings.backgroundColor = ReadColour("COLORBG", "255,255,255", settings);
     settings.waveformColor = ReadColour("COLORWF", "0,0,128", settings);
     settings.textColor = ReadColour("COLORTXT", "255,255,0", settings);
-    settings.gapColor = ReadColour("COLORGAP", "160,160,160", settings);
-    if (LeadingInteger(
-            ReadProfileString("WAVEFORMS", "GAPS", "0", VALUE_CAPACITY, settings.iniFile)) != 0)
+    const std::string gapColour =
+        ReadProfileString("WAVEFORMS", "COLORGAP", "", VALUE_CAPACITY, settings.iniFile);
+    settings.gapColor = ParseRgbTriple(DEFAULT_GAP_COLOUR);
+    if (!gapColour.empty() && !ParseColourValue(gapColour, settings.gapColor))
+        PrintIgnored("COLORGAP", gapColour, "WAVEFORMS", "not three numbers from 0 to 255");
+    if (ReadSwitch("WAVEFORMS", "GAPS", settings))
         settings.showGaps = true;
-    if (LeadingInteger(
-            ReadProfileString("WAVEFORMS", "JSON", "0", VALUE_CAPACITY, settings.iniFile)) != 0)
+    if (ReadSwitch("WAVEFORMS", "JSON", settings))
         settings.writeJson = true;
-    settings.webIndex = ReadProfileString("WEB", "INDEX", "", CSS_FILE_CAPACITY, settings.iniFile);
+    settings.webIndex = ReadText("WEB", "INDEX", "", CSS_FILE_CAPACITY, settings.iniFile);
     if (!settings.webIndex.empty())
         settings.writeHtml = true;
     if (settings.writeHtml) {
         // The page is built from the descriptions.
         settings.writeJson = true;
         const std::string refresh =
-            ReadProfileString("WEB", "REFRESH", "300", VALUE_CAPACITY, settings.iniFile);
-        settings.webRefresh = std::max(0, LeadingInteger(refresh));
-        settings.webTitle =
-            ReadProfileString("WEB", "TITLE", "trazplot", VALUE_CAPACITY, settings.iniFile);
+            ReadProfileString("WEB", "REFRESH", "", VALUE_CAPACITY, settings.iniFile);
+        settings.webRefresh = DEFAULT_REFRESH;
+        if (!refresh.empty() && !ParseRefresh(refresh, settings.webRefresh))
+            PrintIgnored("REFRESH", refresh, "WEB",
+                         "not a whole number of seconds from 0 to 2147483647");
+        settings.webTitle = ReadText("WEB", "TITLE", "trazplot", VALUE_CAPACITY, settings.iniFile);
     }
     return STATUS_OK;
 }
@@ -150,8 +181,8 @@ void LoadDisplaySettings(Settings& settings) {
     settings.commonScale = false;
     const std::string notes[] = {
         ReadRowFill("WAVEFORMS", settings, settings.defaultFill),
-        ReadSwitch("WAVEFORMS", "ROWTIMES", settings, settings.rowTimes),
-        ReadSwitch("WAVEFORMS", "COMMONSCALE", settings, settings.commonScale),
+        ReadSwitchNote("WAVEFORMS", "ROWTIMES", settings, settings.rowTimes),
+        ReadSwitchNote("WAVEFORMS", "COMMONSCALE", settings, settings.commonScale),
     };
     for (const std::string& note : notes) {
         if (!note.empty())
@@ -196,7 +227,7 @@ std::string ReadRowPreroll(const std::string& section, const Settings& settings,
 
 std::string ReadRowFill(const std::string& section, const Settings& settings, bool& fill) {
     fill = settings.defaultFill;
-    return ReadSwitch(section, "FILL", settings, fill);
+    return ReadSwitchNote(section, "FILL", settings, fill);
 }
 
 bool ParsePreroll(const std::string& text, double& seconds) {
@@ -228,6 +259,44 @@ FilterBand ParseFilterBand(const std::string& text) {
     band.high = high;
     band.enabled = low >= 0.0f && high >= 0.0f && low < high;
     return band;
+}
+
+bool ParseColourValue(const std::string& text, RgbTriple& colour) {
+    int parts[3] = {};
+    std::size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t comma = i < 2 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos)
+            return false;
+        const std::string part = text.substr(start, comma - start);
+        const std::size_t first = part.find_first_not_of(" \t");
+        const std::size_t last = part.find_last_not_of(" \t");
+        if (first == std::string::npos)
+            return false;
+        const std::string digits = part.substr(first, last - first + 1);
+        // At most three digits, so the value cannot overflow before the range check.
+        if (digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        parts[i] = std::atoi(digits.c_str());
+        if (parts[i] > 255)
+            return false;
+        start = comma + 1;
+    }
+    colour.red = parts[0];
+    colour.green = parts[1];
+    colour.blue = parts[2];
+    return true;
+}
+
+bool ParseRefresh(const std::string& text, int& seconds) {
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (value > INT_MAX)
+        return false;
+    seconds = static_cast<int>(value);
+    return true;
 }
 
 RgbTriple ParseRgbTriple(const std::string& text) {

@@ -13,7 +13,9 @@ std::string SystemIniFilePath();
 // system-wide file (settings.systemIniFile): data directory (always ending in a backslash),
 // data source, user and password, window and segment length, then the wfdisc file (only
 // with CSS export on), the output file, the three colours and the opt-in gap colour, GAPS
-// and JSON switches. Returns 0; or -2 after
+// and JSON switches, and the web page's settings. A gap colour, GAPS, JSON or REFRESH value
+// in none of their forms is ignored with a line on standard error, keeping the default;
+// titles and file names are cut only where a UTF-8 character begins. Returns 0; or -2 after
 // printing a message when the window is 0 or the segment length negative, in which case
 // nothing after the window has been read.
 int LoadProfileSettings(Settings& settings);
@@ -64,6 +66,20 @@ bool ParsePreroll(const std::string& text, double& seconds);
 // enabled when both corners are non-negative and low < high. A text from which two numbers
 // cannot be read gives a disabled band with corners 0.
 FilterBand ParseFilterBand(const std::string& text);
+
+// The gap colour when COLORGAP= is absent or ignored.
+constexpr const char* DEFAULT_GAP_COLOUR = "160,160,160";
+// Seconds after which the web page reloads itself when REFRESH= is absent or ignored.
+constexpr int DEFAULT_REFRESH = 300;
+
+// Reads a colour of ours, "red,green,blue": three decimal numbers from 0 to 255, separated by
+// single commas, white space allowed around each. Returns false (colour unchanged) for
+// anything else.
+bool ParseColourValue(const std::string& text, RgbTriple& colour);
+
+// Reads a REFRESH text: decimal digits only, a number of seconds from 0 to INT_MAX. Returns
+// false (seconds unchanged) for anything else.
+bool ParseRefresh(const std::string& text, int& seconds);
 
 // Reads "red,green,blue" (one or more commas between the numbers). Reading stops at the
 // first mismatch; components not read stay 0. No range check.

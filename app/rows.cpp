@@ -12,6 +12,7 @@
 
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
+#include "app/query_failure.h"
 #include "app/read_ahead.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
@@ -21,6 +22,7 @@
 #include "dsp/filter.h"
 #include "dsp/row_samples.h"
 #include "dsp/trace.h"
+#include "platform/host_path.h"
 #include "platform/memory.h"
 #include "plot/annotations.h"
 #include "plot/trace_drawing.h"
@@ -267,6 +269,20 @@ std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
     return listed;
 }
 
+// Tells on standard error, once a row lists segments to read, when the data folder cannot be
+// read: every row would then be drawn without data and the run otherwise looks fine. checked
+// becomes true once the folder was looked at.
+void CheckDataFolder(const Settings& settings, const std::vector<SegmentRow>& listed,
+                     bool& checked) {
+    if (checked || listed.empty())
+        return;
+    checked = true;
+    const std::string folder = MapHostPath(settings.dataDir);
+    std::string reason;
+    if (CheckFolderReadable(folder, reason) != 1)
+        std::fprintf(stderr, "Cannot read data folder %s: %s\n", folder.c_str(), reason.c_str());
+}
+
 // Hands the listed segments of the plan's read to the reader, and a drum's row the carry of
 // its filter (the row before it has been taken, and so filtered, by now).
 void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
@@ -452,6 +468,9 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
     const int count = catalogueList
                           ? catalogue.ListCatalogueStations(settings.startTime, settings.eventId)
                           : TraceCountFromText(settings.traceCountText);
+    const int listed = ReportFailedQuery(catalogue);
+    if (listed != STATUS_OK)
+        return listed;
     if (count < 1)
         return PrintTooFewTraces(settings);
     if (settings.segmentSeconds > 0 && count > 1) {
@@ -479,7 +498,7 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
                              settings.phaseClause, entry.picks);
         entries.push_back(std::move(entry));
     }
-    return STATUS_OK;
+    return ReportFailedQuery(catalogue);
 }
 
 void PrintMseedWriteError(const Settings& settings) {
@@ -570,6 +589,8 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     SampleExtremes common;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
     std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
+    bool folderChecked = false;
+    CheckDataFolder(settings, nextListed, folderChecked);
     StartRow(settings, next, nextListed, carry, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
@@ -578,6 +599,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
             nextListed = ListRow(catalogue, next);
+            CheckDataFolder(settings, nextListed, folderChecked);
         }
         std::unique_ptr<Trace> trace = reader.Take();
         if (row + 1 < rowCount)
@@ -602,6 +624,11 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
         }
         DrawPreparedRow(settings, prepared, rows);
     }
+    // A row whose listing failed was drawn without data; the run ends before the image is
+    // written, so the last good picture stays in place.
+    const int queried = ReportFailedQuery(catalogue);
+    if (queried != STATUS_OK)
+        return queried;
     if (rows.gapIndex >= 0) {
         const RgbTriple& gap = settings.gapColor;
         if (gdImageColorAllocate(rows.image.get(), gap.red, gap.green, gap.blue) != rows.gapIndex)

@@ -47,7 +47,8 @@ struct PlotRows {
 // seconds, seconds): from the catalogue when traceCountText is ALL (catalogueList set
 // true), else from the STA<n> sections; each entry gets its picks. Returns 0; -5 after
 // printing a trace-count message; -2 after printing a message when there are more entries
-// than one image can hold rows (outside segment mode).
+// than one image can hold rows (outside segment mode); -3 after printing the query error
+// when a catalogue statement failed.
 int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
                      int windowLength, StationList& entries, bool& catalogueList);
 
@@ -66,6 +67,7 @@ void SortStationEntries(StationList& entries);
 // Lists the stations, creates the image and draws every row: samples, CSS export when
 // asked, labels and phase marks. In segment mode it shortens windowSeconds to whole
 // segments. Returns 0; -5 after printing a trace-count message; -2 after printing a
-// message when the image cannot be created.
+// message when the image cannot be created; -3 after printing the query error when a
+// catalogue statement failed.
 int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
             PlotRows& rows);

@@ -38,6 +38,15 @@ std::string CutToCapacity(const std::string& text, std::size_t capacity) {
     return text.size() > capacity ? text.substr(0, capacity) : text;
 }
 
+std::string CutToCharacters(const std::string& text, std::size_t capacity) {
+    if (text.size() <= capacity)
+        return text;
+    // Continuation bytes are 10xxxxxx: the cut moves back over them to a character's start.
+    std::size_t length = capacity;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    return text.substr(0, length);
+}
+
 int LeadingInteger(const std::string& text) {
     int value = 0;
     TextScanner scanner(text);

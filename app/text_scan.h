@@ -13,6 +13,10 @@ bool StartsWith(const std::string& text, const std::string& prefix);
 // Returns text cut to at most capacity characters.
 std::string CutToCapacity(const std::string& text, std::size_t capacity);
 
+// Returns text cut to at most capacity bytes, shortened further to the start of the UTF-8
+// character the cut would split; text of at most capacity bytes is returned whole.
+std::string CutToCharacters(const std::string& text, std::size_t capacity);
+
 // Reads the leading decimal integer of text: white space is skipped, then an optional sign
 // and the digits up to the first other character. A text without digits reads as 0; values
 // beyond the range of int are clamped to it.

@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/exit_status.h"
+#include "app/query_failure.h"
 #include "archive/catalogue.h"
 #include "plot/annotations.h"
 #include "timeutil/calendar.h"
@@ -45,6 +46,9 @@ int ResolveEvent(Settings& settings, Catalogue& catalogue, EventInfo& event, boo
     std::string id = settings.eventId;
     std::string startText;
     if (catalogue.FindEventStart(id, startText, static_cast<float>(settings.windowSeconds)) != 0) {
+        const int status = ReportFailedQuery(catalogue);
+        if (status != STATUS_OK)
+            return status;
         std::printf("Not found ID=%s in database %s!\n", settings.eventId.c_str(),
                     settings.dsn.c_str());
         return STATUS_EVENT_NOT_FOUND;

@@ -12,8 +12,9 @@ struct TimeWindow {
 };
 
 // Resolves the event of settings.eventId (LAST for the latest origin, an orid, or the
-// beginning of an event id) into the full event id and a start text. Returns 0; or -4
-// after printing the not-found message. eventKnown becomes true with event filled when
+// beginning of an event id) into the full event id and a start text. Returns 0; -4 after
+// printing the not-found message; -3 after printing the query error when a catalogue
+// statement failed instead. eventKnown becomes true with event filled when
 // LAST found the latest origin.
 int ResolveEvent(Settings& settings, Catalogue& catalogue, EventInfo& event, bool& eventKnown);
 

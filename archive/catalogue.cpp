@@ -83,9 +83,25 @@ using DoubleColumn = ValueColumn<double, SQL_C_DOUBLE>;
 using ShortColumn = ValueColumn<SQLSMALLINT, SQL_C_SHORT>;
 using LongColumn = ValueColumn<SQLINTEGER, SQL_C_LONG>;
 
+// True when a call failed with an error, as opposed to succeeding (perhaps with a warning)
+// or finding no more rows.
+bool IsOdbcError(SQLRETURN result) { return result == SQL_ERROR || result == SQL_INVALID_HANDLE; }
+
 // Fetches the next row. A row that comes with a warning (a text cut to its buffer) still
-// counts as a row; the callers check the cut columns themselves.
-bool FetchRow(HSTMT statement) { return SQL_SUCCEEDED(SQLFetch(statement)); }
+// counts as a row; the callers check the cut columns themselves. At the end of the rows, or
+// when the fetch fails, returns false; failed is set only in the second case.
+bool FetchRow(HSTMT statement, bool& failed) {
+    const SQLRETURN result = SQLFetch(statement);
+    if (SQL_SUCCEEDED(result))
+        return true;
+    failed = IsOdbcError(result);
+    return false;
+}
+
+const char* const STATIONS_QUERY = "stations";
+const char* const PICKS_QUERY = "picks";
+const char* const EVENT_QUERY = "event";
+const char* const SEGMENTS_QUERY = "segments";
 
 }  // namespace
 
@@ -119,6 +135,11 @@ int Catalogue::CloseCatalogue() {
     return 1;
 }
 
+void Catalogue::NoteFailure(const char* kind) {
+    if (failedQuery == nullptr)
+        failedQuery = kind;
+}
+
 int Catalogue::ListCatalogueStations(double windowStart, const std::string& eventId) {
     stations.clear();
     if (!connection)
@@ -137,15 +158,18 @@ int Catalogue::ListCatalogueStations(double windowStart, const std::string& even
                   bound, EscapeSqlQuotes(eventId).c_str());
 
     OdbcStatement statement(connection->Get());
-    if (!SQL_SUCCEEDED(statement.Execute(text)))
+    if (!SQL_SUCCEEDED(statement.Execute(text))) {
+        NoteFailure(STATIONS_QUERY);
         return 0;
+    }
     // Codes of up to 15 characters, what a plot line can hold; a longer code could not be
     // queried back and is skipped rather than listed cut.
     TextColumn<16> station;
     TextColumn<16> channel;
     station.Bind(statement.Get(), 1);
     channel.Bind(statement.Get(), 2);
-    while (FetchRow(statement.Get())) {
+    bool failed = false;
+    while (FetchRow(statement.Get(), failed)) {
         if (station.IsNull() || station.IsCut() || channel.IsNull() || channel.IsCut())
             continue;
         const std::string code = station.Text();
@@ -164,6 +188,10 @@ int Catalogue::ListCatalogueStations(double windowStart, const std::string& even
         }
         if (!listed)
             stations.push_back(CatalogueStation{code, channel.Text()});
+    }
+    if (failed) {
+        NoteFailure(STATIONS_QUERY);
+        stations.clear();
     }
     return static_cast<int>(stations.size());
 }
@@ -198,15 +226,18 @@ void Catalogue::QueryPicks(double windowStart, double windowEnd, const std::stri
                   EscapeSqlQuotes(eventId).c_str(), extraCondition.c_str());
 
     OdbcStatement statement(connection->Get());
-    if (!SQL_SUCCEEDED(statement.Execute(text)))
+    if (!SQL_SUCCEEDED(statement.Execute(text))) {
+        NoteFailure(PICKS_QUERY);
         return;
+    }
     TextColumn<16> phase;  // a phase name keeps at most 15 characters
     DoubleColumn time;
     DoubleColumn distance;
     phase.Bind(statement.Get(), 1);
     time.Bind(statement.Get(), 2);
     distance.Bind(statement.Get(), 3);
-    while (FetchRow(statement.Get())) {
+    bool failed = false;
+    while (FetchRow(statement.Get(), failed)) {
         if (phase.IsNull() || time.IsNull() || distance.IsNull())
             continue;
         Pick pick;
@@ -215,6 +246,8 @@ void Catalogue::QueryPicks(double windowStart, double windowEnd, const std::stri
         pick.distance = distance.value;
         picks.push_back(pick);
     }
+    if (failed)
+        NoteFailure(PICKS_QUERY);
 }
 
 int Catalogue::FindEventStart(std::string& id, std::string& startText, float windowSeconds) {
@@ -238,8 +271,10 @@ int Catalogue::FindEventStart(std::string& id, std::string& startText, float win
                   prefix.c_str());
 
     OdbcStatement statement(connection->Get());
-    if (!SQL_SUCCEEDED(statement.Execute(text)))
+    if (!SQL_SUCCEEDED(statement.Execute(text))) {
+        NoteFailure(EVENT_QUERY);
         return 1;
+    }
     TextColumn<64> eventId;
     DoubleColumn firstArrival;
     eventId.Bind(statement.Get(), 1);
@@ -250,6 +285,8 @@ int Catalogue::FindEventStart(std::string& id, std::string& startText, float win
     SQLRETURN result = SQLFetch(statement.Get());
     while (result == SQL_SUCCESS && (firstArrival.IsNull() || eventId.IsNull()))
         result = SQLFetch(statement.Get());
+    if (IsOdbcError(result))
+        NoteFailure(EVENT_QUERY);
     if (result != SQL_SUCCESS)
         return 1;
 
@@ -272,8 +309,10 @@ int Catalogue::QueryLatestEvent(std::string& orid, float& lat, float& lon, doubl
     OdbcStatement statement(connection->Get());
     if (!SQL_SUCCEEDED(
             statement.Execute("select orid, lat, lon, origintime from origin order by origintime "
-                              "desc")))
+                              "desc"))) {
+        NoteFailure(EVENT_QUERY);
         return 1;
+    }
     TextColumn<64> oridText;
     DoubleColumn latitude;
     DoubleColumn longitude;
@@ -286,6 +325,8 @@ int Catalogue::QueryLatestEvent(std::string& orid, float& lat, float& lon, doubl
     // descending order, SQLite last, so it is passed over on both.
     SQLRETURN result = SQLFetch(statement.Get());
     while (result == SQL_SUCCESS && time.IsNull()) result = SQLFetch(statement.Get());
+    if (IsOdbcError(result))
+        NoteFailure(EVENT_QUERY);
     if (result != SQL_SUCCESS || oridText.IsNull() || latitude.IsNull() || longitude.IsNull())
         return 1;
     orid = oridText.Text();
@@ -307,8 +348,10 @@ bool Catalogue::ListSegments(const std::string& station, const std::string& chan
         EscapeSqlQuotes(station).c_str(), EscapeSqlQuotes(channel).c_str(), t1, t1, t1, t2);
 
     OdbcStatement statement(connection->Get());
-    if (!SQL_SUCCEEDED(statement.Execute(text)))
+    if (!SQL_SUCCEEDED(statement.Execute(text))) {
+        NoteFailure(SEGMENTS_QUERY);
         return false;
+    }
     TextColumn<32> sta;
     DoubleColumn tbegin;
     DoubleColumn tqty;
@@ -325,7 +368,8 @@ bool Catalogue::ListSegments(const std::string& station, const std::string& chan
     cpath.Bind(statement.Get(), 5);
     datatype.Bind(statement.Get(), 6);
     foff.Bind(statement.Get(), 7);
-    while (FetchRow(statement.Get())) {
+    bool failed = false;
+    while (FetchRow(statement.Get(), failed)) {
         // A row that cannot be placed in time or found on disk is of no use to the trace.
         if (tbegin.IsNull() || tqty.IsNull() || sps.IsNull() || !(sps.value > 0.0))
             continue;
@@ -340,6 +384,11 @@ bool Catalogue::ListSegments(const std::string& station, const std::string& chan
         row.datatype = datatype.IsNull() ? UNKNOWN_DATATYPE : static_cast<int>(datatype.value);
         row.foff = foff.IsNull() ? 0 : static_cast<long long>(foff.value);
         rows.push_back(row);
+    }
+    if (failed) {
+        NoteFailure(SEGMENTS_QUERY);
+        rows.clear();
+        return false;
     }
     return true;
 }

@@ -28,7 +28,10 @@ struct CatalogueStation {
 
 // The catalogue of the acquisition system (tables filelist, arrival, origin), reached
 // through one ODBC connection. Every statement is a read-only SELECT; each query owns its
-// statement for the length of the call. Failed statements read as empty results.
+// statement for the length of the call. A failed statement (an ODBC error while it runs or
+// while its rows are fetched, such as a lost connection or a locked database) reads as an
+// empty result, and FailedQuery names the first one that failed, so a caller can tell it
+// from a result without rows.
 class Catalogue {
 public:
     Catalogue();
@@ -74,10 +77,19 @@ public:
     bool ListSegments(const std::string& station, const std::string& channel, double t1, double t2,
                       std::vector<SegmentRow>& rows);
 
+    // Returns the kind of the first query that failed with an ODBC error since the catalogue
+    // was created: "stations", "picks", "event" (FindEventStart and QueryLatestEvent) or
+    // "segments"; null while none has.
+    const char* FailedQuery() const { return failedQuery; }
+
 private:
+    // Remembers kind as the failed query, unless an earlier one failed already.
+    void NoteFailure(const char* kind);
+
     std::unique_ptr<OdbcEnvironment> environment;
     std::unique_ptr<OdbcConnection> connection;
     std::vector<CatalogueStation> stations;
+    const char* failedQuery = nullptr;
 };
 
 // Builds the pick query's phase condition from a comma-separated list of phase names:

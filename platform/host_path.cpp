@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -123,4 +125,12 @@ std::string MapHostPath(const std::string& windowsPath) {
     // A mapper of its own: the folders it reads are forgotten after this one path.
     HostPathMapper mapper;
     return mapper.Map(windowsPath);
+}
+
+int CheckFolderReadable(const std::string& hostPath, std::string& reason) {
+    const DirHandle dir(opendir(hostPath.empty() ? "." : hostPath.c_str()));
+    if (dir)
+        return 1;
+    reason = std::strerror(errno);
+    return 0;
 }

@@ -12,6 +12,11 @@
 // upper-cased, so this keeps them usable on a case-sensitive file system.
 std::string MapHostPath(const std::string& windowsPath);
 
+// Checks that the folder at hostPath can be listed. Returns 1 when it can; 0 when it cannot
+// (missing, not a folder, a loop of symbolic links, no permission), with reason set to the
+// system's description of the cause.
+int CheckFolderReadable(const std::string& hostPath, std::string& reason);
+
 // Maps Windows-style paths onto host file names as MapHostPath does, but reads each folder's
 // entries only the first time one of its names must be matched without regard to case, and
 // remembers them, as it remembers how each folder of a path was mapped: for a batch of

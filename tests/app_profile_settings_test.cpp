@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
@@ -289,4 +290,88 @@ TEST(ParsePreroll, TakesPlainDecimalSecondsUpToADay) {
         EXPECT_EQ(ParsePreroll(c.text, seconds), c.taken);
         EXPECT_EQ(seconds, c.taken ? c.seconds : -7.0);
     }
+}
+
+TEST_F(ProfileFiles, IgnoresSwitchesColoursAndRefreshOutsideTheirFormsWithANote) {
+    struct Case {
+        std::string waveforms, web;
+        bool gaps, json;
+        int gapRed, gapGreen, gapBlue, refresh;
+        std::string errors;
+    };
+    const Case cases[] = {
+        {"GAPS=1\nJSON=1\nCOLORGAP=1,2,3\n", "REFRESH=0\n", true, true, 1, 2, 3, 0, ""},
+        {"GAPS=0\nJSON=\nCOLORGAP= 255 , 0 ,255\n", "REFRESH=2147483647\n", false, true, 255, 0,
+         255, 2147483647, ""},
+        {"GAPS=yes\nJSON=true\n", "", false, true, 160, 160, 160, 300,
+         "Ignoring GAPS=yes in [WAVEFORMS]: not 0 or 1\n"
+         "Ignoring JSON=true in [WAVEFORMS]: not 0 or 1\n"},
+        {"GAPS=-1\nJSON=1e3\n", "", false, true, 160, 160, 160, 300,
+         "Ignoring GAPS=-1 in [WAVEFORMS]: not 0 or 1\n"
+         "Ignoring JSON=1e3 in [WAVEFORMS]: not 0 or 1\n"},
+        {"COLORGAP=abc\n", "", false, true, 160, 160, 160, 300,
+         "Ignoring COLORGAP=abc in [WAVEFORMS]: not three numbers from 0 to 255\n"},
+        {"COLORGAP=300,300,300\n", "", false, true, 160, 160, 160, 300,
+         "Ignoring COLORGAP=300,300,300 in [WAVEFORMS]: not three numbers from 0 to 255\n"},
+        {"COLORGAP=1,,2,3\n", "", false, true, 160, 160, 160, 300,
+         "Ignoring COLORGAP=1,,2,3 in [WAVEFORMS]: not three numbers from 0 to 255\n"},
+        {"", "REFRESH=1e3\n", false, true, 160, 160, 160, 300,
+         "Ignoring REFRESH=1e3 in [WEB]: not a whole number of seconds from 0 to 2147483647\n"},
+        {"", "REFRESH=5.5\n", false, true, 160, 160, 160, 300,
+         "Ignoring REFRESH=5.5 in [WEB]: not a whole number of seconds from 0 to 2147483647\n"},
+        {"", "REFRESH=99999999999999999999\n", false, true, 160, 160, 160, 300,
+         "Ignoring REFRESH=99999999999999999999 in [WEB]: not a whole number of seconds from 0 "
+         "to 2147483647\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.waveforms + c.web);
+        WriteRunFile("[WAVEFORMS]\n" + c.waveforms + "[WEB]\nINDEX=index.html\n" + c.web);
+        Settings run = settings;
+        run.windowSeconds = 60;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(LoadProfileSettings(run), STATUS_OK);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errors);
+        EXPECT_EQ(run.showGaps, c.gaps);
+        EXPECT_EQ(run.writeJson, c.json);  // the web page implies a description
+        EXPECT_EQ(run.gapColor.red, c.gapRed);
+        EXPECT_EQ(run.gapColor.green, c.gapGreen);
+        EXPECT_EQ(run.gapColor.blue, c.gapBlue);
+        EXPECT_EQ(run.webRefresh, c.refresh);
+    }
+}
+
+TEST_F(ProfileFiles, ReadsTheJsonSwitchWithoutAWebPage) {
+    const std::pair<std::string, bool> cases[] = {{"1", true}, {"0", false}, {"2", false}};
+    for (const auto& [text, json] : cases) {
+        SCOPED_TRACE(text);
+        WriteRunFile("[WAVEFORMS]\nJSON=" + text + "\n");
+        Settings run = settings;
+        run.windowSeconds = 60;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(LoadProfileSettings(run), STATUS_OK);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(run.writeJson, json);
+    }
+}
+
+TEST_F(ProfileFiles, CutsTitlesAndFileNamesWhereACharacterBegins) {
+    // 31 two-byte letters and one more: 64 bytes, cut at 63 in the middle of the last.
+    std::string title;
+    for (int i = 0; i < 32; ++i) title += "\xc3\xa4";
+    std::string file(254, 'x');
+    file += "\xe2\x82\xac";  // a three-byte character across the 255th byte
+    WriteRunFile("[WEB]\nINDEX=" + file + "\nTITLE=" + title + "\n[MSEEDOUTPUT]\nFILE=" + file +
+                 "\n");
+    settings.windowSeconds = 60;
+    settings.mseedEnabled = true;
+    ASSERT_EQ(LoadProfileSettings(settings), STATUS_OK);
+    EXPECT_EQ(settings.webTitle, title.substr(0, 62));
+    EXPECT_EQ(settings.webIndex, std::string(254, 'x'));
+    EXPECT_EQ(settings.mseedFile, std::string(254, 'x'));
+
+    WriteRunFile("[WEB]\nINDEX=i.html\nTITLE=plain ASCII\n");
+    Settings plain = settings;
+    plain.mseedEnabled = false;
+    ASSERT_EQ(LoadProfileSettings(plain), STATUS_OK);
+    EXPECT_EQ(plain.webTitle, "plain ASCII");
 }

@@ -397,6 +397,67 @@ TEST_P(CatalogueTest, QuotesCodesAndNeverWritesToTheCatalogue) {
     }
 }
 
+TEST_P(CatalogueTest, TellsAFailedStatementFromAResultWithoutRows) {
+    Open("");
+    std::vector<SegmentRow> rows;
+    PickList picks;
+    std::string id = "EV";
+    std::string startText;
+    std::string orid;
+    float lat = 0.0f;
+    float lon = 0.0f;
+    double originTime = 0.0;
+    EXPECT_EQ(catalogue.ListCatalogueStations(S, ""), 0);
+    catalogue.QueryPicks(S, S + L, "AAA", "BHZ", "", "", picks);
+    EXPECT_EQ(catalogue.FindEventStart(id, startText, 1800.0f), 1);
+    EXPECT_EQ(catalogue.QueryLatestEvent(orid, lat, lon, originTime), 1);
+    EXPECT_TRUE(catalogue.ListSegments("AAA", "BHZ", S, S + L, rows));
+    EXPECT_EQ(catalogue.FailedQuery(), nullptr);
+
+    // Without its tables every statement fails; the first failure is the one named.
+    ASSERT_TRUE(source->ExecuteSql("drop table filelist; drop table arrival; drop table origin"));
+    EXPECT_FALSE(catalogue.ListSegments("AAA", "BHZ", S, S + L, rows));
+    ASSERT_NE(catalogue.FailedQuery(), nullptr);
+    EXPECT_STREQ(catalogue.FailedQuery(), "segments");
+    catalogue.QueryPicks(S, S + L, "AAA", "BHZ", "", "", picks);
+    EXPECT_STREQ(catalogue.FailedQuery(), "segments");
+
+    struct Case {
+        const char* kind;
+        void (*query)(Catalogue&);
+    };
+    const Case cases[] = {
+        {"stations", [](Catalogue& c) { c.ListCatalogueStations(S, ""); }},
+        {"picks",
+         [](Catalogue& c) {
+             PickList found;
+             c.QueryPicks(S, S + L, "AAA", "BHZ", "", "", found);
+         }},
+        {"event",
+         [](Catalogue& c) {
+             std::string eventId = "1234";
+             std::string text;
+             c.FindEventStart(eventId, text, 1800.0f);
+         }},
+        {"event",
+         [](Catalogue& c) {
+             std::string latest;
+             float latitude = 0.0f;
+             float longitude = 0.0f;
+             double time = 0.0;
+             c.QueryLatestEvent(latest, latitude, longitude, time);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        Catalogue fresh;
+        ASSERT_EQ(fresh.OpenCatalogue(source->Dsn(), source->User(), source->Password()), 1);
+        c.query(fresh);
+        ASSERT_NE(fresh.FailedQuery(), nullptr);
+        EXPECT_STREQ(fresh.FailedQuery(), c.kind);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, CatalogueTest, testing::ValuesIn(ALL_BACKENDS),
                          BackendParamName);
 

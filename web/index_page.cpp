@@ -19,9 +19,21 @@ using Json = nlohmann::json;
 constexpr double COMPLETE = 0.995;
 constexpr double NEARLY_COMPLETE = 0.90;
 
+// True for a time as the descriptions write it, "2004-03-02T10:15:21.291Z": digits in every
+// field, so reading its numbers cannot overflow.
 bool IsTime(const Json& value) {
-    return value.is_string() && value.get<std::string>().size() == 24 &&
-           value.get<std::string>().back() == 'Z';
+    if (!value.is_string())
+        return false;
+    const std::string& text = value.get_ref<const std::string&>();
+    const std::string pattern = "dddd-dd-ddTdd:dd:dd.dddZ";
+    if (text.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i])
+            return false;
+    }
+    return true;
 }
 
 bool IsSpan(const Json& value) {
@@ -33,10 +45,30 @@ bool Has(const Json& object, const char* key, bool (Json::*kind)() const noexcep
     return object.is_object() && object.contains(key) && (object[key].*kind)();
 }
 
+// The largest side of a picture, pixels: what a GIF can hold. The page adds and subtracts
+// pixel numbers of a description, so numbers far beyond it, which no run of ours writes,
+// would overflow.
+constexpr long long MAX_SIDE = 65535;
+
+// True when object[key] is an integer from low to high.
+bool HasIntegerIn(const Json& object, const char* key, long long low, long long high) {
+    if (!Has(object, key, &Json::is_number_integer))
+        return false;
+    const Json& value = object[key];
+    // The reader keeps a non-negative integer unsigned, up to 2^64 - 1.
+    if (value.is_number_unsigned()) {
+        const unsigned long long number = value.get<unsigned long long>();
+        return number <= static_cast<unsigned long long>(high) &&
+               (low <= 0 || number >= static_cast<unsigned long long>(low));
+    }
+    const long long number = value.get<long long>();
+    return low <= number && number <= high;
+}
+
 bool IsRow(const Json& row) {
     if (!Has(row, "station", &Json::is_string) || !Has(row, "channel", &Json::is_string) ||
-        !Has(row, "band", &Json::is_object) || !Has(row["band"], "top", &Json::is_number_integer) ||
-        !Has(row["band"], "height", &Json::is_number_integer) || !row.contains("start") ||
+        !Has(row, "band", &Json::is_object) || !HasIntegerIn(row["band"], "top", 0, MAX_SIDE) ||
+        !HasIntegerIn(row["band"], "height", 0, MAX_SIDE) || !row.contains("start") ||
         !IsTime(row["start"]) || !row.contains("end") || !IsTime(row["end"]) ||
         !row.contains("filter") || !Has(row, "scale", &Json::is_object) ||
         !Has(row["scale"], "auto", &Json::is_boolean) ||
@@ -56,7 +88,7 @@ bool IsRow(const Json& row) {
     }
     for (const Json& pick : row["picks"]) {
         if (!Has(pick, "phase", &Json::is_string) || !pick.contains("time") ||
-            !IsTime(pick["time"]) || !Has(pick, "x", &Json::is_number_integer))
+            !IsTime(pick["time"]) || !HasIntegerIn(pick, "x", -MAX_SIDE, MAX_SIDE))
             return false;
     }
     return true;
@@ -65,10 +97,10 @@ bool IsRow(const Json& row) {
 // True when the document has every part of an image description the page uses.
 bool IsDescription(const Json& d) {
     if (!Has(d, "image", &Json::is_object) || !Has(d["image"], "file", &Json::is_string) ||
-        !Has(d["image"], "width", &Json::is_number_integer) ||
-        !Has(d["image"], "height", &Json::is_number_integer) ||
-        !Has(d, "window", &Json::is_object) || !IsSpan(d["window"]) ||
-        !Has(d["window"], "mode", &Json::is_string) || !Has(d, "rows", &Json::is_array))
+        !HasIntegerIn(d["image"], "width", 1, MAX_SIDE) ||
+        !HasIntegerIn(d["image"], "height", 1, MAX_SIDE) || !Has(d, "window", &Json::is_object) ||
+        !IsSpan(d["window"]) || !Has(d["window"], "mode", &Json::is_string) ||
+        !Has(d, "rows", &Json::is_array))
         return false;
     const std::string file = d["image"]["file"];
     // A picture of this folder, named without a folder of its own.
