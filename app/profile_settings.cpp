@@ -90,6 +90,9 @@ int LoadProfileSettings(Settings& settings) {
     if (settings.mseedEnabled) {
         FillFromFile(settings.mseedFile, "MSEEDOUTPUT", "FILE", ".\\wave.mseed", CSS_FILE_CAPACITY,
                      settings.iniFile);
+        // A key without a value names no file: the default one is meant.
+        if (settings.mseedFile.empty())
+            settings.mseedFile = ".\\wave.mseed";
         settings.mseedNetwork =
             ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
         settings.mseedLocation =
