@@ -291,10 +291,13 @@ int CheckOutputNames(const Settings& settings) {
     if (!settings.writeJson)
         return STATUS_OK;
     const auto [folder, image] = ImageFolderAndName(settings);
+    // Stepped with an error code: a folder that cannot be read holds no other picture to
+    // check, and its write fails later with its own message.
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        const std::string extension = LowerCase(entry.path().extension().string());
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        const std::string extension = LowerCase(entry->path().extension().string());
         if (name != image && (extension == ".gif" || extension == ".png") &&
             LowerStem(name) == LowerStem(image)) {
             std::printf("Output file names collide (%s and %s)!\n", settings.outputFile.c_str(),
