@@ -130,6 +130,9 @@ int LoadProfileSettings(Settings& settings) {
             settings.mseedFile = ReadText("MSEEDOUTPUT", "FILE", ".\\wave.mseed", CSS_FILE_CAPACITY,
                                           settings.iniFile);
         }
+        // A key without a value names no file: the default one is meant.
+        if (settings.mseedFile.empty())
+            settings.mseedFile = ".\\wave.mseed";
         settings.mseedNetwork =
             ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
         settings.mseedLocation =

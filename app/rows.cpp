@@ -137,9 +137,11 @@ void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
     }
 }
 
-// Hands the row's samples, as read for its window, to the exports that are on.
+// Hands the row's samples, as read for its window, to the exports that are on. A CSS export
+// that failed once is not tried again: its writer has told the user, and on a full disk every
+// further row would only fail (and tell) again.
 void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
-    if (settings.cssEnabled && trace.SegmentCount() > 0 &&
+    if (settings.cssEnabled && !rows.exports.cssFailed && trace.SegmentCount() > 0 &&
         !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
         rows.exports.cssFailed = true;
     if (trace.SegmentCount() > 0)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/exit_status.h"
@@ -21,12 +22,20 @@
 #include "description/image_description.h"
 #include "mseed/mseed_writer.h"
 #include "platform/atomic_file.h"
+#include "platform/folder_lock.h"
 #include "platform/host_path.h"
 #include "plot/annotations.h"
 #include "plot/plot_output.h"
 #include "web/index_page.h"
 
 namespace {
+
+// Seconds a run waits for another that writes into the same folder before it gives up.
+constexpr int LOCK_WAIT_SECONDS = 300;
+
+// Age in seconds from which a temporary file is taken for one a killed run left: a day, far
+// longer than any run writes one file.
+constexpr long STALE_TEMPORARY_SECONDS = 86400;
 
 // Refuses what cannot become a picture or a time before the catalogue is contacted.
 // Returns 0, or -2 after printing a message.
@@ -215,16 +224,125 @@ std::string PictureFolderFromPage(const std::string& pictureFolder, const std::s
     return text;
 }
 
+// Returns the name of the web page as the user gave it, or its default.
+std::string WebPageName(const Settings& settings) {
+    return settings.webIndex.empty() ? "index.html" : settings.webIndex;
+}
+
+// Returns the host path of the web page: a bare file name goes into the image's folder.
+std::string WebPagePath(const Settings& settings) {
+    const std::string folder = ImageFolderAndName(settings).first;
+    std::string path = MapHostPath(WebPageName(settings));
+    if (path.find('/') == std::string::npos)
+        path = (folder == "." ? "./" : folder) + path;
+    return path;
+}
+
+// Returns the file a host path names, absolute and with its folders' links followed, so that
+// two names of one file compare equal; the path as it is when that cannot be worked out.
+std::string SameFileKey(const std::string& hostPath) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(hostPath, error);
+    if (error)
+        return hostPath;
+    const std::filesystem::path key = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : key.string();
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Returns the name without its extension (the part from the last dot), in lower case.
+std::string LowerStem(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return LowerCase(dot == std::string::npos ? name : name.substr(0, dot));
+}
+
+// Refuses, before the catalogue is opened, output names that would overwrite one another: any
+// two of the image, its description, the web page, the miniSEED file and the CSS wfdisc file
+// naming one file; and, when a description is written, another picture in the image's folder
+// whose name differs only in its extension or case, whose description would be the same file.
+// Returns 0, or -2 after printing the two names.
+int CheckOutputNames(const Settings& settings) {
+    std::vector<std::pair<std::string, std::string>> outputs = {
+        {settings.outputFile, MapHostPath(settings.outputFile)}};
+    if (settings.writeJson) {
+        const std::string description = DescriptionFileName(settings.outputFile);
+        outputs.emplace_back(description, MapHostPath(description));
+    }
+    if (settings.writeHtml)
+        outputs.emplace_back(WebPageName(settings), WebPagePath(settings));
+    if (settings.mseedEnabled)
+        outputs.emplace_back(settings.mseedFile, MapHostPath(settings.mseedFile));
+    if (settings.cssEnabled)
+        outputs.emplace_back(settings.cssFile, MapHostPath(settings.cssFile));
+    for (auto& output : outputs) output.second = SameFileKey(output.second);
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+            if (outputs[i].second == outputs[j].second) {
+                std::printf("Output file names collide (%s and %s)!\n", outputs[i].first.c_str(),
+                            outputs[j].first.c_str());
+                return STATUS_WINDOW_SETTINGS;
+            }
+        }
+    }
+    if (!settings.writeJson)
+        return STATUS_OK;
+    const auto [folder, image] = ImageFolderAndName(settings);
+    // Stepped with an error code: a folder that cannot be read holds no other picture to
+    // check, and its write fails later with its own message.
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        const std::string extension = LowerCase(entry->path().extension().string());
+        if (name != image && (extension == ".gif" || extension == ".png") &&
+            LowerStem(name) == LowerStem(image)) {
+            std::printf("Output file names collide (%s and %s)!\n", settings.outputFile.c_str(),
+                        name.c_str());
+            return STATUS_WINDOW_SETTINGS;
+        }
+    }
+    return STATUS_OK;
+}
+
+// Takes the lock of the image's folder for the run's writes, and removes what runs killed
+// while writing left in the folders written to. Returns 0 (also when the folder takes no lock
+// file: the writes then fail on their own), or -7 after printing a message when another run
+// kept the lock for the whole wait.
+int LockOutputs(const Settings& settings, FolderLock& lock) {
+    const std::string folder = ImageFolderAndName(settings).first;
+    if (lock.Acquire(folder, LOCK_WAIT_SECONDS) == 0) {
+        std::printf("Output folder %s is in use by another run!\n", folder.c_str());
+        return STATUS_EXPORT_WRITE;
+    }
+    std::vector<std::string> folders = {folder};
+    if (settings.writeHtml)
+        folders.push_back(WebPagePath(settings));
+    if (settings.mseedEnabled)
+        folders.push_back(MapHostPath(settings.mseedFile));
+    if (settings.cssEnabled)
+        folders.push_back(MapHostPath(settings.cssFile));
+    for (std::size_t i = 1; i < folders.size(); ++i) {
+        const std::size_t slash = folders[i].find_last_of('/');
+        folders[i] = slash == std::string::npos ? "." : folders[i].substr(0, slash + 1);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& written : folders)
+        RemoveStaleTemporaries(written, STALE_TEMPORARY_SECONDS);
+    return STATUS_OK;
+}
+
 // Rebuilds the web page of the image's folder from every description in it. Returns true when
 // written; false after telling the user on standard error. Files that are no descriptions
 // are named on standard error and left out.
 bool WriteWebPage(const Settings& settings) {
     const std::string folder = ImageFolderAndName(settings).first;
-    const std::string name = settings.webIndex.empty() ? "index.html" : settings.webIndex;
-    std::string path = MapHostPath(name);
-    // A bare file name goes into the image's folder.
-    if (path.find('/') == std::string::npos)
-        path = (folder == "." ? "./" : folder) + path;
+    const std::string name = WebPageName(settings);
+    const std::string path = WebPagePath(settings);
 
     PageSettings page;
     page.title = settings.webTitle;
@@ -251,6 +369,7 @@ int RunProgram(int argc, char** argv) {
         PrintUsage();
         return STATUS_USAGE;
     }
+    RemoveTemporariesOnSignals();
     settings.systemIniFile = SystemIniFilePath();
     int status = LoadProfileSettings(settings);
     if (status != STATUS_OK)
@@ -263,6 +382,8 @@ int RunProgram(int argc, char** argv) {
         status = CheckPlannedRows(settings);
     if (status == STATUS_OK && settings.mseedEnabled)
         status = CheckMseedSettings(settings, rows.exports.mseedSettings);
+    if (status == STATUS_OK)
+        status = CheckOutputNames(settings);
     if (status != STATUS_OK)
         return status;
 
@@ -282,6 +403,16 @@ int RunProgram(int argc, char** argv) {
     }
     const TimeWindow window = ComputeWindow(settings);
     LoadDisplaySettings(settings);
+
+    // One run at a time writes into a folder, from its first write to its last rename; the
+    // exports write while the rows are drawn, the image only once they are done.
+    FolderLock lock;
+    const bool exporting = settings.mseedEnabled || settings.cssEnabled;
+    if (exporting) {
+        status = LockOutputs(settings, lock);
+        if (status != STATUS_OK)
+            return status;
+    }
 
     // The miniSEED records go to a temporary file that replaces the target once every row is
     // done: a run that ends early leaves an earlier file as it was.
@@ -303,6 +434,11 @@ int RunProgram(int argc, char** argv) {
         PrintMseedWriteError(settings);
     }
     DrawFrame(settings, window, settings.showEvent && eventKnown ? &event : nullptr, rows);
+    if (!exporting) {
+        status = LockOutputs(settings, lock);
+        if (status != STATUS_OK)
+            return status;
+    }
 
     if (WritePlotImage(std::move(rows.image), settings.outputFile) != 1) {
         std::printf("Cannot write image file %s!\n", settings.outputFile.c_str());

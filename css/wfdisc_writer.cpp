@@ -11,6 +11,7 @@
 
 #include "dsp/run_shared.h"
 #include "dsp/sample_integer.h"
+#include "platform/atomic_file.h"
 #include "platform/file_handle.h"
 #include "platform/host_path.h"
 #include "platform/message_box.h"
@@ -148,28 +149,27 @@ void EncodeBlock(const float* samples, int count, int selector, std::uint32_t* w
     for (; i < count; ++i) words[i] = SwappedBytes(words[i]);
 }
 
-// Creates (or truncates) the sample file and writes count samples in the selector's format;
-// an unknown selector leaves the file empty. Returns true when the file was written and
-// closed without error.
+// Writes the sample file whole or not at all, count samples in the selector's format; an
+// unknown selector leaves the file empty. Returns true when the file was written and renamed
+// over any earlier file of its name, which a record may still list.
 bool WriteSampleFile(const std::string& path, const float* samples, int count, int selector) {
-    FileHandle out(std::fopen(path.c_str(), "wb"));
-    if (!out)
+    AtomicFile out(path);
+    if (!out.IsOpen())
         return false;
     if (selector >= 0 && selector <= 2) {
         // One block a write, straight to the file: no stream buffer copies it again.
-        std::setvbuf(out.get(), nullptr, _IONBF, 0);
+        std::setvbuf(out.Stream(), nullptr, _IONBF, 0);
         std::uint32_t words[CHUNK_SAMPLES];
         for (int first = 0; first < count; first += CHUNK_SAMPLES) {
             const int n = std::min(CHUNK_SAMPLES, count - first);
             EncodeBlock(samples + first, n, selector, words);
             ToLittleEndian(words, n);
             const std::size_t bytes = static_cast<std::size_t>(n) * 4;
-            if (std::fwrite(words, 1, bytes, out.get()) != bytes)
+            if (std::fwrite(words, 1, bytes, out.Stream()) != bytes)
                 return false;
         }
     }
-    // A full disk may only show when the buffered stream is flushed.
-    return std::fclose(out.release()) == 0;
+    return out.Commit();
 }
 
 // Joins the wfdisc file's folder and a sample file name the way the wfdisc path is written,

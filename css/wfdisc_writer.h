@@ -18,7 +18,8 @@
 // cannot be described by a record, or a sample file or the records cannot be written, the
 // user is told through the message box and false is returned. Records of a failed call are
 // not appended (the wfdisc file keeps its previous content); sample files finished before the
-// failure stay on disk.
+// failure stay on disk. Each sample file is written whole or not at all (see AtomicFile), and
+// the records are appended only once every sample file of the call is complete.
 bool WriteWfdisc(const std::string& wfdiscPath, const std::vector<const Trace*>& traces,
                  int selector);
 

@@ -4,31 +4,27 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/file_handle.h"
+#include "platform/atomic_file.h"
 #include "platform/host_path.h"
 #include "platform/viewer.h"
 
 int WritePlotImage(GdImage image, const std::string& outputPath) {
     if (!image)
         return 0;
-    const std::string path = MapHostPath(outputPath);
     gdImageInterlace(image.get(), 1);
-    FileHandle out(std::fopen(path.c_str(), "wb"));
-    if (!out)
+    // Written beside the target and renamed over it only when whole: a failed or killed write
+    // keeps the earlier picture, and runs writing the same name never mix their bytes.
+    AtomicFile out(MapHostPath(outputPath));
+    if (!out.IsOpen())
         return 0;
     // Both writers report nothing: a failed write (a full disk) only shows in the stream's
-    // error flag or when the buffered rest is flushed on closing.
+    // error flag or when the buffered rest is flushed on committing.
     if (NamesPng(outputPath))
-        gdImagePngEx(image.get(), out.get(), -1);
+        gdImagePngEx(image.get(), out.Stream(), -1);
     else
-        gdImageGif(image.get(), out.get());
-    const bool written = std::ferror(out.get()) == 0;
-    const bool closed = std::fclose(out.release()) == 0;
+        gdImageGif(image.get(), out.Stream());
     image.reset();
-    if (written && closed)
-        return 1;
-    std::remove(path.c_str());
-    return 0;
+    return out.Commit() ? 1 : 0;
 }
 
 bool NamesPng(const std::string& outputPath) {

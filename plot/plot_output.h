@@ -9,8 +9,9 @@
 // ".png" (any case) is written as an interlaced (Adam7) palette PNG of the same pixels and
 // colours instead, at gd's default compression. Returns 1 when the file
 // is written and closed; 0 when the image is null, the file cannot be created (missing
-// folder, no permission) or writing it fails: then no file is left behind, not even a
-// partly written one. An existing file is overwritten.
+// folder, no permission, a read-only file) or writing it fails: then an earlier file of that
+// name is left as it was, and no partly written one. An existing file is replaced whole, as
+// AtomicFile replaces it.
 int WritePlotImage(GdImage image, const std::string& outputPath);
 
 // Returns true when the output name ends in ".png", in any case: the image is then a PNG.

@@ -233,7 +233,7 @@ TEST_P(Exports, EndWithMinusSevenAndTheImageWhenAnExportCannotBeWritten) {
         const ProcessResult result = folder->Run(With(TEN_MINUTES, {c.argument}));
         EXPECT_EQ(result.status, SHELL_EXPORT_WRITE);
         EXPECT_EQ(result.output, "");
-        // The CSS writer tells once per row; the miniSEED file is given up at once.
+        // Either export is given up at its first failure, with one message.
         EXPECT_EQ(result.errors.find(c.errors), 0u) << result.errors;
         EXPECT_TRUE(ReadPicture(folder->WorkFile("OUT.GIF")));
     }

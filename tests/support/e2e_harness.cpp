@@ -162,8 +162,11 @@ std::string RunFolder::WindowsDir() const { return folder.File("windows"); }
 
 std::vector<std::string> RunFolder::WorkFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.File("work")))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(folder.File("work"))) {
+        // The lock file that runs writing into the folder share stays there; it is no output.
+        if (entry.path().filename() != ".trazplot.lock")
+            names.push_back(entry.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

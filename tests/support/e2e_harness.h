@@ -63,7 +63,7 @@ public:
     std::string DataDir() const;
     // Host path of the Windows directory, for a KVR.ini of a test's own.
     std::string WindowsDir() const;
-    // The names of the files in the working directory, sorted.
+    // The names of the files in the working directory, sorted, without the runs' lock file.
     std::vector<std::string> WorkFiles() const;
 
     // Writes text to work/name, creating folders on the way.
