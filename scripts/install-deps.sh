@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the tests, the demo and the benchmark need.
+# Installs every Debian package that the build, the tests, the demo, the benchmark and the
+# Debian package (dpkg-shlibdeps, lintian, man) need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 
@@ -14,6 +15,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     clang clang-format libclang-rt-14-dev
     xdg-utils faketime sqlite3 hyperfine time jq strace
+    dpkg-dev lintian man-db groff-base
 )
 
 missing=()

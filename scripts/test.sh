@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, checks the format, builds, and runs every test: once in a
-# release build, the fuzzers for a short while, the demo as a user would start it (without
-# opening a viewer), and every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
+# release build, the Debian package (lintian, installed into a scratch root and run), the
+# fuzzers for a short while, the demo as a user would start it (without opening a viewer), and
+# every test once more under AddressSanitizer + UndefinedBehaviorSanitizer.
 # FUZZ_SECONDS sets each fuzzer's time (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,9 @@ clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTRAZPLOT_WERROR=ON
 cmake --build build -j2
 (cd build && ctest --output-on-failure -j2)
+
+# The Debian package: built in build-deb, checked by lintian, installed into a scratch root.
+scripts/package-test.sh build
 
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 

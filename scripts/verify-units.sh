@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the example systemd units of docs/publish with systemd-analyze verify. The service
-# names the installed program; here it names the built one, which must exist for the check.
+# Checks the systemd units of docs/publish with systemd-analyze verify. The service's template
+# names the installed program (its folder is filled in from the install prefix when CMake
+# configures); here it names the built one, which must exist for the check.
 # Exits 77 (a skip for CTest) where systemd-analyze is not installed.
 #
 #   scripts/verify-units.sh BUILT_TRAZPLOT
@@ -14,7 +15,7 @@ if ! command -v systemd-analyze >/dev/null; then
 fi
 units=$(mktemp -d)
 trap 'rm -rf "$units"' EXIT
-sed "s|/usr/local/bin/trazplot|$program|" "$root/docs/publish/trazplot-drum.service" \
+sed "s|@CMAKE_INSTALL_FULL_BINDIR@/trazplot|$program|" "$root/docs/publish/trazplot-drum.service.in" \
     >"$units/trazplot-drum.service"
 cp "$root/docs/publish/trazplot-drum.timer" "$units/"
 # Any complaint about the units fails the check, not only an error status.
