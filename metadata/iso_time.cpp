@@ -80,8 +80,10 @@ int ParseIsoTime(std::string_view text, double& epoch) {
                 return 1;
             second += fraction;
         }
-        // A leap second (60) is allowed and carries into the next minute.
-        if (hour > 24 || minute > 59 || wholeSecond > 60)
+        // A leap second (60) is allowed and carries into the next minute; 24:00:00 is the
+        // end of the day.
+        if (hour > 24 || minute > 59 || wholeSecond > 60 ||
+            (hour == 24 && (minute != 0 || second != 0.0)))
             return 1;
     }
     double offset = 0.0;  // seconds east of UTC

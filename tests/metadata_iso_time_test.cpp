@@ -23,6 +23,7 @@ TEST(IsoTime, ReadsUtcTimesWithFractionsAndZones) {
         {"2024-03-01", MARCH_1_2024},
         {"  2024-03-01T00:00:00Z\n", MARCH_1_2024},
         {"2024-02-29T23:59:60Z", MARCH_1_2024},  // a leap second carries into the next day
+        {"2024-02-29T24:00:00Z", MARCH_1_2024},  // the end of the day
         {"1969-12-31T23:59:59.5Z", -0.5},
     };
     for (const Case& c : cases) {
@@ -41,6 +42,7 @@ TEST(IsoTime, RejectsTextsThatAreNoTime) {
         "2024-13-01T10:00:00Z",
         "2024-03-01T10:00Z",
         "2024-03-01T10:61:00Z",
+        "2024-03-01T24:00:01Z",
         "2024-03-01T10:00:00.Z",
         "2024-03-01T10:00:00ZZ",
         "2024-03-01T10:00:00+0200",
