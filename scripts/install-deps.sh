@@ -9,6 +9,7 @@ packages=(
     libgd-dev
     libmseed-dev mseed2sac
     nlohmann-json3-dev python3-jsonschema
+    libpugixml-dev
     chromium systemd
     unixodbc unixodbc-dev libsqliteodbc
     postgresql odbc-postgresql
