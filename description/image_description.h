@@ -25,7 +25,7 @@ struct DescribedRow {
     double start = 0.0;
     double end = 0.0;
     FilterBand filter;          // the row's band; null in the description when not enabled
-    bool commonScale = false;  // the scale is the one common to every automatic row
+    bool commonScale = false;   // the scale is the one common to every automatic row
     std::string filterApplied;  // "bandpass", "highpass" (half-rate fallback) or "none"
     double prerollSeconds = 0.0;
     bool autoScale = true;
