@@ -1,0 +1,418 @@
+#include "sds/sds_reader.h"
+
+#include <libmseed.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "dsp/run_shared.h"
+#include "dsp/sample_count.h"
+#include "platform/file_handle.h"
+
+namespace {
+
+// libmseed reports a damaged record on standard error itself; this reader reports it through
+// the caller's notes instead, so libmseed's messages go nowhere. Its log settings are the
+// library's own, set once for the whole program.
+void DiscardMessage(char*) {}
+
+void SilenceLibmseed() {
+    static std::once_flag once;
+    std::call_once(once, [] { ms_loginit(DiscardMessage, nullptr, DiscardMessage, nullptr); });
+}
+
+// Owns the record libmseed parses into; one serves every record a thread reads, so its sample
+// buffer is reused.
+class RecordBuffer {
+public:
+    RecordBuffer() = default;
+    ~RecordBuffer() {
+        if (record != nullptr)
+            msr_free(&record);
+    }
+    RecordBuffer(const RecordBuffer&) = delete;
+    RecordBuffer& operator=(const RecordBuffer&) = delete;
+    MSRecord** Slot() { return &record; }
+    const MSRecord* Get() const { return record; }
+
+private:
+    MSRecord* record = nullptr;
+};
+
+// One day file, read whole.
+struct DayFile {
+    std::string path;
+    std::unique_ptr<char[]> bytes;
+    long long size = 0;           // bytes read
+    long long unreadableAt = -1;  // byte offset of the first record that cannot be decoded
+};
+
+// One record of a day file as its header describes it.
+struct Record {
+    int file = 0;
+    long long offset = 0;  // bytes from the start of its file
+    int length = 0;        // bytes
+    hptime_t startTime = 0;
+    double start = 0.0;  // epoch seconds of its first sample
+    double rate = 0.0;   // samples per second
+    int count = 0;       // samples
+    int datatype = 2;
+};
+
+// The datatype of a segment read from records of an encoding: floats for the float encodings,
+// 16-bit integers for those, 32-bit integers for the others; -1 for text, which holds no
+// samples.
+int EncodingDatatype(int encoding) {
+    switch (encoding) {
+        case DE_ASCII:
+            return -1;
+        case DE_INT16:
+            return 1;
+        case DE_FLOAT32:
+        case DE_FLOAT64:
+        case DE_GEOSCOPE24:
+        case DE_GEOSCOPE163:
+        case DE_GEOSCOPE164:
+            return 3;
+        default:
+            return 2;
+    }
+}
+
+// Reads a day file whole and lists the records whose headers can be read; a missing file
+// lists none. A file that ends inside a record is being written: the records before it are
+// listed, the partial one is not. Where a record cannot be parsed the next one is looked
+// for at the following multiple of the shortest record length, as records lie end to end.
+void ReadDayFile(DayFile& file, int index, std::vector<Record>& records) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::status(file.path, error)))
+        return;
+    const FileHandle stream(std::fopen(file.path.c_str(), "rb"));
+    if (!stream)
+        return;
+    const long long size = StreamFileSize(stream.get());
+    if (size <= 0)
+        return;
+    file.bytes.reset(new (std::nothrow) char[static_cast<std::size_t>(size)]);
+    if (!file.bytes)
+        return;
+    file.size = static_cast<long long>(
+        ReadStreamAt(stream.get(), 0, reinterpret_cast<unsigned char*>(file.bytes.get()),
+                     static_cast<std::size_t>(size)));
+
+    RecordBuffer buffer;
+    long long offset = 0;
+    while (file.size - offset >= MINRECLEN) {
+        const int available = static_cast<int>(std::min<long long>(file.size - offset, MAXRECLEN));
+        const int parsed = msr_parse(file.bytes.get() + offset, available, buffer.Slot(), 0, 0, 0);
+        if (parsed > 0)
+            break;
+        const MSRecord* header = buffer.Get();
+        if (parsed < 0 || header->reclen < MINRECLEN) {
+            if (file.unreadableAt < 0)
+                file.unreadableAt = offset;
+            offset += MINRECLEN;
+            continue;
+        }
+        Record record;
+        record.file = index;
+        record.offset = offset;
+        record.length = header->reclen;
+        record.startTime = header->starttime;
+        record.start = static_cast<double>(header->starttime) / HPTMODULUS;
+        record.rate = msr_samprate(const_cast<MSRecord*>(header));
+        record.datatype = EncodingDatatype(header->encoding);
+        const std::int64_t count = header->samplecnt;
+        offset += header->reclen;
+        // Records without samples (text, or blockettes alone) hold nothing to draw.
+        if (record.datatype < 0 || count <= 0 || count > INT_MAX ||
+            !(record.rate > 0.0 && std::isfinite(record.rate)))
+            continue;
+        record.count = static_cast<int>(count);
+        records.push_back(record);
+    }
+}
+
+// Two records are the same record written twice when they start together and agree byte for
+// byte after the sequence number.
+bool IsRepeat(const Record& a, const Record& b, const std::vector<DayFile>& files) {
+    constexpr int SEQUENCE_BYTES = 6;
+    return a.startTime == b.startTime && a.length == b.length && a.count == b.count &&
+           std::memcmp(
+               files[static_cast<std::size_t>(a.file)].bytes.get() + a.offset + SEQUENCE_BYTES,
+               files[static_cast<std::size_t>(b.file)].bytes.get() + b.offset + SEQUENCE_BYTES,
+               static_cast<std::size_t>(a.length - SEQUENCE_BYTES)) == 0;
+}
+
+// A run of records that continue each other: record pieces[i].record holds the samples from
+// pieces[i].first on, counted from the chain's first sample.
+struct Chain {
+    struct Piece {
+        int record = 0;
+        long long first = 0;
+    };
+    double rate = 0.0;
+    double start = 0.0;  // epoch seconds of the first sample
+    double end = 0.0;    // where its last record ends, epoch seconds
+    long long total = 0;
+    int datatype = 2;
+    std::vector<Piece> pieces;
+};
+
+bool SameRate(double a, double b) { return std::fabs(a - b) <= 1e-6 * a; }
+
+// Puts the records (in order of start time) into chains: a record continues the latest chain
+// of its rate that ends within half a sample of its start, else begins a chain of its own.
+std::vector<Chain> ChainRecords(const std::vector<Record>& records) {
+    std::vector<Chain> chains;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Record& record = records[i];
+        Chain* joined = nullptr;
+        for (auto chain = chains.rbegin(); chain != chains.rend(); ++chain) {
+            if (SameRate(chain->rate, record.rate) &&
+                std::fabs(record.start - chain->end) <= 0.5 / record.rate) {
+                joined = &*chain;
+                break;
+            }
+        }
+        if (joined == nullptr) {
+            chains.emplace_back();
+            joined = &chains.back();
+            joined->rate = record.rate;
+            joined->start = record.start;
+            joined->datatype = record.datatype;
+        }
+        joined->pieces.push_back({static_cast<int>(i), joined->total});
+        joined->total += record.count;
+        joined->end = record.start + record.count / record.rate;
+        // Floats keep their values whatever integers the neighbours held.
+        if (record.datatype == 3)
+            joined->datatype = 3;
+    }
+    return chains;
+}
+
+// Where a chain meets the window [t1, t2], as the segment files' reader cuts a catalogued
+// segment of tbegin start, tqty total / rate and sps rate: the index of the first sample in
+// the window, the number of samples and the first sample's time.
+struct Cut {
+    double first = 0.0;
+    double count = 0.0;
+    double start = 0.0;
+};
+
+Cut CutChain(const Chain& chain, double t1, double t2) {
+    const double tb = chain.start;
+    const double sps = chain.rate;
+    const double tq = static_cast<double>(chain.total) / sps;
+    Cut cut;
+    const double end = tb + tq <= t2 ? tb + tq : t2;
+    if (tb >= t1 && tb <= t2) {
+        cut.start = tb;
+        cut.count = TruncateSamples((end - tb) * sps, sps);
+    } else if (t1 > tb && tb + tq > t1) {
+        // The last sample at or before t1; one that the rounding puts a sliver after t1 lies
+        // at t1.
+        cut.first = TruncateSamples((t1 - tb) * sps, sps);
+        cut.start = cut.first / sps + tb;
+        cut.count = TruncateSamples((end - cut.start) * sps, sps);
+    }
+    return cut;
+}
+
+// Samples [from, to) of one record, to be decoded into destination.
+struct Job {
+    int record = 0;
+    int from = 0;
+    int to = 0;
+    float* destination = nullptr;
+};
+
+// Decodes a record and stores samples [from, to) of it as floats; false when libmseed cannot
+// decode it or it holds another number of samples than its header says.
+bool DecodeRecord(const Record& record, const DayFile& file, const Job& job, RecordBuffer& buffer) {
+    // libmseed takes the record as writable bytes but only reads them.
+    char* bytes = file.bytes.get() + record.offset;
+    if (msr_unpack(bytes, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
+        return false;
+    const MSRecord* decoded = buffer.Get();
+    if (decoded->numsamples != record.count || decoded->datasamples == nullptr)
+        return false;
+    float* out = job.destination;
+    switch (decoded->sampletype) {
+        case 'i': {
+            const auto* samples = static_cast<const std::int32_t*>(decoded->datasamples);
+            for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
+            return true;
+        }
+        case 'f': {
+            const auto* samples = static_cast<const float*>(decoded->datasamples);
+            std::copy(samples + job.from, samples + job.to, out);
+            return true;
+        }
+        case 'd': {
+            const auto* samples = static_cast<const double*>(decoded->datasamples);
+            for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+// A chain cut to the window, with its samples allocated.
+struct Piece {
+    SampleVector samples;
+    int datatype = 2;
+};
+
+// Cuts the chains to the window and lists the records' samples to decode into them. Returns
+// the segments that hold samples of the window, in ascending start time.
+std::vector<Piece> LayOut(const std::vector<Chain>& chains, const std::vector<Record>& records,
+                          double t1, double t2, std::vector<Job>& jobs) {
+    jobs.clear();
+    std::vector<Piece> pieces;
+    for (const Chain& chain : chains) {
+        const Cut cut = CutChain(chain, t1, t2);
+        const double count = std::min(cut.count, static_cast<double>(chain.total) - cut.first);
+        if (!(count >= 1.0) || count > static_cast<double>(INT_MAX))
+            continue;
+        Piece piece;
+        piece.datatype = chain.datatype;
+        piece.samples.sampleRate = chain.rate;
+        piece.samples.startTime = cut.start;
+        if (!piece.samples.AllocateUndefined(static_cast<int>(count)))
+            continue;
+        // Every sample of the cut lies in one record of the chain, so each is written once.
+        const auto first = static_cast<long long>(cut.first);
+        const long long last = first + piece.samples.sampleCount;
+        for (const Chain::Piece& part : chain.pieces) {
+            const long long begin = std::max(first, part.first);
+            const long long end =
+                std::min(last, part.first + records[static_cast<std::size_t>(part.record)].count);
+            if (begin >= end)
+                continue;
+            Job job;
+            job.record = part.record;
+            job.from = static_cast<int>(begin - part.first);
+            job.to = static_cast<int>(end - part.first);
+            job.destination = piece.samples.samples + (begin - first);
+            jobs.push_back(job);
+        }
+        pieces.push_back(std::move(piece));
+    }
+    // Moving a segment keeps its array where it is, so the jobs still point into it.
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+        return a.samples.startTime < b.samples.startTime;
+    });
+    return pieces;
+}
+
+// The records that may hold samples of the window [t1, t2]: those within a sample of it. A
+// chain is anchored at its first such record, so a record far before the window does not
+// decide where the window's samples lie.
+bool MeetsWindow(const Record& record, double t1, double t2) {
+    const double interval = 1.0 / record.rate;
+    return record.start + record.count * interval + interval > t1 && record.start - interval < t2;
+}
+
+}  // namespace
+
+void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
+                  Trace& trace, std::vector<std::string>& notes, bool share) {
+    SilenceLibmseed();
+    trace.ClearSegments();
+    trace.station = stream.station;
+    trace.channel = stream.channel;
+
+    const std::vector<std::string> paths = SdsDayPaths(root, stream, t1, t2);
+    std::vector<DayFile> files(paths.size());
+    std::vector<std::vector<Record>> listed(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) files[i].path = paths[i];
+    std::atomic<std::size_t> nextFile{0};
+    RunShared(share && files.size() > 1, [&] {
+        for (std::size_t i = nextFile++; i < files.size(); i = nextFile++)
+            ReadDayFile(files[i], static_cast<int>(i), listed[i]);
+    });
+
+    std::vector<Record> records;
+    for (const std::vector<Record>& list : listed)
+        for (const Record& record : list)
+            if (MeetsWindow(record, t1, t2))
+                records.push_back(record);
+    // Records reach a day file in the order they were received, not always in time order.
+    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+        if (a.startTime != b.startTime)
+            return a.startTime < b.startTime;
+        return a.file != b.file ? a.file < b.file : a.offset < b.offset;
+    });
+    std::vector<Record> unique;
+    for (const Record& record : records) {
+        bool repeat = false;
+        for (auto earlier = unique.rbegin();
+             !repeat && earlier != unique.rend() && earlier->startTime == record.startTime;
+             ++earlier)
+            repeat = IsRepeat(*earlier, record, files);
+        if (!repeat)
+            unique.push_back(record);
+    }
+    records = std::move(unique);
+
+    // A record that its header promised but libmseed cannot decode is taken out and the
+    // segments laid out again without it; each round takes out at least one record.
+    std::vector<Piece> pieces;
+    while (true) {
+        std::vector<Job> jobs;
+        pieces = LayOut(ChainRecords(records), records, t1, t2, jobs);
+        std::vector<char> failed(jobs.size(), 0);
+        std::atomic<std::size_t> nextJob{0};
+        RunShared(share && jobs.size() > 1, [&] {
+            RecordBuffer buffer;
+            for (std::size_t i = nextJob++; i < jobs.size(); i = nextJob++) {
+                const Record& record = records[static_cast<std::size_t>(jobs[i].record)];
+                if (!DecodeRecord(record, files[static_cast<std::size_t>(record.file)], jobs[i],
+                                  buffer))
+                    failed[i] = 1;
+            }
+        });
+        std::vector<char> drop(records.size(), 0);
+        bool any = false;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (failed[i] == 0)
+                continue;
+            any = true;
+            const Record& record = records[static_cast<std::size_t>(jobs[i].record)];
+            DayFile& file = files[static_cast<std::size_t>(record.file)];
+            if (file.unreadableAt < 0 || record.offset < file.unreadableAt)
+                file.unreadableAt = record.offset;
+            drop[static_cast<std::size_t>(jobs[i].record)] = 1;
+        }
+        if (!any)
+            break;
+        std::vector<Record> kept;
+        for (std::size_t i = 0; i < records.size(); ++i)
+            if (drop[i] == 0)
+                kept.push_back(records[i]);
+        records = std::move(kept);
+    }
+
+    for (Piece& piece : pieces) trace.AppendSegment(std::move(piece.samples), piece.datatype);
+    for (const DayFile& file : files) {
+        if (file.unreadableAt < 0)
+            continue;
+        char note[64];
+        std::snprintf(note, sizeof note, " at byte %lld", file.unreadableAt);
+        notes.push_back("Skipping unreadable data in " + file.path + note);
+    }
+}
