@@ -18,7 +18,7 @@
 
 #include "dsp/run_shared.h"
 #include "dsp/sample_count.h"
-#include "platform/file_handle.h"
+#include "platform/mapped_file.h"
 
 namespace {
 
@@ -50,11 +50,12 @@ private:
     MSRecord* record = nullptr;
 };
 
-// One day file, read whole.
+// One day file, mapped whole.
 struct DayFile {
     std::string path;
-    std::unique_ptr<char[]> bytes;
-    long long size = 0;           // bytes read
+    std::unique_ptr<MappedFile> mapping;
+    const unsigned char* bytes = nullptr;
+    long long size = 0;           // bytes mapped
     long long unreadableAt = -1;  // byte offset of the first record that cannot be decoded
 };
 
@@ -90,56 +91,154 @@ int EncodingDatatype(int encoding) {
     }
 }
 
-// Reads a day file whole and lists the records whose headers can be read; a missing file
-// lists none. A file that ends inside a record is being written: the records before it are
-// listed, the partial one is not. Where a record cannot be parsed the next one is looked
-// for at the following multiple of the shortest record length, as records lie end to end.
-void ReadDayFile(DayFile& file, int index, std::vector<Record>& records) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::status(file.path, error)))
+// Reads an unsigned 16-bit or signed 32-bit field in the header's byte order.
+unsigned Field16(const unsigned char* bytes, bool bigEndian) {
+    return bigEndian ? (bytes[0] << 8u) | bytes[1] : (bytes[1] << 8u) | bytes[0];
+}
+
+std::int32_t Field32(const unsigned char* bytes, bool bigEndian) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value = (value << 8u) | bytes[bigEndian ? i : 3 - i];
+    return static_cast<std::int32_t>(value);
+}
+
+// Reads what laying out segments needs from a record's fixed header and its Blockettes 1000,
+// 1001 and 100, without libmseed: a day holds tens of thousands of records, most of them
+// outside the window, and libmseed's parse of each costs more than decoding those the window
+// needs. Returns false when the bytes do not look like a record with a Blockette 1000 (libmseed
+// then has its say); a record longer than available is still described. libmseed decodes every
+// record that is used, and its header values are checked against these.
+bool PeekRecord(const unsigned char* bytes, long long available, Record& record) {
+    constexpr int FIXED_HEADER = 48;
+    if (available < FIXED_HEADER || std::strchr("DRQM", bytes[6]) == nullptr || bytes[6] == 0)
+        return false;
+    // The year tells the byte order, as libmseed finds it.
+    bool bigEndian = true;
+    unsigned year = Field16(bytes + 20, true);
+    if (year < 1900 || year > 2100) {
+        bigEndian = false;
+        year = Field16(bytes + 20, false);
+        if (year < 1900 || year > 2100)
+            return false;
+    }
+    const unsigned day = Field16(bytes + 22, bigEndian);
+    const unsigned hour = bytes[24];
+    const unsigned minute = bytes[25];
+    const unsigned second = bytes[26];
+    const unsigned fraction = Field16(bytes + 28, bigEndian);  // 0.0001 s
+    if (day < 1 || day > 366 || hour > 23 || minute > 59 || second > 60 || fraction > 9999)
+        return false;
+    const unsigned count = Field16(bytes + 30, bigEndian);
+    const auto factor = static_cast<std::int16_t>(Field16(bytes + 32, bigEndian));
+    const auto multiplier = static_cast<std::int16_t>(Field16(bytes + 34, bigEndian));
+    const unsigned activity = bytes[36];
+    const std::int32_t correction = Field32(bytes + 40, bigEndian);  // 0.0001 s
+    int length = 0;
+    int encoding = -1;
+    int microseconds = 0;
+    double blocketteRate = 0.0;
+    unsigned next = Field16(bytes + 46, bigEndian);
+    // Each blockette points further on, so the walk ends.
+    while (next >= FIXED_HEADER && next + 8 <= static_cast<unsigned long long>(available)) {
+        const unsigned char* blockette = bytes + next;
+        const unsigned type = Field16(blockette, bigEndian);
+        const unsigned following = Field16(blockette + 2, bigEndian);
+        if (type == 1000) {
+            encoding = blockette[4];
+            if (blockette[6] < 7 || blockette[6] > 20)
+                return false;
+            length = 1 << blockette[6];
+        } else if (type == 1001) {
+            microseconds = static_cast<std::int8_t>(blockette[5]);
+        } else if (type == 100 && next + 8 <= static_cast<unsigned long long>(available)) {
+            const std::int32_t bits = Field32(blockette + 4, bigEndian);
+            float rate = 0.0f;
+            std::memcpy(&rate, &bits, sizeof rate);
+            blocketteRate = rate;
+        }
+        if (following <= next)
+            break;
+        next = following;
+    }
+    if (length == 0)
+        return false;
+    const long long y = static_cast<long long>(year) - 1;
+    // Days from 0001-01-01 to the record's day, less those to 1970-01-01.
+    const long long days = 365 * y + y / 4 - y / 100 + y / 400 - 719162 + (day - 1);
+    hptime_t start = (days * 86400 + hour * 3600 + minute * 60 + second) * HPTMODULUS +
+                     static_cast<hptime_t>(fraction) * 100 + microseconds;
+    // Bit 1 of the activity flags says the correction is already in the start time.
+    if ((activity & 0x02u) == 0)
+        start += static_cast<hptime_t>(correction) * 100;
+    record.length = length;
+    record.startTime = start;
+    record.start = static_cast<double>(start) / HPTMODULUS;
+    record.rate = blocketteRate != 0.0 ? blocketteRate : ms_nomsamprate(factor, multiplier);
+    record.datatype = EncodingDatatype(encoding);
+    record.count = static_cast<int>(count);
+    return true;
+}
+
+// The records that may hold samples of the window [t1, t2]: those within a sample of it. A
+// chain is anchored at its first such record, so a record far before the window does not
+// decide where the window's samples lie.
+bool MeetsWindow(const Record& record, double t1, double t2) {
+    const double interval = 1.0 / record.rate;
+    return record.start + record.count * interval + interval > t1 && record.start - interval < t2;
+}
+
+// Maps a day file and lists those of its records whose headers can be read and that may hold
+// samples of the window [t1, t2] (MeetsWindow); a missing file lists none. A file that ends
+// inside a record is being written: the records before it are listed, the partial one is not.
+// Where a record cannot be parsed the next one is looked for at the following multiple of the
+// shortest record length, as records lie end to end.
+void ReadDayFile(DayFile& file, int index, double t1, double t2, std::vector<Record>& records) {
+    // The day files are mapped rather than read: a row needs a quarter of a day or less, but
+    // every header of the day before and of its own days, and copying whole files out of the
+    // page cache took longer than decoding the samples the window needs.
+    file.mapping = std::make_unique<MappedFile>(file.path);
+    if (!file.mapping->IsOpen())
         return;
-    const FileHandle stream(std::fopen(file.path.c_str(), "rb"));
-    if (!stream)
-        return;
-    const long long size = StreamFileSize(stream.get());
-    if (size <= 0)
-        return;
-    file.bytes.reset(new (std::nothrow) char[static_cast<std::size_t>(size)]);
-    if (!file.bytes)
-        return;
-    file.size = static_cast<long long>(
-        ReadStreamAt(stream.get(), 0, reinterpret_cast<unsigned char*>(file.bytes.get()),
-                     static_cast<std::size_t>(size)));
+    file.bytes = file.mapping->Data();
+    file.size = file.mapping->Size();
+    records.reserve(static_cast<std::size_t>(file.size / 4096));
 
     RecordBuffer buffer;
     long long offset = 0;
     while (file.size - offset >= MINRECLEN) {
-        const int available = static_cast<int>(std::min<long long>(file.size - offset, MAXRECLEN));
-        const int parsed = msr_parse(file.bytes.get() + offset, available, buffer.Slot(), 0, 0, 0);
-        if (parsed > 0)
-            break;
-        const MSRecord* header = buffer.Get();
-        if (parsed < 0 || header->reclen < MINRECLEN) {
-            if (file.unreadableAt < 0)
-                file.unreadableAt = offset;
-            offset += MINRECLEN;
-            continue;
-        }
+        const long long left = file.size - offset;
         Record record;
         record.file = index;
         record.offset = offset;
-        record.length = header->reclen;
-        record.startTime = header->starttime;
-        record.start = static_cast<double>(header->starttime) / HPTMODULUS;
-        record.rate = msr_samprate(const_cast<MSRecord*>(header));
-        record.datatype = EncodingDatatype(header->encoding);
-        const std::int64_t count = header->samplecnt;
-        offset += header->reclen;
+        if (PeekRecord(file.bytes + offset, left, record)) {
+            if (record.length > left)
+                break;
+        } else {
+            const int available = static_cast<int>(std::min<long long>(left, MAXRECLEN));
+            // libmseed takes records as writable bytes but only reads them.
+            char* bytes = reinterpret_cast<char*>(const_cast<unsigned char*>(file.bytes + offset));
+            const int parsed = msr_parse(bytes, available, buffer.Slot(), 0, 0, 0);
+            if (parsed > 0)
+                break;
+            const MSRecord* header = buffer.Get();
+            if (parsed < 0 || header->reclen < MINRECLEN) {
+                if (file.unreadableAt < 0)
+                    file.unreadableAt = offset;
+                offset += MINRECLEN;
+                continue;
+            }
+            record.length = header->reclen;
+            record.startTime = header->starttime;
+            record.start = static_cast<double>(header->starttime) / HPTMODULUS;
+            record.rate = msr_samprate(const_cast<MSRecord*>(header));
+            record.datatype = EncodingDatatype(header->encoding);
+            record.count = header->samplecnt > INT_MAX ? 0 : static_cast<int>(header->samplecnt);
+        }
+        offset += record.length;
         // Records without samples (text, or blockettes alone) hold nothing to draw.
-        if (record.datatype < 0 || count <= 0 || count > INT_MAX ||
-            !(record.rate > 0.0 && std::isfinite(record.rate)))
+        if (record.datatype < 0 || record.count <= 0 ||
+            !(record.rate > 0.0 && std::isfinite(record.rate)) || !MeetsWindow(record, t1, t2))
             continue;
-        record.count = static_cast<int>(count);
         records.push_back(record);
     }
 }
@@ -149,10 +248,9 @@ void ReadDayFile(DayFile& file, int index, std::vector<Record>& records) {
 bool IsRepeat(const Record& a, const Record& b, const std::vector<DayFile>& files) {
     constexpr int SEQUENCE_BYTES = 6;
     return a.startTime == b.startTime && a.length == b.length && a.count == b.count &&
-           std::memcmp(
-               files[static_cast<std::size_t>(a.file)].bytes.get() + a.offset + SEQUENCE_BYTES,
-               files[static_cast<std::size_t>(b.file)].bytes.get() + b.offset + SEQUENCE_BYTES,
-               static_cast<std::size_t>(a.length - SEQUENCE_BYTES)) == 0;
+           std::memcmp(files[static_cast<std::size_t>(a.file)].bytes + a.offset + SEQUENCE_BYTES,
+                       files[static_cast<std::size_t>(b.file)].bytes + b.offset + SEQUENCE_BYTES,
+                       static_cast<std::size_t>(a.length - SEQUENCE_BYTES)) == 0;
 }
 
 // A run of records that continue each other: record pieces[i].record holds the samples from
@@ -239,35 +337,52 @@ struct Job {
     float* destination = nullptr;
 };
 
-// Decodes a record and stores samples [from, to) of it as floats; false when libmseed cannot
-// decode it or it holds another number of samples than its header says.
-bool DecodeRecord(const Record& record, const DayFile& file, const Job& job, RecordBuffer& buffer) {
+// What decoding one record gave.
+enum class Decoded {
+    SAMPLES,     // its samples are stored
+    UNREADABLE,  // libmseed cannot decode it, or it holds fewer or more samples than it says
+    RELAID,      // libmseed reads its header otherwise than it was laid out: the record's
+                 // description now holds libmseed's values, and nothing is stored
+};
+
+// Decodes a record and stores samples [from, to) of it as floats.
+Decoded DecodeRecord(Record& record, const DayFile& file, const Job& job, RecordBuffer& buffer) {
     // libmseed takes the record as writable bytes but only reads them.
-    char* bytes = file.bytes.get() + record.offset;
+    char* bytes = reinterpret_cast<char*>(const_cast<unsigned char*>(file.bytes + record.offset));
     if (msr_unpack(bytes, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
-        return false;
+        return Decoded::UNREADABLE;
     const MSRecord* decoded = buffer.Get();
-    if (decoded->numsamples != record.count || decoded->datasamples == nullptr)
-        return false;
+    if (decoded->numsamples != decoded->samplecnt || decoded->datasamples == nullptr)
+        return Decoded::UNREADABLE;
+    const double rate = msr_samprate(const_cast<MSRecord*>(decoded));
+    if (decoded->numsamples != record.count || decoded->starttime != record.startTime ||
+        decoded->reclen != record.length || rate != record.rate) {
+        record.count = static_cast<int>(std::min<std::int64_t>(decoded->numsamples, INT_MAX));
+        record.startTime = decoded->starttime;
+        record.start = static_cast<double>(decoded->starttime) / HPTMODULUS;
+        record.length = decoded->reclen;
+        record.rate = rate;
+        return Decoded::RELAID;
+    }
     float* out = job.destination;
     switch (decoded->sampletype) {
         case 'i': {
             const auto* samples = static_cast<const std::int32_t*>(decoded->datasamples);
             for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
-            return true;
+            return Decoded::SAMPLES;
         }
         case 'f': {
             const auto* samples = static_cast<const float*>(decoded->datasamples);
             std::copy(samples + job.from, samples + job.to, out);
-            return true;
+            return Decoded::SAMPLES;
         }
         case 'd': {
             const auto* samples = static_cast<const double*>(decoded->datasamples);
             for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
-            return true;
+            return Decoded::SAMPLES;
         }
         default:
-            return false;
+            return Decoded::UNREADABLE;
     }
 }
 
@@ -319,12 +434,13 @@ std::vector<Piece> LayOut(const std::vector<Chain>& chains, const std::vector<Re
     return pieces;
 }
 
-// The records that may hold samples of the window [t1, t2]: those within a sample of it. A
-// chain is anchored at its first such record, so a record far before the window does not
-// decide where the window's samples lie.
-bool MeetsWindow(const Record& record, double t1, double t2) {
-    const double interval = 1.0 / record.rate;
-    return record.start + record.count * interval + interval > t1 && record.start - interval < t2;
+// Puts records in order of start time, those starting together in the order of the files.
+void SortRecords(std::vector<Record>& records) {
+    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+        if (a.startTime != b.startTime)
+            return a.startTime < b.startTime;
+        return a.file != b.file ? a.file < b.file : a.offset < b.offset;
+    });
 }
 
 }  // namespace
@@ -343,20 +459,14 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
     std::atomic<std::size_t> nextFile{0};
     RunShared(share && files.size() > 1, [&] {
         for (std::size_t i = nextFile++; i < files.size(); i = nextFile++)
-            ReadDayFile(files[i], static_cast<int>(i), listed[i]);
+            ReadDayFile(files[i], static_cast<int>(i), t1, t2, listed[i]);
     });
 
     std::vector<Record> records;
     for (const std::vector<Record>& list : listed)
-        for (const Record& record : list)
-            if (MeetsWindow(record, t1, t2))
-                records.push_back(record);
+        records.insert(records.end(), list.begin(), list.end());
     // Records reach a day file in the order they were received, not always in time order.
-    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
-        if (a.startTime != b.startTime)
-            return a.startTime < b.startTime;
-        return a.file != b.file ? a.file < b.file : a.offset < b.offset;
-    });
+    SortRecords(records);
     std::vector<Record> unique;
     for (const Record& record : records) {
         bool repeat = false;
@@ -369,42 +479,47 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
     }
     records = std::move(unique);
 
-    // A record that its header promised but libmseed cannot decode is taken out and the
-    // segments laid out again without it; each round takes out at least one record.
+    // A record that libmseed cannot decode is taken out, and one whose header it reads
+    // otherwise than it was laid out is put where libmseed says; then the segments are laid
+    // out again. Each round takes out a record or puts one right for good.
     std::vector<Piece> pieces;
     while (true) {
         std::vector<Job> jobs;
         pieces = LayOut(ChainRecords(records), records, t1, t2, jobs);
-        std::vector<char> failed(jobs.size(), 0);
+        std::vector<Decoded> results(jobs.size(), Decoded::SAMPLES);
+        std::vector<Record> relaid(jobs.size());
         std::atomic<std::size_t> nextJob{0};
         RunShared(share && jobs.size() > 1, [&] {
             RecordBuffer buffer;
             for (std::size_t i = nextJob++; i < jobs.size(); i = nextJob++) {
-                const Record& record = records[static_cast<std::size_t>(jobs[i].record)];
-                if (!DecodeRecord(record, files[static_cast<std::size_t>(record.file)], jobs[i],
-                                  buffer))
-                    failed[i] = 1;
+                relaid[i] = records[static_cast<std::size_t>(jobs[i].record)];
+                results[i] = DecodeRecord(
+                    relaid[i], files[static_cast<std::size_t>(relaid[i].file)], jobs[i], buffer);
             }
         });
         std::vector<char> drop(records.size(), 0);
-        bool any = false;
+        bool again = false;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
-            if (failed[i] == 0)
-                continue;
-            any = true;
-            const Record& record = records[static_cast<std::size_t>(jobs[i].record)];
-            DayFile& file = files[static_cast<std::size_t>(record.file)];
-            if (file.unreadableAt < 0 || record.offset < file.unreadableAt)
-                file.unreadableAt = record.offset;
-            drop[static_cast<std::size_t>(jobs[i].record)] = 1;
+            const auto index = static_cast<std::size_t>(jobs[i].record);
+            if (results[i] == Decoded::RELAID) {
+                records[index] = relaid[i];
+                again = true;
+            } else if (results[i] == Decoded::UNREADABLE) {
+                DayFile& file = files[static_cast<std::size_t>(records[index].file)];
+                if (file.unreadableAt < 0 || records[index].offset < file.unreadableAt)
+                    file.unreadableAt = records[index].offset;
+                drop[index] = 1;
+                again = true;
+            }
         }
-        if (!any)
+        if (!again)
             break;
         std::vector<Record> kept;
         for (std::size_t i = 0; i < records.size(); ++i)
             if (drop[i] == 0)
                 kept.push_back(records[i]);
         records = std::move(kept);
+        SortRecords(records);
     }
 
     for (Piece& piece : pieces) trace.AppendSegment(std::move(piece.samples), piece.datatype);
