@@ -9,11 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <system_error>
 #include <utility>
 
 #include "dsp/run_shared.h"
@@ -150,7 +147,7 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
             length = 1 << blockette[6];
         } else if (type == 1001) {
             microseconds = static_cast<std::int8_t>(blockette[5]);
-        } else if (type == 100 && next + 8 <= static_cast<unsigned long long>(available)) {
+        } else if (type == 100) {
             const std::int32_t bits = Field32(blockette + 4, bigEndian);
             float rate = 0.0f;
             std::memcpy(&rate, &bits, sizeof rate);
@@ -179,7 +176,8 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
     return true;
 }
 
-// The records that may hold samples of the window [t1, t2]: those within a sample of it. A
+// Returns true for a record that may hold samples of the window [t1, t2]: one within a sample
+// of it. A
 // chain is anchored at its first such record, so a record far before the window does not
 // decide where the window's samples lie.
 bool MeetsWindow(const Record& record, double t1, double t2) {
