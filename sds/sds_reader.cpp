@@ -268,19 +268,27 @@ struct Chain {
 
 bool SameRate(double a, double b) { return std::fabs(a - b) <= 1e-6 * a; }
 
-// Puts the records (in order of start time) into chains: a record continues the latest chain
-// of its rate that ends within half a sample of its start, else begins a chain of its own.
+// Puts the records (in order of start time) into chains: a record continues a chain of its
+// rate that ends within half a sample of its start, else begins a chain of its own. When an
+// overlap leaves two such chains, the record continues the one whose last record lies just
+// before it in its file (a stream is written record after record; data sent again comes
+// later), and otherwise the oldest one, which the record met first in the files.
 std::vector<Chain> ChainRecords(const std::vector<Record>& records) {
     std::vector<Chain> chains;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const Record& record = records[i];
         Chain* joined = nullptr;
-        for (auto chain = chains.rbegin(); chain != chains.rend(); ++chain) {
-            if (SameRate(chain->rate, record.rate) &&
-                std::fabs(record.start - chain->end) <= 0.5 / record.rate) {
-                joined = &*chain;
+        for (Chain& chain : chains) {
+            if (!SameRate(chain.rate, record.rate) ||
+                !(std::fabs(record.start - chain.end) <= 0.5 / record.rate))
+                continue;
+            const Record& last = records[static_cast<std::size_t>(chain.pieces.back().record)];
+            const bool follows =
+                last.file == record.file && last.offset + last.length == record.offset;
+            if (joined == nullptr || follows)
+                joined = &chain;
+            if (follows)
                 break;
-            }
         }
         if (joined == nullptr) {
             chains.emplace_back();

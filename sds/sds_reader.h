@@ -12,7 +12,9 @@
 // encoding libmseed decodes) are taken in order of start time, whatever their order in the
 // files; a record that repeats another byte for byte after its sequence number counts once.
 // Records of one rate whose first sample lies within half a sample of where the previous
-// record ended form one segment; a gap, an overlap or a change of rate starts another. Each
+// record ended form one segment; a gap, an overlap or a change of rate starts another (where
+// data sent again overlaps a stream, a record continues the segment of the record before it in
+// its file). Each
 // segment that meets the window is cut to it as a segment file is: it starts at its last sample
 // at or before t1 (or at its first one inside the window) and holds the samples before t2,
 // sample k at the segment's start + k / rate. Segments without samples in the window are left

@@ -317,6 +317,26 @@ TEST(ReadSdsTrace, StartsASegmentAtAGapAnOverlapOrARateChange) {
     }
 }
 
+TEST(ReadSdsTrace, KeepsDataSentAgainApartFromTheStreamItOverlaps) {
+    TempDir root;
+    const std::vector<std::string> stream = PackRecords(DAY + 100, 10.0, 2000, 0);
+    ASSERT_GT(stream.size(), 2u);
+    // The samples in the first record (big-endian, as packed).
+    const int first =
+        static_cast<unsigned char>(stream[0][30]) << 8 | static_cast<unsigned char>(stream[0][31]);
+    const double second = DAY + 100 + first / 10.0;
+    // Sent again later: ten seconds that end where the stream's second record begins, and
+    // ten that begin there.
+    root.Write(DayFile(2024, 70), Join(stream) + Join(PackRecords(second - 10, 10.0, 100, 10000)) +
+                                      Join(PackRecords(second, 10.0, 100, 10100)));
+    Trace trace;
+    std::vector<std::string> notes;
+    ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 3600, trace, notes);
+    ASSERT_EQ(trace.SegmentCount(), 2);
+    ExpectRun(trace.SegmentAt(0), DAY + 100, 2000, 0);
+    ExpectRun(trace.SegmentAt(1), second - 10, 200, 10000);
+}
+
 TEST(ReadSdsTrace, CutsASegmentToTheWindowAsTheSegmentReaderDoes) {
     struct Case {
         const char* name;
