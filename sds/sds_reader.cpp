@@ -363,6 +363,9 @@ Decoded DecodeRecord(Record& record, const DayFile& file, const Job& job, Record
     const double rate = msr_samprate(const_cast<MSRecord*>(decoded));
     if (decoded->numsamples != record.count || decoded->starttime != record.startTime ||
         decoded->reclen != record.length || rate != record.rate) {
+        // Without samples or a rate it cannot be laid out at all.
+        if (decoded->numsamples <= 0 || !(rate > 0.0 && std::isfinite(rate)))
+            return Decoded::UNREADABLE;
         record.count = static_cast<int>(std::min<std::int64_t>(decoded->numsamples, INT_MAX));
         record.startTime = decoded->starttime;
         record.start = static_cast<double>(decoded->starttime) / HPTMODULUS;
