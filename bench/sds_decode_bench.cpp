@@ -126,7 +126,12 @@ void BM_SdsRows(benchmark::State& state) {
     state.counters["samples/s"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SdsRows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SdsRows)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // Two threads take rows as the run's read-ahead does, each row read by one of them.
 void BM_SdsRowsTwoReaders(benchmark::State& state) {
@@ -146,6 +151,9 @@ void BM_SdsRowsTwoReaders(benchmark::State& state) {
     state.counters["samples/s"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SdsRowsTwoReaders)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SdsRowsTwoReaders)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 }  // namespace
