@@ -15,6 +15,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
+#include "sds/sds_reader.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -158,6 +159,50 @@ TEST_P(MakeArchiveTest, ReadsBackExactlyTheSamplesItMeant) {
                 EXPECT_GT(zeros, 14000);
             else
                 EXPECT_LT(zeros, 200);
+        }
+    }
+}
+
+// Every sample of a trace as (sample index from START, value), in order, each pair once: where
+// two segments overlap they hold the same samples.
+std::vector<std::pair<long long, float>> IndexedSamples(const Trace& trace) {
+    std::vector<std::pair<long long, float>> samples;
+    for (int s = 0; s < trace.SegmentCount(); ++s) {
+        const SampleVector& segment = trace.SegmentAt(s);
+        const long long first = std::llround((segment.startTime - START) * SPS);
+        for (int i = 0; i < segment.sampleCount; ++i)
+            samples.emplace_back(first + i, segment.samples[i]);
+    }
+    std::sort(samples.begin(), samples.end());
+    samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
+    return samples;
+}
+
+TEST_P(MakeArchiveTest, WritesTheSegmentFilesSamplesAsAnSdsArchive) {
+    const std::string dataDir = folder.File("data");
+    const std::string sdsDir = folder.File("sds");
+    const GeneratorRun run = RunGenerator(Arguments(dataDir, 7) + " --sds " + Quoted(sdsDir));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("SDS day files: 24 under"), std::string::npos) << run.output;
+
+    Catalogue catalogue;
+    ASSERT_EQ(catalogue.OpenCatalogue(source->Dsn(), source->User(), source->Password()), 1);
+    for (const char* station : STATIONS) {
+        for (const char* channel : CHANNELS) {
+            SCOPED_TRACE(std::string(station) + "/" + channel);
+            Trace files;
+            ReadTrace(catalogue, dataDir + "\\", station, channel, START, START + SPAN, files);
+            // A missing or short file's zeros are no recorded samples.
+            files.KeepPresentSamples();
+            Trace sds;
+            std::vector<std::string> notes;
+            ReadSdsTrace(sdsDir, SdsStream{"XX", station, "", channel}, START, START + SPAN, sds,
+                         notes);
+            EXPECT_TRUE(notes.empty());
+            ASSERT_GT(sds.SegmentCount(), 0);
+            EXPECT_EQ(IndexedSamples(sds), IndexedSamples(files));
+            for (int s = 0; s < sds.SegmentCount(); ++s)
+                EXPECT_EQ(sds.SegmentDatatype(s) == 3, files.SegmentDatatype(0) == 3);
         }
     }
 }

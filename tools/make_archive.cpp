@@ -7,6 +7,7 @@
 // library version can change them.
 
 #include <dlfcn.h>
+#include <libmseed.h>
 
 #include <algorithm>
 #include <cctype>
@@ -86,6 +87,11 @@ const char* const USAGE =
     "  --dump STA:CH:FILE     also write the samples of STA/CH over the whole span, as the\n"
     "                         segment files encode them, as little-endian 32-bit floats\n"
     "                         (sample n at start + n / sps; may be given several times)\n"
+    "  --sds DIR              also write the samples of every segment file as an SDS archive\n"
+    "                         of miniSEED day files under DIR, network XX, empty location\n"
+    "                         (512-byte records: Steim-2 or 32-bit integers for the integer\n"
+    "                         encodings, 32-bit floats for datatype 3; station codes of at\n"
+    "                         most 5 characters)\n"
     "  --help                 print this text\n";
 
 const char* const STATION_NAMES[] = {
@@ -163,6 +169,7 @@ struct Options {
     double centreLon = 15.0;
     std::uint64_t seed = 1;
     std::vector<DumpRequest> dumps;
+    std::string sdsDir;  // empty: no SDS copy
 };
 
 std::string DefaultSchemaFile() {
@@ -283,6 +290,9 @@ int ParseOptions(int argc, char** argv, Options& options, std::string& error) {
                 return -1;
         } else if (name == "--password") {
             if (!takeValue(options.password))
+                return -1;
+        } else if (name == "--sds") {
+            if (!takeValue(options.sdsDir))
                 return -1;
         } else if (name == "--data") {
             if (!takeValue(options.dataDir))
@@ -930,6 +940,109 @@ bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
     return std::fclose(file.release()) == 0 && written;
 }
 
+// Returns the integer a stored sample of an integer datatype holds (little-endian bytes).
+std::int32_t StoredInteger(const unsigned char* bytes, int datatype) {
+    switch (datatype) {
+        case 0:
+            return static_cast<std::int8_t>(bytes[0]);
+        case 1:
+            return static_cast<std::int16_t>(bytes[0] | bytes[1] << 8);
+        case 5:
+            return bytes[0] | bytes[1] << 8;
+        default:
+            return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) |
+                                             static_cast<std::uint32_t>(bytes[1]) << 8 |
+                                             static_cast<std::uint32_t>(bytes[2]) << 16 |
+                                             static_cast<std::uint32_t>(bytes[3]) << 24);
+    }
+}
+
+void AppendSdsRecord(char* record, int length, void* file) {
+    std::fwrite(record, 1, static_cast<std::size_t>(length), static_cast<std::FILE*>(file));
+}
+
+// Writes the SDS copy of one segment file: its count stored samples of datatype, the first at
+// tbegin, as records appended to the day files of the days they fall in (a record does not
+// cross midnight here). A day file met first in this run is started afresh; started holds
+// those met. Returns false when a file cannot be written.
+bool WriteSdsSegment(const std::string& root, const std::string& station,
+                     const std::string& channel, double tbegin, double sps, int datatype,
+                     const unsigned char* stored, long long count,
+                     std::vector<std::string>& started) {
+    const int width = SampleWidthOf(datatype);
+    long long next = 0;
+    while (next < count) {
+        const double start = tbegin + static_cast<double>(next) / sps;
+        const double dayStart = std::floor(start / 86400.0) * 86400.0;
+        // The samples before the next midnight.
+        long long end = static_cast<long long>(std::ceil((dayStart + 86400.0 - tbegin) * sps));
+        end = std::max(next + 1, std::min(end, count));
+        const int n = static_cast<int>(end - next);
+        const CalendarFields day = Calendar(dayStart);
+        char name[128];
+        std::snprintf(name, sizeof name, "%04d/XX/%s/%s.D/XX.%s..%s.D.%04d.%03d", day.year,
+                      station.c_str(), channel.c_str(), station.c_str(), channel.c_str(), day.year,
+                      JulianDate(day.year, day.month, day.day) % 1000);
+        const std::string path = root + "/" + name;
+        const bool fresh = std::find(started.begin(), started.end(), path) == started.end();
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+        OutputFile file(std::fopen(path.c_str(), fresh ? "wb" : "ab"), &std::fclose);
+        if (error || !file)
+            return false;
+        if (fresh)
+            started.push_back(path);
+
+        std::vector<std::int32_t> integers(static_cast<std::size_t>(n));
+        std::vector<float> floats(static_cast<std::size_t>(n));
+        bool steim = true;
+        for (int i = 0; i < n; ++i) {
+            const unsigned char* bytes = stored + (next + i) * width;
+            if (datatype == 3) {
+                std::memcpy(&floats[static_cast<std::size_t>(i)], bytes, sizeof(float));
+                continue;
+            }
+            integers[static_cast<std::size_t>(i)] = StoredInteger(bytes, datatype);
+            // Steim-2 holds differences of up to 30 bits.
+            const long long step =
+                i == 0 ? 0
+                       : static_cast<long long>(integers[static_cast<std::size_t>(i)]) -
+                             integers[static_cast<std::size_t>(i) - 1];
+            if (step < -(1LL << 29) || step >= (1LL << 29))
+                steim = false;
+        }
+        MSRecord* record = msr_init(nullptr);
+        if (record == nullptr)
+            return false;
+        std::snprintf(record->network, sizeof record->network, "XX");
+        std::snprintf(record->station, sizeof record->station, "%s", station.c_str());
+        std::snprintf(record->channel, sizeof record->channel, "%s", channel.c_str());
+        record->dataquality = 'D';
+        record->starttime = static_cast<hptime_t>(std::llround(start * HPTMODULUS));
+        record->samprate = sps;
+        record->reclen = 512;
+        record->byteorder = 1;
+        record->numsamples = n;
+        if (datatype == 3) {
+            record->datasamples = floats.data();
+            record->sampletype = 'f';
+            record->encoding = DE_FLOAT32;
+        } else {
+            record->datasamples = integers.data();
+            record->sampletype = 'i';
+            record->encoding = steim ? DE_STEIM2 : DE_INT32;
+        }
+        std::int64_t packed = 0;
+        const int records = msr_pack(record, AppendSdsRecord, file.get(), &packed, 1, 0);
+        record->datasamples = nullptr;
+        msr_free(&record);
+        if (records < 0 || packed != n || std::fclose(file.release()) != 0)
+            return false;
+        next = end;
+    }
+    return true;
+}
+
 struct SegmentNames {
     std::string hostPath;  // where the file is written
     std::string cpath;     // what the catalogue stores
@@ -1014,6 +1127,17 @@ int Run(const Options& options) {
         dumpChannels.emplace_back(found, channel);
     }
 
+    if (!options.sdsDir.empty()) {
+        for (const Station& station : stations) {
+            if (station.code.size() > 5)
+                return Fail("--sds: station code " + station.code + " is longer than 5");
+        }
+        for (const std::string& channel : options.channels) {
+            if (channel.size() > 3)
+                return Fail("--sds: channel code " + channel + " is longer than 3");
+        }
+    }
+
     Database database;
     std::string error;
     if (!database.Connect(options, error))
@@ -1045,6 +1169,7 @@ int Run(const Options& options) {
     long long bytesWritten = 0;
     long long missingFiles = 0;
     long long shortFiles = 0;
+    std::vector<std::string> sdsFiles;
     std::vector<double> values;
     std::vector<unsigned char> bytes;
     for (const Segment& segment : segments) {
@@ -1071,6 +1196,13 @@ int Run(const Options& options) {
             if (fileError || !WriteFile(names.hostPath, bytes)) {
                 database.Rollback();
                 return Fail("cannot write " + names.hostPath);
+            }
+            if (!options.sdsDir.empty() &&
+                !WriteSdsSegment(options.sdsDir, station.code, channel, tbegin, options.sps,
+                                 station.datatype, bytes.data() + header.size(), segment.written,
+                                 sdsFiles)) {
+                database.Rollback();
+                return Fail("cannot write the SDS copy under " + options.sdsDir);
             }
             ++filesWritten;
             bytesWritten += static_cast<long long>(bytes.size());
@@ -1145,6 +1277,8 @@ int Run(const Options& options) {
         "  segment files: %lld written, %lld bytes, %lld missing, %lld short; "
         "filelist rows: %zu\n",
         filesWritten, bytesWritten, missingFiles, shortFiles, segments.size());
+    if (!options.sdsDir.empty())
+        std::printf("  SDS day files: %zu under %s\n", sdsFiles.size(), options.sdsDir.c_str());
     for (const Event& event : events) {
         std::printf("  event: orid %lld, eventid %s, origin %s UTC, lat %.4f, lon %.4f\n",
                     event.orid, event.eventid.c_str(), DateTimeText(event.originTime).c_str(),
