@@ -105,6 +105,31 @@ const char* const SEGMENTS_QUERY = "segments";
 
 }  // namespace
 
+std::string SegmentListingStatement(const std::string& station, const std::string& channel,
+                                    double t1, double t2) {
+    const std::string sta = EscapeSqlQuotes(station);
+    const std::string ch = EscapeSqlQuotes(channel);
+    // The window's condition alone leaves SQLite walking the channel's whole history: the OR
+    // keeps one index from serving both branches, and the ordered scan of (sta, ch, tbegin)
+    // wins over two index searches and a sort. Two more conditions bound that scan without
+    // changing the rows. Every row of the first branch ends at t1 or later, so it begins no
+    // earlier than the first segment ending at t1 or later, found through the index on
+    // (sta, ch, tbegin+tqty); every row of the second begins at t1 or later. The lower bound
+    // is the smaller of that first start and t1 (t1 when no segment ends that late), so both
+    // branches meet it. Neither branch begins after the larger of t1 and t2. The count keeps
+    // the databases from looking for the minimum along the start-time index, from the first
+    // segment on. The numbers are written as in the window's condition, so both compare with
+    // the same values.
+    return FormatText(
+        "select sta, tbegin, tqty, sps, cpath, datatype, foff from filelist where sta='%s' and "
+        "ch='%s' and ( tbegin<=%.3f and tbegin+tqty>=%.3f or tbegin>=%.3f and tbegin<=%.3f) "
+        "and tbegin>=(select case when count(*)>0 and min(tbegin)<%.3f then min(tbegin) else "
+        "%.3f end from filelist where sta='%s' and ch='%s' and tbegin+tqty>=%.3f) and "
+        "tbegin<=%.3f order by tbegin",
+        sta.c_str(), ch.c_str(), t1, t1, t1, t2, t1, t1, sta.c_str(), ch.c_str(), t1,
+        t1 > t2 ? t1 : t2);
+}
+
 Catalogue::Catalogue() = default;
 
 Catalogue::~Catalogue() { CloseCatalogue(); }
@@ -341,11 +366,7 @@ bool Catalogue::ListSegments(const std::string& station, const std::string& chan
     rows.clear();
     if (!connection)
         return false;
-    const std::string text = FormatText(
-        "select sta, tbegin, tqty, sps, cpath, datatype, foff from filelist where sta='%s' and "
-        "ch='%s' and ( tbegin<=%.3f and tbegin+tqty>=%.3f or tbegin>=%.3f and tbegin<=%.3f) "
-        "order by tbegin",
-        EscapeSqlQuotes(station).c_str(), EscapeSqlQuotes(channel).c_str(), t1, t1, t1, t2);
+    const std::string text = SegmentListingStatement(station, channel, t1, t2);
 
     OdbcStatement statement(connection->Get());
     if (!SQL_SUCCEEDED(statement.Execute(text))) {

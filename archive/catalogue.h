@@ -26,6 +26,14 @@ struct CatalogueStation {
     std::string channel;
 };
 
+// Writes the statement that lists the segments of station/channel meeting the window from t1
+// to t2 (epoch seconds): those that contain t1 (both ends inclusive) or begin inside [t1, t2],
+// in ascending tbegin. Besides the window's condition it holds a bound on tbegin that every
+// such row meets, so that the databases read the window's rows rather than the channel's
+// whole history.
+std::string SegmentListingStatement(const std::string& station, const std::string& channel,
+                                    double t1, double t2);
+
 // The catalogue of the acquisition system (tables filelist, arrival, origin), reached
 // through one ODBC connection. Every statement is a read-only SELECT; each query owns its
 // statement for the length of the call. A failed statement (an ODBC error while it runs or

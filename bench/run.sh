@@ -3,6 +3,7 @@
 #
 #   1  24 stations x 6 h x 100 sps, datatype 2, ten-minute files, normal mode, SCALE=AUTO
 #   2  case 1 with [WAVEFORMS] filter=1,10
+#   1l case 1 on a catalogue of three million filelist rows (years of earlier segments)
 #   1g case 1 with /GAPS /JSON (gap marks and the image's description)
 #   2p case 2 with [WAVEFORMS] PREROLL=60 (filtered through the file boundaries)
 #   3  one station, 24 h, segment mode NSEC=86400:1800 (48 rows from 10:00), filtered
@@ -26,9 +27,9 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 1g 2 2p 3 3p 3c 4 5 6 7")
+#   CASES       the cases to run (default "1 1l 1g 2 2p 3 3p 3c 4 5 6 7")
 #
-# Needs hyperfine, /usr/bin/time, md5sum, jq, the SQLite and PostgreSQL ODBC drivers and
+# Needs hyperfine, /usr/bin/time, md5sum, jq, sqlite3, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
 set -euo pipefail
 
@@ -38,9 +39,9 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 1g 2 2p 3 3p 3c 4 5 6 7}
+cases=${CASES:-1 1l 1g 2 2p 3 3p 3c 4 5 6 7}
 
-for tool in hyperfine jq md5sum; do
+for tool in hyperfine jq md5sum sqlite3; do
     command -v "$tool" >/dev/null || {
         echo "run.sh: $tool is missing" >&2
         exit 1
@@ -101,6 +102,10 @@ INI
 Driver=$SQLITE_DRIVER
 Database=$bench_dir/multi.db
 
+[BENCH_LONG]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/long.db
+
 [BENCH_DAY]
 Driver=$SQLITE_DRIVER
 Database=$bench_dir/day.db
@@ -151,6 +156,18 @@ wide_options=(--data "$bench_dir/wide" --stations "$WIDE_STATIONS" --channels BH
     --start "$START" --span "$MULTI_SPAN" --segment 600 --sps "$SPS" --datatype 2 --events 1)
 make_archive_once multi BENCH_MULTI "${multi_options[@]}"
 make_archive_once day BENCH_DAY "${day_options[@]}"
+# The long catalogue: the multi-station one and, before its first segment, 2 999 136 rows of
+# earlier ten-minute segments (124 964 per station, 2.4 years), whose files are never read.
+# Analysed once, as a catalogue in service would be (the station listing needs the statistics).
+if [[ " $cases " == *" 1l "* && ! -f "$bench_dir/long.done" ]]; then
+    echo "making the long catalogue $bench_dir/long.db ..." >&2
+    cp "$bench_dir/multi.db" "$bench_dir/long.db"
+    sqlite3 "$bench_dir/long.db" "with recursive n(i) as (select 1 union all select i+1 from n \
+        where i < 124964) insert into filelist select s.sta, 'BHZ', $START - 600.0*n.i, 600.0, \
+        $SPS, 'HIST/' || s.sta || n.i || '.BIN', 2, 64 from n cross join (select distinct sta \
+        from filelist) as s; analyze;"
+    touch "$bench_dir/long.done"
+fi
 if [[ " $cases " == *" 6 "* ]]; then
     make_archive_once month BENCH_MONTH "${month_options[@]}"
 fi
@@ -188,6 +205,7 @@ multi_row=$((MULTI_SPAN * SPS))
 # Per case: description, samples read, largest row's samples, extra arguments.
 declare -A description samples row_samples arguments
 description[1]="24 sta x 6 h, normal, AUTO"
+description[1l]="case 1, 3 000 000 filelist rows"
 description[1g]="case 1, /GAPS /JSON"
 description[2]="case 1, filter=1,10"
 description[2p]="case 2, PREROLL=60"
@@ -198,7 +216,7 @@ description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
 description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
 description[7]="200 sta x 6 h, N#=ALL on PostgreSQL, filtered"
-for c in 1 1g 2 2p 4 5; do
+for c in 1 1l 1g 2 2p 4 5; do
     samples[$c]=$multi_samples
     row_samples[$c]=$multi_row
 done
@@ -214,6 +232,7 @@ samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
 row_samples[7]=$multi_row
 
 write_case 1 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
+write_case 1l multi BENCH_LONG "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
 write_case 1g multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
 arguments[1g]="/GAPS /JSON"
 write_case 2 multi BENCH_MULTI "$MULTI_SPAN" "$MULTI_STATIONS" "filter=1,10" -- \

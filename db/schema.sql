@@ -38,6 +38,10 @@ create index filelist_sta_ch_tbegin on filelist (sta, ch, tbegin);
 -- from its first segment on for every row, and entirely for the station listing.
 create index filelist_sta_ch_end on filelist (sta, ch, (tbegin+tqty));
 create index filelist_end on filelist ((tbegin+tqty));
+-- The station listing of an event joins on the station alone (its channel is matched with
+-- like), so the end of the station's data must follow the station in an index, before the
+-- channel.
+create index filelist_sta_end_ch on filelist (sta, (tbegin+tqty), ch);
 create index arrival_sta_chan_itime on arrival (sta, chan, itime);
 create index arrival_eventid on arrival (eventid);
 create index origin_origintime on origin (origintime);

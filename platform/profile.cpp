@@ -78,12 +78,10 @@ bool ReadProfileText(const std::string& hostPath, std::string& text) {
     return true;
 }
 
-// Finds the value of key in section; returns false when the file, section or key is absent.
-bool FindProfileValue(const std::string& hostPath, const std::string& section,
-                      const std::string& key, std::string& value) {
-    std::string contents;
-    if (!ReadProfileText(hostPath, contents))
-        return false;
+// Finds the value of key in section of INI text; returns false when the section or key is
+// absent.
+bool FindProfileValueInText(const std::string& contents, const std::string& section,
+                            const std::string& key, std::string& value) {
     std::istringstream in(contents);
     std::string line;
     bool first = true;
@@ -115,6 +113,15 @@ bool FindProfileValue(const std::string& hostPath, const std::string& section,
     return false;
 }
 
+// Finds the value of key in section; returns false when the file, section or key is absent.
+bool FindProfileValue(const std::string& hostPath, const std::string& section,
+                      const std::string& key, std::string& value) {
+    std::string contents;
+    if (!ReadProfileText(hostPath, contents))
+        return false;
+    return FindProfileValueInText(contents, section, key, value);
+}
+
 }  // namespace
 
 std::string WindowsDirectory() {
@@ -131,6 +138,15 @@ std::string ReadProfileString(const std::string& section, const std::string& key
         HasDirectoryPart(filePath) ? filePath : WindowsDirectory() + "/" + filePath;
     std::string value;
     if (!FindProfileValue(MapHostPath(located), section, key, value))
+        value = defaultValue;
+    return Cut(value, capacity);
+}
+
+std::string ReadProfileStringFromText(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, std::size_t capacity,
+                                      const std::string& text) {
+    std::string value;
+    if (!FindProfileValueInText(text, section, key, value))
         value = defaultValue;
     return Cut(value, capacity);
 }

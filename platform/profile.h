@@ -16,3 +16,9 @@ std::string WindowsDirectory();
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& defaultValue, std::size_t capacity,
                               const std::string& filePath);
+
+// Reads one value from INI text held in memory (a file's bytes), by the rules of
+// ReadProfileString.
+std::string ReadProfileStringFromText(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, std::size_t capacity,
+                                      const std::string& text);

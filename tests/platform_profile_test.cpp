@@ -40,6 +40,9 @@ TEST(ReadProfileString, FollowsTheProfileRules) {
         const std::string path = temp.Write("test.ini", c.file);
         EXPECT_EQ(ReadProfileString(c.section, c.key, c.defaultValue, c.capacity, path),
                   c.expected);
+        // The same text held in memory reads the same.
+        EXPECT_EQ(ReadProfileStringFromText(c.section, c.key, c.defaultValue, c.capacity, c.file),
+                  c.expected);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,31 @@ TEST(BuildIndexPage, SkipsDescriptionsWithPixelNumbersOrTimesOutOfRange) {
                   c.shown ? std::vector<std::string>() : std::vector<std::string>{"a.json"});
         EXPECT_EQ(page.find("a.gif") != std::string::npos, c.shown);
     }
+}
+
+TEST(BuildIndexPageFromTexts, GivesThePageOfTheSameFilesInAFolder) {
+    const DescriptionText texts[] = {
+        {"a.json", Description("700", "20", "70", "2004-03-02T10:00:00.000Z")},
+        {"b.json", Description("500", "10", "30", "2004-03-02T11:00:00.000Z")},
+        {"c.json", Description("500", "10", "30", "2004-03-02T10:00:00.000Z")},
+        {"d.json", "{\"image\": 1}"},
+        {"e.json", "not JSON"},
+    };
+    TempDir folder;
+    for (const DescriptionText& text : texts) folder.Write(text.fileName, text.text);
+    PageSettings settings;
+    settings.title = "Station <ABEL>";
+    settings.pictureFolder = "../pics/";
+    PageContents fromFolder;
+    const std::string folderPage = BuildIndexPage(folder.Path(), settings, fromFolder);
+    PageContents fromTexts;
+    const std::string textPage = BuildIndexPageFromTexts(
+        std::vector<DescriptionText>(std::begin(texts), std::end(texts)), settings, fromTexts);
+    EXPECT_EQ(textPage, folderPage);
+    EXPECT_EQ(fromTexts.pictures, 3);
+    EXPECT_EQ(fromTexts.pictures, fromFolder.pictures);
+    EXPECT_EQ(fromTexts.skipped, (std::vector<std::string>{"d.json", "e.json"}));
+    EXPECT_EQ(fromTexts.skipped, fromFolder.skipped);
 }
 
 }  // namespace

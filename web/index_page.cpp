@@ -295,20 +295,30 @@ std::string EncodeUrlPath(const std::string& path) {
 
 std::string BuildIndexPage(const std::string& folder, const PageSettings& settings,
                            PageContents& contents) {
-    // The descriptions, newest window first; the file name settles ties.
-    std::vector<std::pair<std::string, Json>> descriptions;
     std::error_code error;
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         if (entry.path().extension() == ".json" && entry.is_regular_file(error))
             files.push_back(entry.path());
     }
+    // In name order, which settles the ties of equal windows.
     std::sort(files.begin(), files.end());
+    std::vector<DescriptionText> texts;
     for (const std::filesystem::path& path : files) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        Json document = Json::parse(text.str(), nullptr, false);
+        texts.push_back(DescriptionText{path.filename().string(), text.str()});
+    }
+    return BuildIndexPageFromTexts(texts, settings, contents);
+}
+
+std::string BuildIndexPageFromTexts(const std::vector<DescriptionText>& texts,
+                                    const PageSettings& settings, PageContents& contents) {
+    // The descriptions, newest window first; the order given settles ties.
+    std::vector<std::pair<std::string, Json>> descriptions;
+    for (const DescriptionText& description : texts) {
+        Json document = Json::parse(description.text, nullptr, false);
         bool ours = false;
         try {
             ours = !document.is_discarded() && IsDescription(document);
@@ -316,7 +326,7 @@ std::string BuildIndexPage(const std::string& folder, const PageSettings& settin
             ours = false;
         }
         if (!ours) {
-            contents.skipped.push_back(path.filename().string());
+            contents.skipped.push_back(description.fileName);
             continue;
         }
         descriptions.emplace_back(document["window"]["start"].get<std::string>(),

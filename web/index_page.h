@@ -27,6 +27,18 @@ struct PageContents {
 std::string BuildIndexPage(const std::string& folder, const PageSettings& settings,
                            PageContents& contents);
 
+// One description as its file holds it.
+struct DescriptionText {
+    std::string fileName;  // the file's name, without its folder
+    std::string text;      // the file's bytes
+};
+
+// Builds the page as BuildIndexPage does, from descriptions already read: the ones that are
+// descriptions of ours newest window first (ties in the order given), the others listed in
+// contents.skipped by their file names, in the order given.
+std::string BuildIndexPageFromTexts(const std::vector<DescriptionText>& texts,
+                                    const PageSettings& settings, PageContents& contents);
+
 // Returns text with &, <, >, " and ' replaced by their character references.
 std::string EscapeHtml(const std::string& text);
 

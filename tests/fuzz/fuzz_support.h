@@ -4,6 +4,7 @@
 // process, file writing, quiet standard output and a check that stops the run.
 
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -76,6 +77,40 @@ inline void EmptyFolder(const std::string& path) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(path, error))
         std::filesystem::remove_all(entry.path(), error);
+}
+
+// Returns a stream on a file that lives in memory only (memfd_create), made on first use and
+// kept for the whole fuzzing process, unbuffered as segment files are read. It is a regular
+// file with a descriptor, so the readers find its size and read at an offset as on disk,
+// without a path to map, a folder to read or a file to open for every input.
+inline std::FILE* MemoryFile() {
+    static std::FILE* const file = [] {
+        const int descriptor = memfd_create("trazplot-fuzz", 0);
+        std::FILE* stream = descriptor >= 0 ? fdopen(descriptor, "r+b") : nullptr;
+        if (stream == nullptr) {
+            std::perror("memfd_create");
+            std::abort();
+        }
+        std::setvbuf(stream, nullptr, _IONBF, 0);
+        return stream;
+    }();
+    return file;
+}
+
+// Replaces the bytes of the memory file. Returns true when all were written.
+inline bool ReplaceMemoryFile(const std::uint8_t* data, std::size_t size) {
+    const int descriptor = fileno(MemoryFile());
+    if (ftruncate(descriptor, 0) != 0)
+        return false;
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n =
+            pwrite(descriptor, data + written, size - written, static_cast<off_t>(written));
+        if (n <= 0)
+            return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // Sends standard output to /dev/null: the code under test prints its usage text and messages
