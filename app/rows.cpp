@@ -14,6 +14,7 @@
 #include "app/profile_settings.h"
 #include "app/query_failure.h"
 #include "app/read_ahead.h"
+#include "app/sds_source.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
@@ -26,6 +27,7 @@
 #include "platform/memory.h"
 #include "plot/annotations.h"
 #include "plot/trace_drawing.h"
+#include "sds/sds_reader.h"
 
 namespace {
 
@@ -263,8 +265,11 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
 }
 
 // Lists the segments of the plan's read in the catalogue.
-std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
+std::vector<SegmentRow> ListRow(Catalogue& catalogue, const SdsSource* sds, const RowPlan& plan) {
     std::vector<SegmentRow> listed;
+    // An SDS row's day files are found by the reader.
+    if (sds != nullptr)
+        return listed;
     if (!catalogue.ListSegments(plan.entry->station, plan.entry->channel, plan.readStart, plan.end,
                                 listed))
         listed.clear();
@@ -285,12 +290,24 @@ void CheckDataFolder(const Settings& settings, const std::vector<SegmentRow>& li
         std::fprintf(stderr, "Cannot read data folder %s: %s\n", folder.c_str(), reason.c_str());
 }
 
-// Hands the listed segments of the plan's read to the reader, and a drum's row the carry of
-// its filter (the row before it has been taken, and so filtered, by now).
-void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
-              JoinedRowCarry& carry, ReadAhead& reader) {
+// Returns the SDS stream of an entry.
+SdsStream EntryStream(const StationEntry& entry) {
+    return {entry.network, entry.station, entry.location, entry.channel};
+}
+
+// Hands the listed segments of the plan's read (or, with sds, its SDS stream) to the reader,
+// and a drum's row the carry of its filter (the row before it has been taken, and so
+// filtered, by now).
+void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
+              const std::vector<SegmentRow>& listed, JoinedRowCarry& carry, ReadAhead& reader) {
     if (plan.carried)
         carry.runSeconds = plan.carriedSeconds;
+    if (sds != nullptr) {
+        reader.StartSds(sds->root, EntryStream(*plan.entry), plan.readStart, plan.end,
+                        plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
+                        plan.carried ? &carry : nullptr);
+        return;
+    }
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
                  plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
                  plan.carried ? &carry : nullptr);
@@ -315,7 +332,7 @@ struct PreparedRow {
 // before filtering when asked, finds its coverage, filters it and settles its own range; with
 // keepColumns the samples are reduced to their pixel columns. carry is where a drum's filter
 // stands between its rows.
-PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
+PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
                        const std::vector<SegmentRow>& listed, std::unique_ptr<Trace> read,
                        JoinedRowCarry& carry, bool keepColumns, PlotRows& rows) {
     const StationEntry& entry = *plan.entry;
@@ -336,7 +353,13 @@ PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
     const bool prerollRead = plan.readStart < rowStart;
     if (plan.exporting && prerollRead) {
         Trace window;
-        CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
+        if (sds != nullptr) {
+            // The day files are read again for the window alone, as a segment file is cut.
+            std::vector<std::string> unread;
+            ReadSdsTrace(sds->root, EntryStream(entry), rowStart, rowEnd, window, unread);
+        } else {
+            CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
+        }
         window.RemoveEmptySegments();
         if (!plan.fill)
             window.KeepPresentSamples();
@@ -464,12 +487,17 @@ void DrawPreparedRow(const Settings& settings, const PreparedRow& prepared, Plot
 
 }  // namespace
 
-int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
-                     int windowLength, StationList& entries, bool& catalogueList) {
+int BuildStationList(const Settings& settings, Catalogue& catalogue, const SdsSource* sds,
+                     double windowStart, int windowLength, StationList& entries,
+                     bool& catalogueList) {
     catalogueList = settings.traceCountText == "ALL";
-    const int count = catalogueList
-                          ? catalogue.ListCatalogueStations(settings.startTime, settings.eventId)
-                          : TraceCountFromText(settings.traceCountText);
+    StationList picked;
+    if (sds != nullptr && catalogueList)
+        picked = ListSdsEventStations(settings, *sds);
+    const int count = !catalogueList ? TraceCountFromText(settings.traceCountText)
+                      : sds != nullptr
+                          ? static_cast<int>(picked.size())
+                          : catalogue.ListCatalogueStations(settings.startTime, settings.eventId);
     const int listed = ReportFailedQuery(catalogue);
     if (listed != STATUS_OK)
         return listed;
@@ -491,11 +519,18 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
     const double windowEnd = windowStart + windowLength;
     for (int i = 0; i < count; ++i) {
         StationEntry entry;
-        if (catalogueList)
+        if (sds != nullptr && catalogueList)
+            entry = picked[static_cast<std::size_t>(i)];
+        else if (catalogueList)
             catalogue.GetCatalogueStation(entry.station, entry.channel, i);
         else
             ReadStationEntry(settings, i, entry.station, entry.channel);
         entry.index = i;
+        if (sds != nullptr) {
+            CompleteSdsEntry(settings, *sds, !catalogueList, i, windowStart, windowEnd, entry);
+            entries.push_back(std::move(entry));
+            continue;
+        }
         catalogue.QueryPicks(windowStart, windowEnd, entry.station, entry.channel, settings.eventId,
                              settings.phaseClause, entry.picks);
         entries.push_back(std::move(entry));
@@ -535,10 +570,10 @@ void SortStationEntries(StationList& entries) {
     }
 }
 
-int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
-            PlotRows& rows) {
+int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, double windowStart,
+            int windowLength, PlotRows& rows) {
     bool catalogueList = false;
-    const int status = BuildStationList(settings, catalogue, windowStart, windowLength,
+    const int status = BuildStationList(settings, catalogue, sds, windowStart, windowLength,
                                         rows.entries, catalogueList);
     if (status != STATUS_OK)
         return status;
@@ -590,24 +625,29 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     std::vector<PreparedRow> waiting;
     SampleExtremes common;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
-    std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
+    std::vector<SegmentRow> nextListed = ListRow(catalogue, sds, next);
     bool folderChecked = false;
     CheckDataFolder(settings, nextListed, folderChecked);
-    StartRow(settings, next, nextListed, carry, reader);
+    StartRow(settings, sds, next, nextListed, carry, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
         const std::vector<SegmentRow> listed = std::move(nextListed);
         // The next row is planned and listed while this one is still being read.
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
-            nextListed = ListRow(catalogue, next);
+            nextListed = ListRow(catalogue, sds, next);
             CheckDataFolder(settings, nextListed, folderChecked);
         }
         std::unique_ptr<Trace> trace = reader.Take();
+        // Each file with unreadable data is named once in a run.
+        for (const std::string& note : reader.Notes()) {
+            if (rows.notes.insert(note).second)
+                std::fprintf(stderr, "%s\n", note.c_str());
+        }
         if (row + 1 < rowCount)
-            StartRow(settings, next, nextListed, carry, reader);
+            StartRow(settings, sds, next, nextListed, carry, reader);
         PreparedRow prepared =
-            PrepareRow(settings, plan, listed, std::move(trace), carry, commonScale, rows);
+            PrepareRow(settings, sds, plan, listed, std::move(trace), carry, commonScale, rows);
         if (!commonScale) {
             DrawPreparedRow(settings, prepared, rows);
             continue;
