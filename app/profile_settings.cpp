@@ -142,6 +142,11 @@ int LoadProfileSettings(Settings& settings) {
             ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
         settings.mseedLocation =
             ReadProfileString("MSEEDOUTPUT", "LOC", "", VALUE_CAPACITY, settings.iniFile);
+        // A key that is absent reads as a text no code can be.
+        settings.mseedNetworkSet = ReadProfileString("MSEEDOUTPUT", "NET", "\x01", VALUE_CAPACITY,
+                                                     settings.iniFile) != "\x01";
+        settings.mseedLocationSet = ReadProfileString("MSEEDOUTPUT", "LOC", "\x01", VALUE_CAPACITY,
+                                                      settings.iniFile) != "\x01";
         settings.mseedRecordLength =
             ReadProfileString("MSEEDOUTPUT", "RECLEN", "4096", VALUE_CAPACITY, settings.iniFile);
     }

@@ -116,12 +116,19 @@ void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, cons
     }
 }
 
-// Writes the row's samples to the miniSEED stream, when there is one that has not failed.
-void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
+// Writes the row's samples to the miniSEED stream, when there is one that has not failed. A row
+// of an SDS archive keeps its network and location codes, unless the INI file sets them.
+void ExportMseed(const Settings& settings, const StationEntry& entry, const Trace& trace,
+                 PlotRows& rows) {
     RowExports& exports = rows.exports;
     if (exports.mseed == nullptr || exports.mseedFailed)
         return;
-    switch (WriteMseedTrace(exports.mseed, trace, exports.mseedSettings)) {
+    MseedSettings codes = exports.mseedSettings;
+    if (entry.hasStreamCodes && !settings.mseedNetworkSet)
+        codes.network = entry.network;
+    if (entry.hasStreamCodes && !settings.mseedLocationSet)
+        codes.location = entry.location;
+    switch (WriteMseedTrace(exports.mseed, trace, codes)) {
         case MseedResult::WRITTEN:
             break;
         case MseedResult::CODES_TOO_LONG: {
@@ -142,12 +149,13 @@ void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
 // Hands the row's samples, as read for its window, to the exports that are on. A CSS export
 // that failed once is not tried again: its writer has told the user, and on a full disk every
 // further row would only fail (and tell) again.
-void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
+void ExportRow(const Settings& settings, const StationEntry& entry, const Trace& trace,
+               PlotRows& rows) {
     if (settings.cssEnabled && !rows.exports.cssFailed && trace.SegmentCount() > 0 &&
         !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
         rows.exports.cssFailed = true;
     if (trace.SegmentCount() > 0)
-        ExportMseed(settings, trace, rows);
+        ExportMseed(settings, entry, trace, rows);
 }
 
 // Returns what the row's filter does to its samples, judged at the first rate met:
@@ -363,7 +371,7 @@ PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const Row
         window.RemoveEmptySegments();
         if (!plan.fill)
             window.KeepPresentSamples();
-        ExportRow(settings, window, rows);
+        ExportRow(settings, entry, window, rows);
     }
     // A file that only touches the window (ending at its start, or beginning at its end) is
     // listed but holds no samples in it: it draws nothing, and exported it would be a record
@@ -372,7 +380,7 @@ PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const Row
     if (!plan.fill)
         trace.KeepPresentSamples();
     if (plan.exporting && !prerollRead)
-        ExportRow(settings, trace, rows);
+        ExportRow(settings, entry, trace, rows);
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
     if (describing)
@@ -466,6 +474,9 @@ void DrawPreparedRow(const Settings& settings, const PreparedRow& prepared, Plot
         described.number = row;
         described.station = entry.station;
         described.channel = entry.channel;
+        described.hasStreamCodes = entry.hasStreamCodes;
+        described.network = entry.network;
+        described.location = entry.location;
         described.bandTop = rows.layout.RowTop(row);
         described.bandHeight = rows.layout.rowHeight;
         described.start = rowStart;

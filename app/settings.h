@@ -28,6 +28,8 @@ struct Settings {
     std::string mseedFile;
     std::string mseedNetwork;       // [MSEEDOUTPUT] NET=, as written
     std::string mseedLocation;      // [MSEEDOUTPUT] LOC=, as written
+    bool mseedNetworkSet = false;   // NET= is in the file: it replaces an SDS row's network
+    bool mseedLocationSet = false;  // LOC= is in the file: it replaces an SDS row's location
     std::string mseedRecordLength;  // [MSEEDOUTPUT] RECLEN=, as written
     int imageWidth = 700;           // pixels
     int imageHeight = 500;          // pixels; the layout replaces it with the final height

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/e2e_harness.h"
+#include "tests/support/mseed_probe.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace {
@@ -108,6 +110,42 @@ TEST_P(Sds, ArchiveThatCannotBeOpenedEndsTheRunBeforeAnythingIsDrawn) {
     EXPECT_EQ(result.status, SHELL_DATABASE_OPEN);
     EXPECT_EQ(result.output, "Cannot open archive " + folder->WorkFile("nowhere") + "!\n");
     EXPECT_FALSE(fs::exists(folder->WorkFile("none.gif")));
+}
+
+TEST_P(Sds, DescriptionAndMiniSeedKeepTheArchivesCodes) {
+    CopyStream("BORA", "YY", "00");
+    const std::string rows =
+        "[STA0]\nSTA=ABEL\n[STA1]\nSTA=BORA\nNET=YY\nLOC=00\n[MSEEDOUTPUT]\nFILE=out.mseed\n";
+    WriteSdsIni("[WAVEFORMS]\nN#=2\nFILE=codes.gif\n" + rows);
+    std::vector<std::string> arguments = RUN_10_05;
+    arguments.push_back("MSEED");
+    const ProcessResult result = folder->Run(arguments);
+    ASSERT_EQ(result.status, SHELL_OK) << result.output << result.errors;
+    const Json description = Json::parse(ReadFileBytes(folder->WorkFile("codes.json")));
+    EXPECT_EQ(description["rows"][0]["network"], "XX");
+    EXPECT_EQ(description["rows"][0]["location"], "");
+    EXPECT_EQ(description["rows"][1]["network"], "YY");
+    EXPECT_EQ(description["rows"][1]["location"], "00");
+    std::set<std::string> streams;
+    for (const MseedRecord& record : ReadMseedRecords(folder->WorkFile("out.mseed")))
+        streams.insert(record.network + "." + record.station + "." + record.location);
+    EXPECT_EQ(streams, (std::set<std::string>{"XX.ABEL.", "YY.BORA.00"}));
+
+    // Codes the INI file sets replace the archive's.
+    WriteSdsIni("[WAVEFORMS]\nN#=2\nFILE=codes.gif\n" + rows + "NET=ZZ\nLOC=11\n");
+    ASSERT_EQ(folder->Run(arguments).status, SHELL_OK);
+    streams.clear();
+    for (const MseedRecord& record : ReadMseedRecords(folder->WorkFile("out.mseed")))
+        streams.insert(record.network + "." + record.station + "." + record.location);
+    EXPECT_EQ(streams, (std::set<std::string>{"ZZ.ABEL.11", "ZZ.BORA.11"}));
+}
+
+TEST_P(Sds, SegmentArchiveRowsDescribeNoNetworkOrLocation) {
+    folder->WriteWaveIni("[WAVEFORMS]\nN#=1\nFILE=segments.gif\n[STA0]\nSTA=ABEL\n");
+    ASSERT_EQ(folder->Run(RUN_10_05).status, SHELL_OK);
+    const Json description = Json::parse(ReadFileBytes(folder->WorkFile("segments.json")));
+    EXPECT_TRUE(description["rows"][0]["network"].is_null());
+    EXPECT_TRUE(description["rows"][0]["location"].is_null());
 }
 
 struct XmlCase {
