@@ -3,7 +3,9 @@
 // never opened. The same samples draw the same picture from either archive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/e2e_harness.h"
+#include "tests/support/gif_probe.h"
 #include "tests/support/mseed_probe.h"
 #include "tests/support/odbc_fixture.h"
 
@@ -270,5 +273,94 @@ TEST_P(Sds, UnknownEventEndsTheRunNamingTheQuakeMlFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Sds, testing::Values(Backend::Sqlite), BackendParamName);
+
+// The demo's archive (ten stations, 30 minutes at 100 samples per second, one event), with a
+// gap, a missing file and a file cut short, and its SDS copy with StationXML and QuakeML.
+class SdsDemo : public BackendRun {
+protected:
+    void SetUp() override {
+        BackendRun::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(
+            folder->Generate({"--stations", "10", "--span", "1800", "--segment", "300", "--sps",
+                              "100", "--events", "1", "--seed", "7", "--gap", "10",
+                              "--missing-file", "--short-file", "--sds", folder->WorkFile("sds")}));
+    }
+};
+
+constexpr const char* DEMO_WAVEFORMS =
+    "[WAVEFORMS]\nNSEC=900\nN#=ALL\nfilter=1,10\nPHASES=P,S\nCOLORBG=255,255,255\n"
+    "COLORWF=0,0,128\nCOLORTXT=200,0,0\nPREROLL=60\n";
+
+// The distance label's text, as the row draws it.
+std::string LabelText(const Json& row) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%5.0f km", row["distanceKm"].get<double>());
+    return text;
+}
+
+TEST_P(SdsDemo, EventDrawsAsFromTheSegmentArchiveWithoutFillButForTheDistanceLabels) {
+    folder->WriteWaveIni(std::string(DEMO_WAVEFORMS) + "FILL=0\nFILE=segments.gif\n");
+    const std::vector<std::string> arguments = {"EVENTID=LAST", "/SHOWEVENT", "/GAPS", "/JSON",
+                                                "/NOPREVIEW"};
+    const ProcessResult segments = folder->Run(arguments);
+    ASSERT_EQ(segments.status, SHELL_OK) << segments.output << segments.errors;
+    const std::string sds = folder->WorkFile("sds");
+    folder->WriteWorkFile("wave.ini", "[DATA]\nSDS=" + sds + "\n[EVENTS]\nQUAKEML=" + sds +
+                                          "/events.xml\n[STATIONS]\nSTATIONXML=" + sds +
+                                          "/stations.xml\n" + DEMO_WAVEFORMS + "FILE=sds.gif\n");
+    const ProcessResult fromSds = folder->Run(arguments);
+    ASSERT_EQ(fromSds.status, SHELL_OK) << fromSds.output << fromSds.errors;
+
+    const Json a = Json::parse(ReadFileBytes(folder->WorkFile("segments.json")));
+    const Json b = Json::parse(ReadFileBytes(folder->WorkFile("sds.json")));
+    ASSERT_EQ(a["rows"].size(), 10u);
+    ASSERT_EQ(b["rows"].size(), 10u);
+    EXPECT_EQ(a["window"], b["window"]);
+    // The labels differ where the station's position on the sphere and the catalogue's
+    // degrees times 111 round to different kilometres.
+    std::vector<bool> labelDiffers;
+    for (std::size_t i = 0; i < 10; ++i) {
+        const Json& rowA = a["rows"][i];
+        const Json& rowB = b["rows"][i];
+        SCOPED_TRACE(rowA["station"].get<std::string>());
+        for (const char* field : {"station", "channel", "band", "start", "end", "filter", "scale",
+                                  "sampleRates", "completeness", "gaps", "picks"})
+            EXPECT_EQ(rowA[field], rowB[field]) << field;
+        EXPECT_NEAR(rowA["distanceKm"].get<double>(), rowB["distanceKm"].get<double>(), 1.0);
+        labelDiffers.push_back(LabelText(rowA) != LabelText(rowB));
+    }
+    const GifPicture pictureA(folder->WorkFile("segments.gif"));
+    const GifPicture pictureB(folder->WorkFile("sds.gif"));
+    ASSERT_TRUE(pictureA.IsLoaded() && pictureB.IsLoaded());
+    ASSERT_EQ(pictureA.Width(), pictureB.Width());
+    ASSERT_EQ(pictureA.Height(), pictureB.Height());
+    int differing = 0;
+    for (int y = 0; y < pictureA.Height(); ++y) {
+        for (int x = 0; x < pictureA.Width(); ++x) {
+            if (pictureA.At(x, y) == pictureB.At(x, y))
+                continue;
+            // Only inside the label of a row whose label text differs.
+            bool inLabel = false;
+            for (std::size_t i = 0; i < 10; ++i) {
+                const int top = a["rows"][i]["band"]["top"].get<int>();
+                const int height = a["rows"][i]["band"]["height"].get<int>();
+                inLabel = inLabel || (labelDiffers[i] && x >= pictureA.Width() - 81 && y >= top &&
+                                      y < top + height);
+            }
+            if (!inLabel && ++differing <= 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << " differs";
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    // Where every label agrees, the files are the same.
+    if (std::find(labelDiffers.begin(), labelDiffers.end(), true) == labelDiffers.end()) {
+        EXPECT_TRUE(ReadFileBytes(folder->WorkFile("segments.gif")) ==
+                    ReadFileBytes(folder->WorkFile("sds.gif")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SdsDemo, testing::Values(Backend::Sqlite), BackendParamName);
 
 }  // namespace
