@@ -95,6 +95,11 @@ int LoadProfileSettings(Settings& settings) {
     // Segment paths from the catalogue are appended to the data directory as they are.
     if (settings.dataDir.empty() || settings.dataDir.back() != '\\')
         settings.dataDir += '\\';
+    // An SDS archive takes the place of the catalogue and its data directory.
+    settings.sdsRoot = ReadText("DATA", "SDS", "", DATA_DIR_CAPACITY, settings.iniFile);
+    settings.quakeMlFile = ReadText("EVENTS", "QUAKEML", "", DATA_DIR_CAPACITY, settings.iniFile);
+    settings.stationXmlFiles =
+        ReadText("STATIONS", "STATIONXML", "", DATA_DIR_CAPACITY, settings.iniFile);
 
     FillLogin(settings.dsn, "ODBC", "KVR", settings);
     FillLogin(settings.dbUser, "USER", "KVR", settings);
@@ -137,6 +142,11 @@ int LoadProfileSettings(Settings& settings) {
             ReadProfileString("MSEEDOUTPUT", "NET", "XX", VALUE_CAPACITY, settings.iniFile);
         settings.mseedLocation =
             ReadProfileString("MSEEDOUTPUT", "LOC", "", VALUE_CAPACITY, settings.iniFile);
+        // A key that is absent reads as a text no code can be.
+        settings.mseedNetworkSet = ReadProfileString("MSEEDOUTPUT", "NET", "\x01", VALUE_CAPACITY,
+                                                     settings.iniFile) != "\x01";
+        settings.mseedLocationSet = ReadProfileString("MSEEDOUTPUT", "LOC", "\x01", VALUE_CAPACITY,
+                                                      settings.iniFile) != "\x01";
         settings.mseedRecordLength =
             ReadProfileString("MSEEDOUTPUT", "RECLEN", "4096", VALUE_CAPACITY, settings.iniFile);
     }
@@ -191,8 +201,9 @@ void LoadDisplaySettings(Settings& settings) {
         if (!note.empty())
             std::fprintf(stderr, "%s\n", note.c_str());
     }
-    settings.phaseClause = BuildPhaseClause(
-        ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile));
+    settings.phaseList =
+        ReadProfileString("WAVEFORMS", "PHASES", "", VALUE_CAPACITY, settings.iniFile);
+    settings.phaseClause = BuildPhaseClause(settings.phaseList);
     settings.traceCountText = ReadTraceCountText(settings);
 }
 
@@ -205,6 +216,24 @@ void ReadStationEntry(const Settings& settings, int n, std::string& station, std
     std::snprintf(section, sizeof section, "STA%d", n);
     station = ReadProfileString(section, "STA", "", CODE_CAPACITY, settings.iniFile);
     channel = ReadProfileString(section, "CH", "BHZ", CODE_CAPACITY, settings.iniFile);
+}
+
+void ReadStreamCodes(const Settings& settings, int n, std::optional<std::string>& network,
+                     std::optional<std::string>& location) {
+    char section[32];
+    std::snprintf(section, sizeof section, "STA%d", n);
+    // A key that is absent reads as this text, which no code can be.
+    const char* absent = "\x01";
+    const std::string net =
+        ReadProfileString(section, "NET", absent, CODE_CAPACITY, settings.iniFile);
+    const std::string loc =
+        ReadProfileString(section, "LOC", absent, CODE_CAPACITY, settings.iniFile);
+    network.reset();
+    location.reset();
+    if (net != absent)
+        network = net;
+    if (loc != absent)
+        location = loc;
 }
 
 void ReadRowSettings(const std::string& section, const Settings& settings, FilterBand& band,

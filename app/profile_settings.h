@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/settings.h"
@@ -35,6 +36,11 @@ std::string ReadTraceCountText(const Settings& settings);
 // Reads station and channel codes of list entry n from section STA<n> of the run's file
 // (keys STA, default empty, and CH, default "BHZ").
 void ReadStationEntry(const Settings& settings, int n, std::string& station, std::string& channel);
+
+// Reads the network and location codes of list entry n of an SDS run from section STA<n>
+// (keys NET and LOC); a key that is absent leaves its code unset, for the archive to tell.
+void ReadStreamCodes(const Settings& settings, int n, std::optional<std::string>& network,
+                     std::optional<std::string>& location);
 
 // Reads the settings of one row from section of the run's file: its "filter" band, which
 // falls back to defaultFilter when it is not enabled, and its SCALE text, which falls back

@@ -6,6 +6,7 @@
 
 #include "archive/trace_reader.h"
 #include "dsp/row_samples.h"
+#include "sds/sds_reader.h"
 
 ReadAhead::ReadAhead() {
     try {
@@ -30,33 +31,63 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       JoinedRowCarry* drumCarry) {
     {
         std::unique_lock<std::mutex> lock(mutex);
-        // A thread that woke for the last job only after it was taken may still be inside
-        // it, finding nothing left to read; the job changes once it has left.
-        changed.wait(lock, [this] { return active == 0; });
+        const int count = static_cast<int>(listed.size());
+        Prepare(lock, station, channel, start, end, filter, joinedFilter, drumCarry, count);
         rows = std::move(listed);
         dataDir = folder;
-        t1 = start;
-        t2 = end;
-        trace = std::make_unique<Trace>();
-        trace->station = station;
-        trace->channel = channel;
-        results.clear();
+        sds = false;
         results.resize(rows.size());
-        band = filter != nullptr ? *filter : FilterBand();
-        joined = joinedFilter;
-        carry = drumCarry;
         // Segments filtered one by one are taken in the groups the filter runs side by side.
-        group = band.enabled && !joined ? SegmentFilterGroup(static_cast<int>(rows.size())) : 1;
+        group = band.enabled && !joined ? SegmentFilterGroup(count) : 1;
         // The row's files share their folders: each is read once for the row.
         mapper = std::make_unique<HostPathMapper>();
-        next = 0;
-        finished = 0;
-        // A row without segments is ready as it is.
-        ready = rows.empty();
-        ++generation;
-        if (workers.empty())
-            ++active;
     }
+    Launch();
+}
+
+void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, double start, double end,
+                         const FilterBand* filter, bool joinedFilter, JoinedRowCarry* drumCarry) {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        Prepare(lock, stream.station, stream.channel, start, end, filter, joinedFilter, drumCarry,
+                1);
+        rows.clear();
+        sds = true;
+        sdsRoot = root;
+        sdsStream = stream;
+        group = 1;
+    }
+    Launch();
+}
+
+void ReadAhead::Prepare(std::unique_lock<std::mutex>& lock, const std::string& station,
+                        const std::string& channel, double start, double end,
+                        const FilterBand* filter, bool joinedFilter, JoinedRowCarry* drumCarry,
+                        int count) {
+    // A thread that woke for the last job only after it was taken may still be inside
+    // it, finding nothing left to read; the job changes once it has left.
+    changed.wait(lock, [this] { return active == 0; });
+    t1 = start;
+    t2 = end;
+    trace = std::make_unique<Trace>();
+    trace->station = station;
+    trace->channel = channel;
+    results.clear();
+    notes.clear();
+    band = filter != nullptr ? *filter : FilterBand();
+    joined = joinedFilter;
+    carry = drumCarry;
+    pieces = count;
+    next = 0;
+    finished = 0;
+    // A row without segments is ready as it is.
+    ready = count == 0;
+    ++generation;
+    if (workers.empty())
+        ++active;
+}
+
+void ReadAhead::Launch() {
     if (workers.empty()) {
         Finish(ReadSome());
         return;
@@ -84,7 +115,7 @@ void ReadAhead::Finish(int read) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         finished += read;
-        last = read > 0 && finished == static_cast<int>(rows.size());
+        last = read > 0 && finished == pieces;
     }
     // The thread that read the row's last segment puts the trace together; no other thread
     // touches the job meanwhile.
@@ -108,6 +139,15 @@ void ReadAhead::Finish(int read) {
 }
 
 int ReadAhead::ReadSome() {
+    if (sds) {
+        // The row's day files are one piece: the thread that takes it shares them with another.
+        if (next.fetch_add(1) != 0)
+            return 0;
+        ReadSdsTrace(sdsRoot, sdsStream, t1, t2, *trace, notes, true);
+        if (!joined)
+            PrepareRowSamples(*trace, band);
+        return 1;
+    }
     const int count = static_cast<int>(rows.size());
     int read = 0;
     SampleVector* segments[MAX_FILTER_GROUP];

@@ -13,6 +13,7 @@
 #include "dsp/row_samples.h"
 #include "dsp/trace.h"
 #include "platform/host_path.h"
+#include "sds/sds_stream.h"
 
 // Reads the segment files of one row on threads of their own while the run draws the row
 // before it: copying samples out of the page cache (and filtering them) is most of a run's
@@ -36,9 +37,17 @@ public:
     void Start(std::vector<SegmentRow> rows, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, const FilterBand* band = nullptr,
                bool joined = false, JoinedRowCarry* carry = nullptr);
+    // Starts reading stream of the SDS archive under root for the window [t1, t2] instead, as
+    // Start does with the same band, joined and carry: one thread reads the row's day files,
+    // sharing them with a second.
+    void StartSds(const std::string& root, const SdsStream& stream, double t1, double t2,
+                  const FilterBand* band = nullptr, bool joined = false,
+                  JoinedRowCarry* carry = nullptr);
     // Reads (and filters) what is left of the started row, waits until it is done and returns
     // its trace.
     std::unique_ptr<Trace> Take();
+    // Returns the lines the last taken SDS row has for standard error (unreadable data).
+    const std::vector<std::string>& Notes() const { return notes; }
 
 private:
     // One segment as read: its samples, and how many of them came from its file.
@@ -48,6 +57,13 @@ private:
     };
 
     void Work();
+    // Sets up a job of count pieces, under the mutex (held by lock); the caller has set what
+    // the pieces are.
+    void Prepare(std::unique_lock<std::mutex>& lock, const std::string& station,
+                 const std::string& channel, double start, double end, const FilterBand* filter,
+                 bool joinedFilter, JoinedRowCarry* drumCarry, int count);
+    // Hands the prepared job to the threads, or reads it at once without them.
+    void Launch();
     // Reads segments of the current job until none is left; returns the number it read.
     int ReadSome();
     // Counts the segments a thread read and leaves the job; the thread that read its last
@@ -61,6 +77,11 @@ private:
     // The current job, written by Start while no thread works on it.
     std::vector<SegmentRow> rows;
     std::string dataDir;
+    bool sds = false;  // the job reads sdsStream under sdsRoot, as one piece
+    std::string sdsRoot;
+    SdsStream sdsStream;
+    std::vector<std::string> notes;  // of the SDS job
+    int pieces = 0;                  // segments, or the one piece of an SDS job
     double t1 = 0.0;
     double t2 = 0.0;
     FilterBand band;                  // enabled when the segments are filtered as they are read

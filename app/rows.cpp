@@ -14,6 +14,7 @@
 #include "app/profile_settings.h"
 #include "app/query_failure.h"
 #include "app/read_ahead.h"
+#include "app/sds_source.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
 #include "css/wfdisc_writer.h"
@@ -26,6 +27,7 @@
 #include "platform/memory.h"
 #include "plot/annotations.h"
 #include "plot/trace_drawing.h"
+#include "sds/sds_reader.h"
 
 namespace {
 
@@ -114,12 +116,19 @@ void ReportFilterChanges(const StationEntry& entry, const FilterBand& band, cons
     }
 }
 
-// Writes the row's samples to the miniSEED stream, when there is one that has not failed.
-void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
+// Writes the row's samples to the miniSEED stream, when there is one that has not failed. A row
+// of an SDS archive keeps its network and location codes, unless the INI file sets them.
+void ExportMseed(const Settings& settings, const StationEntry& entry, const Trace& trace,
+                 PlotRows& rows) {
     RowExports& exports = rows.exports;
     if (exports.mseed == nullptr || exports.mseedFailed)
         return;
-    switch (WriteMseedTrace(exports.mseed, trace, exports.mseedSettings)) {
+    MseedSettings codes = exports.mseedSettings;
+    if (entry.hasStreamCodes && !settings.mseedNetworkSet)
+        codes.network = entry.network;
+    if (entry.hasStreamCodes && !settings.mseedLocationSet)
+        codes.location = entry.location;
+    switch (WriteMseedTrace(exports.mseed, trace, codes)) {
         case MseedResult::WRITTEN:
             break;
         case MseedResult::CODES_TOO_LONG: {
@@ -140,12 +149,13 @@ void ExportMseed(const Settings& settings, const Trace& trace, PlotRows& rows) {
 // Hands the row's samples, as read for its window, to the exports that are on. A CSS export
 // that failed once is not tried again: its writer has told the user, and on a full disk every
 // further row would only fail (and tell) again.
-void ExportRow(const Settings& settings, const Trace& trace, PlotRows& rows) {
+void ExportRow(const Settings& settings, const StationEntry& entry, const Trace& trace,
+               PlotRows& rows) {
     if (settings.cssEnabled && !rows.exports.cssFailed && trace.SegmentCount() > 0 &&
         !WriteWfdisc(settings.cssFile, {&trace}, CSS_SELECTOR_S4))
         rows.exports.cssFailed = true;
     if (trace.SegmentCount() > 0)
-        ExportMseed(settings, trace, rows);
+        ExportMseed(settings, entry, trace, rows);
 }
 
 // Returns what the row's filter does to its samples, judged at the first rate met:
@@ -263,8 +273,11 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
 }
 
 // Lists the segments of the plan's read in the catalogue.
-std::vector<SegmentRow> ListRow(Catalogue& catalogue, const RowPlan& plan) {
+std::vector<SegmentRow> ListRow(Catalogue& catalogue, const SdsSource* sds, const RowPlan& plan) {
     std::vector<SegmentRow> listed;
+    // An SDS row's day files are found by the reader.
+    if (sds != nullptr)
+        return listed;
     if (!catalogue.ListSegments(plan.entry->station, plan.entry->channel, plan.readStart, plan.end,
                                 listed))
         listed.clear();
@@ -285,12 +298,24 @@ void CheckDataFolder(const Settings& settings, const std::vector<SegmentRow>& li
         std::fprintf(stderr, "Cannot read data folder %s: %s\n", folder.c_str(), reason.c_str());
 }
 
-// Hands the listed segments of the plan's read to the reader, and a drum's row the carry of
-// its filter (the row before it has been taken, and so filtered, by now).
-void StartRow(const Settings& settings, const RowPlan& plan, const std::vector<SegmentRow>& listed,
-              JoinedRowCarry& carry, ReadAhead& reader) {
+// Returns the SDS stream of an entry.
+SdsStream EntryStream(const StationEntry& entry) {
+    return {entry.network, entry.station, entry.location, entry.channel};
+}
+
+// Hands the listed segments of the plan's read (or, with sds, its SDS stream) to the reader,
+// and a drum's row the carry of its filter (the row before it has been taken, and so
+// filtered, by now).
+void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
+              const std::vector<SegmentRow>& listed, JoinedRowCarry& carry, ReadAhead& reader) {
     if (plan.carried)
         carry.runSeconds = plan.carriedSeconds;
+    if (sds != nullptr) {
+        reader.StartSds(sds->root, EntryStream(*plan.entry), plan.readStart, plan.end,
+                        plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
+                        plan.carried ? &carry : nullptr);
+        return;
+    }
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
                  plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
                  plan.carried ? &carry : nullptr);
@@ -315,7 +340,7 @@ struct PreparedRow {
 // before filtering when asked, finds its coverage, filters it and settles its own range; with
 // keepColumns the samples are reduced to their pixel columns. carry is where a drum's filter
 // stands between its rows.
-PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
+PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
                        const std::vector<SegmentRow>& listed, std::unique_ptr<Trace> read,
                        JoinedRowCarry& carry, bool keepColumns, PlotRows& rows) {
     const StationEntry& entry = *plan.entry;
@@ -336,11 +361,17 @@ PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
     const bool prerollRead = plan.readStart < rowStart;
     if (plan.exporting && prerollRead) {
         Trace window;
-        CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
+        if (sds != nullptr) {
+            // The day files are read again for the window alone, as a segment file is cut.
+            std::vector<std::string> unread;
+            ReadSdsTrace(sds->root, EntryStream(entry), rowStart, rowEnd, window, unread);
+        } else {
+            CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
+        }
         window.RemoveEmptySegments();
         if (!plan.fill)
             window.KeepPresentSamples();
-        ExportRow(settings, window, rows);
+        ExportRow(settings, entry, window, rows);
     }
     // A file that only touches the window (ending at its start, or beginning at its end) is
     // listed but holds no samples in it: it draws nothing, and exported it would be a record
@@ -349,7 +380,7 @@ PreparedRow PrepareRow(const Settings& settings, const RowPlan& plan,
     if (!plan.fill)
         trace.KeepPresentSamples();
     if (plan.exporting && !prerollRead)
-        ExportRow(settings, trace, rows);
+        ExportRow(settings, entry, trace, rows);
     // What the samples as read cover of the window, before filtering moves anything.
     const bool describing = settings.showGaps || settings.writeJson;
     if (describing)
@@ -443,6 +474,9 @@ void DrawPreparedRow(const Settings& settings, const PreparedRow& prepared, Plot
         described.number = row;
         described.station = entry.station;
         described.channel = entry.channel;
+        described.hasStreamCodes = entry.hasStreamCodes;
+        described.network = entry.network;
+        described.location = entry.location;
         described.bandTop = rows.layout.RowTop(row);
         described.bandHeight = rows.layout.rowHeight;
         described.start = rowStart;
@@ -464,12 +498,17 @@ void DrawPreparedRow(const Settings& settings, const PreparedRow& prepared, Plot
 
 }  // namespace
 
-int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
-                     int windowLength, StationList& entries, bool& catalogueList) {
+int BuildStationList(const Settings& settings, Catalogue& catalogue, const SdsSource* sds,
+                     double windowStart, int windowLength, StationList& entries,
+                     bool& catalogueList) {
     catalogueList = settings.traceCountText == "ALL";
-    const int count = catalogueList
-                          ? catalogue.ListCatalogueStations(settings.startTime, settings.eventId)
-                          : TraceCountFromText(settings.traceCountText);
+    StationList picked;
+    if (sds != nullptr && catalogueList)
+        picked = ListSdsEventStations(settings, *sds);
+    const int count = !catalogueList ? TraceCountFromText(settings.traceCountText)
+                      : sds != nullptr
+                          ? static_cast<int>(picked.size())
+                          : catalogue.ListCatalogueStations(settings.startTime, settings.eventId);
     const int listed = ReportFailedQuery(catalogue);
     if (listed != STATUS_OK)
         return listed;
@@ -491,11 +530,18 @@ int BuildStationList(const Settings& settings, Catalogue& catalogue, double wind
     const double windowEnd = windowStart + windowLength;
     for (int i = 0; i < count; ++i) {
         StationEntry entry;
-        if (catalogueList)
+        if (sds != nullptr && catalogueList)
+            entry = picked[static_cast<std::size_t>(i)];
+        else if (catalogueList)
             catalogue.GetCatalogueStation(entry.station, entry.channel, i);
         else
             ReadStationEntry(settings, i, entry.station, entry.channel);
         entry.index = i;
+        if (sds != nullptr) {
+            CompleteSdsEntry(settings, *sds, !catalogueList, i, windowStart, windowEnd, entry);
+            entries.push_back(std::move(entry));
+            continue;
+        }
         catalogue.QueryPicks(windowStart, windowEnd, entry.station, entry.channel, settings.eventId,
                              settings.phaseClause, entry.picks);
         entries.push_back(std::move(entry));
@@ -535,10 +581,10 @@ void SortStationEntries(StationList& entries) {
     }
 }
 
-int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
-            PlotRows& rows) {
+int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, double windowStart,
+            int windowLength, PlotRows& rows) {
     bool catalogueList = false;
-    const int status = BuildStationList(settings, catalogue, windowStart, windowLength,
+    const int status = BuildStationList(settings, catalogue, sds, windowStart, windowLength,
                                         rows.entries, catalogueList);
     if (status != STATUS_OK)
         return status;
@@ -590,24 +636,29 @@ int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int wi
     std::vector<PreparedRow> waiting;
     SampleExtremes common;
     RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
-    std::vector<SegmentRow> nextListed = ListRow(catalogue, next);
+    std::vector<SegmentRow> nextListed = ListRow(catalogue, sds, next);
     bool folderChecked = false;
     CheckDataFolder(settings, nextListed, folderChecked);
-    StartRow(settings, next, nextListed, carry, reader);
+    StartRow(settings, sds, next, nextListed, carry, reader);
     for (int row = 0; row < rowCount; ++row) {
         const RowPlan plan = next;
         const std::vector<SegmentRow> listed = std::move(nextListed);
         // The next row is planned and listed while this one is still being read.
         if (row + 1 < rowCount) {
             next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
-            nextListed = ListRow(catalogue, next);
+            nextListed = ListRow(catalogue, sds, next);
             CheckDataFolder(settings, nextListed, folderChecked);
         }
         std::unique_ptr<Trace> trace = reader.Take();
+        // Each file with unreadable data is named once in a run.
+        for (const std::string& note : reader.Notes()) {
+            if (rows.notes.insert(note).second)
+                std::fprintf(stderr, "%s\n", note.c_str());
+        }
         if (row + 1 < rowCount)
-            StartRow(settings, next, nextListed, carry, reader);
+            StartRow(settings, sds, next, nextListed, carry, reader);
         PreparedRow prepared =
-            PrepareRow(settings, plan, listed, std::move(trace), carry, commonScale, rows);
+            PrepareRow(settings, sds, plan, listed, std::move(trace), carry, commonScale, rows);
         if (!commonScale) {
             DrawPreparedRow(settings, prepared, rows);
             continue;

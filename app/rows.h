@@ -13,6 +13,7 @@
 #include "plot/plot_layout.h"
 
 class Catalogue;
+struct SdsSource;
 
 // A GIF stores each side of the image in 16 bits: the largest width or height, pixels.
 constexpr int MAX_IMAGE_SIDE = 65535;
@@ -48,9 +49,11 @@ struct PlotRows {
 // true), else from the STA<n> sections; each entry gets its picks. Returns 0; -5 after
 // printing a trace-count message; -2 after printing a message when there are more entries
 // than one image can hold rows (outside segment mode); -3 after printing the query error
-// when a catalogue statement failed.
-int BuildStationList(const Settings& settings, Catalogue& catalogue, double windowStart,
-                     int windowLength, StationList& entries, bool& catalogueList);
+// when a catalogue statement failed. With sds set, the stations, their codes and picks come
+// from the SDS archive and its metadata instead, and the catalogue is not asked.
+int BuildStationList(const Settings& settings, Catalogue& catalogue, const SdsSource* sds,
+                     double windowStart, int windowLength, StationList& entries,
+                     bool& catalogueList);
 
 // Checks that a plot of rowCount rows fits one image at the run's image size and labels:
 // each side at most MAX_IMAGE_SIDE pixels and a pixel count gd can hold. Returns 0; -2 after
@@ -68,6 +71,6 @@ void SortStationEntries(StationList& entries);
 // asked, labels and phase marks. In segment mode it shortens windowSeconds to whole
 // segments. Returns 0; -5 after printing a trace-count message; -2 after printing a
 // message when the image cannot be created; -3 after printing the query error when a
-// catalogue statement failed.
-int RunRows(Settings& settings, Catalogue& catalogue, double windowStart, int windowLength,
-            PlotRows& rows);
+// catalogue statement failed. With sds set, every row is read from that SDS archive.
+int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, double windowStart,
+            int windowLength, PlotRows& rows);

@@ -15,6 +15,7 @@
 #include "app/exit_status.h"
 #include "app/profile_settings.h"
 #include "app/rows.h"
+#include "app/sds_source.h"
 #include "app/settings.h"
 #include "app/text_scan.h"
 #include "app/time_window.h"
@@ -387,8 +388,16 @@ int RunProgram(int argc, char** argv) {
     if (status != STATUS_OK)
         return status;
 
+    // The samples come from an SDS archive or from the catalogue's segment files, for the whole
+    // run; an SDS run never opens the catalogue.
     Catalogue catalogue;
-    if (catalogue.OpenCatalogue(settings.dsn, settings.dbUser, settings.dbPassword) != 1) {
+    SdsSource sdsSource;
+    const SdsSource* sds = settings.sdsRoot.empty() ? nullptr : &sdsSource;
+    if (sds != nullptr) {
+        status = OpenSdsSource(settings, sdsSource);
+        if (status != STATUS_OK)
+            return status;
+    } else if (catalogue.OpenCatalogue(settings.dsn, settings.dbUser, settings.dbPassword) != 1) {
         std::printf("Database open error (DSN=%s/USER=%s/PSW=%s)!", settings.dsn.c_str(),
                     settings.dbUser.c_str(), settings.dbPassword.c_str());
         return STATUS_DATABASE_OPEN;
@@ -397,7 +406,8 @@ int RunProgram(int argc, char** argv) {
     EventInfo event{};
     bool eventKnown = false;
     if (settings.startText.empty()) {
-        status = ResolveEvent(settings, catalogue, event, eventKnown);
+        status = sds != nullptr ? ResolveSdsEvent(settings, sdsSource, event, eventKnown)
+                                : ResolveEvent(settings, catalogue, event, eventKnown);
         if (status != STATUS_OK)
             return status;
     }
@@ -425,7 +435,7 @@ int RunProgram(int argc, char** argv) {
             PrintMseedWriteError(settings);
         }
     }
-    status = RunRows(settings, catalogue, window.start, window.length, rows);
+    status = RunRows(settings, catalogue, sds, window.start, window.length, rows);
     if (status != STATUS_OK)
         return status;
     rows.exports.mseed = nullptr;

@@ -28,10 +28,15 @@ struct Settings {
     std::string mseedFile;
     std::string mseedNetwork;       // [MSEEDOUTPUT] NET=, as written
     std::string mseedLocation;      // [MSEEDOUTPUT] LOC=, as written
+    bool mseedNetworkSet = false;   // NET= is in the file: it replaces an SDS row's network
+    bool mseedLocationSet = false;  // LOC= is in the file: it replaces an SDS row's location
     std::string mseedRecordLength;  // [MSEEDOUTPUT] RECLEN=, as written
     int imageWidth = 700;           // pixels
     int imageHeight = 500;          // pixels; the layout replaces it with the final height
     std::string dataDir;
+    std::string sdsRoot;          // [DATA] SDS=: samples come from this SDS archive; empty: none
+    std::string quakeMlFile;      // [EVENTS] QUAKEML=, the events and picks of an SDS run
+    std::string stationXmlFiles;  // [STATIONS] STATIONXML=, files separated by ';'
     std::string dsn;
     std::string dbUser;
     std::string dbPassword;
@@ -58,6 +63,7 @@ struct Settings {
     bool rowTimes = false;        // [WAVEFORMS] ROWTIMES=1: a drum's rows labelled with their time
     bool commonScale = false;     // [WAVEFORMS] COMMONSCALE=1: one automatic range for all rows
     std::string phaseClause;      // SQL condition appended to the pick query; empty for all phases
+    std::string phaseList;        // PHASES= as written, the phases an SDS run's picks count
     std::string traceCountText;   // N#, upper-cased
     double startTime = 0.0;       // epoch seconds, set by the run driver
 };

@@ -13,6 +13,8 @@
 #   5  case 1 with N#=ALL on a PostgreSQL catalogue (a private cluster, started and stopped here)
 #   6  one station, 30 days, segment mode NSEC=2592000:86400 (30 rows of a day), filtered
 #   7  200 stations x 6 h, N#=ALL on PostgreSQL, filtered
+#   8  case 1 read from the archive's SDS copy (Steim-2 day files of 512-byte records)
+#   9  case 3 read from the SDS copy of its archive (filter 1-10 Hz)
 #
 # For each case: median wall time of hyperfine's runs (warm page cache), throughput (samples
 # read / median), peak RSS of one run (/usr/bin/time -v) against the bound
@@ -27,7 +29,7 @@
 #               are made once and reused when present
 #   TRAZPLOT    the program to time (default BUILD_DIR/trazplot), e.g. an older build
 #   RUNS        hyperfine runs per case (default 10)
-#   CASES       the cases to run (default "1 1l 1g 2 2p 3 3p 3c 4 5 6 7")
+#   CASES       the cases to run (default "1 1l 1g 2 2p 3 3p 3c 4 5 6 7 8 9")
 #
 # Needs hyperfine, /usr/bin/time, md5sum, jq, sqlite3, the SQLite and PostgreSQL ODBC drivers and
 # PostgreSQL 15 (scripts/pg_cluster.sh). Run by hand; it is not part of CI.
@@ -39,7 +41,7 @@ bench_dir=${BENCH_DIR:-$build/bench-data}
 program=${TRAZPLOT:-$build/trazplot}
 generator=$build/make_archive
 runs=${RUNS:-10}
-cases=${CASES:-1 1l 1g 2 2p 3 3p 3c 4 5 6 7}
+cases=${CASES:-1 1l 1g 2 2p 3 3p 3c 4 5 6 7 8 9}
 
 for tool in hyperfine jq md5sum sqlite3; do
     command -v "$tool" >/dev/null || {
@@ -114,6 +116,14 @@ Database=$bench_dir/day.db
 Driver=$SQLITE_DRIVER
 Database=$bench_dir/month.db
 
+[BENCH_MULTI_SDS]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/multisds.db
+
+[BENCH_DAY_SDS]
+Driver=$SQLITE_DRIVER
+Database=$bench_dir/daysds.db
+
 [BENCH_PG]
 Driver=$PSQL_DRIVER
 Servername=127.0.0.1
@@ -171,6 +181,15 @@ fi
 if [[ " $cases " == *" 6 "* ]]; then
     make_archive_once month BENCH_MONTH "${month_options[@]}"
 fi
+# The SDS copies are made with archives of their own, so those made before stay as they are.
+if [[ " $cases " == *" 8 "* ]]; then
+    make_archive_once multisds BENCH_MULTI_SDS --data "$bench_dir/multisds" \
+        "${multi_options[@]:2}" --sds "$bench_dir/multisds-sds"
+fi
+if [[ " $cases " == *" 9 "* ]]; then
+    make_archive_once daysds BENCH_DAY_SDS --data "$bench_dir/daysds" "${day_options[@]:2}" \
+        --sds "$bench_dir/daysds-sds"
+fi
 
 # Writes the run folder of a case with its wave.ini; the remaining arguments are extra lines
 # for [WAVEFORMS], then "--" and whole extra sections.
@@ -216,7 +235,9 @@ description[4]="case 1, CSS export"
 description[5]="case 1, N#=ALL on PostgreSQL"
 description[6]="1 sta x 30 d, NSEC=2592000:86400, filtered"
 description[7]="200 sta x 6 h, N#=ALL on PostgreSQL, filtered"
-for c in 1 1l 1g 2 2p 4 5; do
+description[8]="case 1 from SDS"
+description[9]="case 3 from SDS"
+for c in 1 1l 1g 2 2p 4 5 8; do
     samples[$c]=$multi_samples
     row_samples[$c]=$multi_row
 done
@@ -226,6 +247,8 @@ samples[3p]=$((DAY_SPAN * SPS))
 row_samples[3p]=$((1800 * SPS))
 samples[3c]=$((DAY_SPAN * SPS))
 row_samples[3c]=$((1800 * SPS))
+samples[9]=$((DAY_SPAN * SPS))
+row_samples[9]=$((1800 * SPS))
 samples[6]=$((MONTH_SPAN * SPS))
 row_samples[6]=$((DAY_SPAN * SPS))
 samples[7]=$((WIDE_STATIONS * MULTI_SPAN * SPS))
@@ -259,6 +282,13 @@ write_case 5 multi BENCH_PG "$MULTI_SPAN" ALL
 write_case 6 month BENCH_MONTH "$MONTH_SPAN:$DAY_SPAN" 1 "filter=1,10" -- \
     "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
 write_case 7 wide BENCH_WIDE "$MULTI_SPAN" ALL "filter=1,10"
+# The SDS cases name the copy in [DATA]; the catalogue is not opened.
+write_case 8 multisds BENCH_MULTI_SDS "$MULTI_SPAN" "$MULTI_STATIONS" -- "$(station_sections)"
+write_case 9 daysds BENCH_DAY_SDS "$DAY_SPAN:1800" 1 "filter=1,10" -- \
+    "$(printf '\n[STA0]\nSTA=ABEL\nCH=BHZ')"
+sed -i "s|^\\[DATA\\]\$|[DATA]\\nSDS=$bench_dir/multisds-sds|" "$bench_dir/case8/wave.ini"
+sed -i "s|^\\[DATA\\]\$|[DATA]\\nSDS=$bench_dir/daysds-sds|" "$bench_dir/case9/wave.ini"
+tbeg[9]=${tbeg[3]}
 
 # Runs psql on database $1 of the private cluster as the catalogue's role.
 psql_bench() {

@@ -38,6 +38,8 @@ Json RowJson(const DescribedRow& row) {
         {"row", row.number},
         {"station", row.station},
         {"channel", row.channel},
+        {"network", row.hasStreamCodes ? Json(row.network) : Json(nullptr)},
+        {"location", row.hasStreamCodes ? Json(row.location) : Json(nullptr)},
         {"band", Json{{"top", row.bandTop}, {"height", row.bandHeight}}},
         {"start", IsoTime(row.start)},
         {"end", IsoTime(row.end)},

@@ -20,8 +20,11 @@ struct DescribedRow {
     int number = 0;  // 0 for the top row
     std::string station;
     std::string channel;
-    int bandTop = 0;     // first pixel row of the band
-    int bandHeight = 0;  // pixel rows of the band
+    bool hasStreamCodes = false;  // network and location are known (an SDS archive's row)
+    std::string network;
+    std::string location;  // "" for the empty location code
+    int bandTop = 0;       // first pixel row of the band
+    int bandHeight = 0;    // pixel rows of the band
     double start = 0.0;
     double end = 0.0;
     FilterBand filter;          // the row's band; null in the description when not enabled

@@ -8,6 +8,8 @@
 #   demo/drum.gif   one station as a drum recorder (segment mode)
 #   demo/css/       the same event exported as CSS 3.0 (wfdisc + .w files)
 #   demo/event.mseed  the same event's samples as miniSEED, and demo/EVENT.PNG its picture as PNG
+#   demo/sds-event.gif, demo/sds-drum.gif  the event and GIRO's drum drawn from the archive's SDS
+#                   copy (demo/sds: miniSEED day files, stations.xml, events.xml)
 # The pictures open in the desktop's GIF viewer where a desktop exists; set NOPREVIEW=1 to
 # never open them.
 set -euo pipefail
@@ -39,7 +41,7 @@ export ODBCSYSINI="$demo" ODBCINI="$demo/odbc.ini"
 # data in their file of 10:15 (a gap, a missing file, a file cut short) or overlap there.
 build/make_archive --dsn DEMO --data "$demo/loop" --schema db/schema.sql \
     --stations 10 --start 1078221600 --span 1800 --segment 300 --sps 100 \
-    --events 1 --seed 7 --defects
+    --events 1 --seed 7 --defects --sds "$demo/sds"
 
 # The run's INI file: where the data lie, which catalogue, how to draw.
 cat > "$demo/wave.ini" <<INI
@@ -120,6 +122,30 @@ done
 sed -e 's/^FILE=event.gif$/FILE=event-nofill.gif/' -e 's/^filter=1,10$/filter=1,10\nFILL=0/' \
     "$demo/wave.ini" > "$demo/nofill.ini"
 
+# The same event and drum from the SDS copy: day files, StationXML and QuakeML instead of the
+# catalogue and its segment files.
+sds_head() {
+    cat <<INI
+[DATA]
+SDS=$demo/sds
+
+[EVENTS]
+QUAKEML=$demo/sds/events.xml
+
+[STATIONS]
+STATIONXML=$demo/sds/stations.xml
+
+INI
+}
+{
+    sds_head
+    sed -n '/^\[WAVEFORMS\]$/,/^FILE=/p' "$demo/wave.ini" | sed 's/^FILE=event.gif$/FILE=sds-event.gif/'
+} > "$demo/sds-event.ini"
+{
+    sds_head
+    sed -n '/^\[WAVEFORMS\]$/,$p' "$demo/drum.ini" | sed 's/^FILE=drum.gif$/FILE=sds-drum.gif/'
+} > "$demo/sds-drum.ini"
+
 preview=""
 if [ -n "${NOPREVIEW:-}" ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
     preview="/NOPREVIEW"
@@ -134,6 +160,8 @@ cd "$demo"
 "$root/build/trazplot" EVENTID=LAST mseed FILE=event.png /NOPREVIEW
 "$root/build/trazplot" "TBEG=10:09:30 02.03.2004" INI=.\\preroll-off.ini SIZE=700x120 /NOPREVIEW
 "$root/build/trazplot" "TBEG=10:09:30 02.03.2004" INI=.\\preroll-on.ini SIZE=700x120 /NOPREVIEW
+"$root/build/trazplot" EVENTID=LAST INI=.\\sds-event.ini /SHOWEVENT /GAPS /NOPREVIEW
+"$root/build/trazplot" "TBEG=09:59:00 02.03.2004" INI=.\\sds-drum.ini /GAPS /NOPREVIEW
 cp preroll-off.gif "$root/docs/demo-preroll-off.gif"
 cp preroll-on.gif "$root/docs/demo-preroll-on.gif"
 # The web page of the two pictures, as a browser shows it.
@@ -150,7 +178,10 @@ cp event.gif "$root/docs/demo-event.gif"
 cp event-nofill.gif "$root/docs/demo-event-nofill.gif"
 cp drum.gif "$root/docs/demo-drum.gif"
 cp EVENT.PNG "$root/docs/demo-event.png"
+cp sds-event.gif "$root/docs/demo-sds-event.gif"
+cp sds-drum.gif "$root/docs/demo-sds-drum.gif"
 
 echo "demo: $demo/event.gif (latest event), $demo/drum.gif (drum recorder of GIRO),"
 echo "      $demo/css/event.wfd with $(ls "$demo/css" | grep -c '\.w$') sample files,"
-echo "      $demo/event.mseed (miniSEED) and $demo/EVENT.PNG"
+echo "      $demo/event.mseed (miniSEED) and $demo/EVENT.PNG,"
+echo "      $demo/sds-event.gif and $demo/sds-drum.gif (from the SDS copy in $demo/sds)"

@@ -15,6 +15,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
+#include "metadata/event_queries.h"
 #include "sds/sds_reader.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -204,6 +205,46 @@ TEST_P(MakeArchiveTest, WritesTheSegmentFilesSamplesAsAnSdsArchive) {
             for (int s = 0; s < sds.SegmentCount(); ++s)
                 EXPECT_EQ(sds.SegmentDatatype(s) == 3, files.SegmentDatatype(0) == 3);
         }
+    }
+}
+
+TEST_P(MakeArchiveTest, WritesStationsAndEventsBesideTheSdsCopy) {
+    const std::string sdsDir = folder.File("sds");
+    ASSERT_EQ(RunGenerator(Arguments(folder.File("data"), 3) + " --sds " + Quoted(sdsDir)).status,
+              0);
+    EventCatalogue events;
+    ASSERT_EQ(ReadQuakeMl(sdsDir + "/events.xml", events), 0);
+    StationCoordinates stations;
+    ASSERT_EQ(ReadStationXml(sdsDir + "/stations.xml", stations), 0);
+    ASSERT_EQ(stations.epochs.size(), 8u);
+
+    const auto origins = source->QueryRows("select eventid, lat, lon, origintime from origin");
+    ASSERT_EQ(origins.size(), 1u);
+    ASSERT_EQ(events.events.size(), 1u);
+    const QuakeEvent& event = events.events[0];
+    EXPECT_EQ(event.publicId, "smi:trazplot/event/" + origins[0][0]);
+    ASSERT_TRUE(event.hasOrigin);
+    EXPECT_NEAR(event.origin.latitude, std::atof(origins[0][1].c_str()), 1e-9);
+    EXPECT_NEAR(event.origin.longitude, std::atof(origins[0][2].c_str()), 1e-9);
+    EXPECT_NEAR(event.origin.time, std::atof(origins[0][3].c_str()), 0.0005);
+
+    // Every arrival row is a pick of network XX with its arrival, at the same time and distance;
+    // the station's position gives that distance again.
+    const auto picks =
+        source->QueryRows("select sta, chan, iphase, itime, dist from arrival order by itime");
+    ASSERT_EQ(picks.size(), 16u);
+    ASSERT_EQ(EventPicks(event).size(), 16u);
+    for (const auto& row : picks) {
+        SCOPED_TRACE(row[0] + " " + row[2]);
+        PickList found;
+        const double time = std::atof(row[3].c_str());
+        QueryStationPicks(events, &event, "XX", row[0], time - 0.0005, time + 0.0005, row[2],
+                          found);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_NEAR(found[0].distance, std::atof(row[4].c_str()), 1e-12);
+        double km = 0.0;
+        ASSERT_EQ(StationDistanceKm(event, stations, "XX", row[0], time, km), 0);
+        EXPECT_NEAR(km, std::atof(row[4].c_str()) * KM_PER_DEGREE, 0.5);
     }
 }
 

@@ -91,7 +91,8 @@ const char* const USAGE =
     "                         of miniSEED day files under DIR, network XX, empty location\n"
     "                         (512-byte records: Steim-2 or 32-bit integers for the integer\n"
     "                         encodings, 32-bit floats for datatype 3; station codes of at\n"
-    "                         most 5 characters)\n"
+    "                         most 5 characters), with its stations in DIR/stations.xml\n"
+    "                         (StationXML) and the events and picks in DIR/events.xml (QuakeML)\n"
     "  --help                 print this text\n";
 
 const char* const STATION_NAMES[] = {
@@ -940,6 +941,82 @@ bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
     return std::fclose(file.release()) == 0 && written;
 }
 
+// "2004-03-02T10:00:12.345Z": epoch seconds in whole milliseconds, for StationXML and QuakeML.
+std::string IsoText(double epoch) {
+    const long long milliseconds = std::llround(epoch * 1000.0);
+    long long seconds = milliseconds / 1000;
+    if (milliseconds % 1000 < 0)
+        --seconds;
+    const CalendarFields f = Calendar(static_cast<double>(seconds));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", f.year, f.month, f.day,
+                  f.hour, f.minute, f.second, static_cast<int>(milliseconds - seconds * 1000));
+    return text;
+}
+
+// Writes text to path. Returns false when it cannot.
+bool WriteText(const std::string& path, const std::string& text) {
+    return WriteFile(path, std::vector<unsigned char>(text.begin(), text.end()));
+}
+
+// Writes the stations of the SDS copy (network XX, one epoch from the recording's start) as
+// FDSN StationXML 1.2.
+bool WriteStationXml(const std::string& path, const std::vector<Station>& stations, double start) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<FDSNStationXML xmlns=\"http://www.fdsn.org/xml/station/1\" schemaVersion=\"1.2\">\n"
+        "  <Source>make_archive</Source>\n  <Created>" +
+        IsoText(start) + "</Created>\n  <Network code=\"XX\">\n";
+    for (const Station& station : stations) {
+        text += "    <Station code=\"" + station.code + "\" startDate=\"" + IsoText(start) +
+                "\">\n      <Latitude>" + SqlNumber(station.lat) +
+                "</Latitude>\n      <Longitude>" + SqlNumber(station.lon) +
+                "</Longitude>\n      <Elevation>0</Elevation>\n" + "    </Station>\n";
+    }
+    return WriteText(path, text + "  </Network>\n</FDSNStationXML>\n");
+}
+
+// Writes the events and picks of the catalogue as QuakeML 1.2: each event's origin, its
+// picks on network XX with the empty location, and an arrival per pick with its distance.
+bool WriteQuakeMl(const std::string& path, const std::vector<Event>& events,
+                  const std::vector<PickRow>& picks) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\" "
+        "xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n"
+        "  <eventParameters publicID=\"smi:trazplot/catalogue\">\n";
+    for (const Event& event : events) {
+        const std::string origin = "smi:trazplot/origin/" + std::to_string(event.orid);
+        text += "    <event publicID=\"smi:trazplot/event/" + event.eventid +
+                "\">\n      <preferredOriginID>" + origin + "</preferredOriginID>\n";
+        std::string arrivals;
+        std::string pickElements;
+        int n = 0;
+        for (const PickRow& pick : picks) {
+            if (pick.eventid != event.eventid)
+                continue;
+            const std::string id =
+                "smi:trazplot/pick/" + std::to_string(event.orid) + "-" + std::to_string(++n);
+            pickElements +=
+                "      <pick publicID=\"" + id + "\">\n        <time><value>" + IsoText(pick.time) +
+                "</value></time>\n        <waveformID networkCode=\"XX\" "
+                "stationCode=\"" +
+                pick.station + "\" locationCode=\"\" channelCode=\"" + pick.channel +
+                "\"/>\n        <phaseHint>" + pick.phase + "</phaseHint>\n      </pick>\n";
+            arrivals += "        <arrival publicID=\"" + id + "/arrival\">\n          <pickID>" +
+                        id + "</pickID>\n          <phase>" + pick.phase +
+                        "</phase>\n          <distance>" + SqlNumber(pick.distance) +
+                        "</distance>\n        </arrival>\n";
+        }
+        text += "      <origin publicID=\"" + origin + "\">\n        <time><value>" +
+                IsoText(event.originTime) + "</value></time>\n        <latitude><value>" +
+                SqlNumber(event.lat) + "</value></latitude>\n        <longitude><value>" +
+                SqlNumber(event.lon) + "</value></longitude>\n" + arrivals + "      </origin>\n" +
+                pickElements + "    </event>\n";
+    }
+    return WriteText(path, text + "  </eventParameters>\n</q:quakeml>\n");
+}
+
 // Returns the integer a stored sample of an integer datatype holds (little-endian bytes).
 std::int32_t StoredInteger(const unsigned char* bytes, int datatype) {
     switch (datatype) {
@@ -1248,6 +1325,12 @@ int Run(const Options& options) {
     }
     if (!database.Commit(error))
         return Fail(error);
+
+    // The SDS copy comes with its stations' positions and the events' picks.
+    if (!options.sdsDir.empty() &&
+        (!WriteStationXml(options.sdsDir + "/stations.xml", stations, options.start - 86400.0) ||
+         !WriteQuakeMl(options.sdsDir + "/events.xml", events, picks)))
+        return Fail("cannot write the metadata of the SDS copy under " + options.sdsDir);
 
     for (std::size_t d = 0; d < options.dumps.size(); ++d) {
         const Station& station = stations[static_cast<std::size_t>(dumpChannels[d].first)];
