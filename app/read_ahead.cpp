@@ -45,8 +45,9 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
     Launch();
 }
 
-void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, double start, double end,
-                         const FilterBand* filter, bool joinedFilter, JoinedRowCarry* drumCarry) {
+void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index,
+                         double start, double end, const FilterBand* filter, bool joinedFilter,
+                         JoinedRowCarry* drumCarry) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         Prepare(lock, stream.station, stream.channel, start, end, filter, joinedFilter, drumCarry,
@@ -55,6 +56,7 @@ void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, doubl
         sds = true;
         sdsRoot = root;
         sdsStream = stream;
+        sdsIndex = index;
         group = 1;
     }
     Launch();
@@ -143,7 +145,7 @@ int ReadAhead::ReadSome() {
         // The row's day files are one piece: the thread that takes it shares them with another.
         if (next.fetch_add(1) != 0)
             return 0;
-        ReadSdsTrace(sdsRoot, sdsStream, t1, t2, *trace, notes, true);
+        ReadSdsTrace(sdsRoot, sdsStream, t1, t2, *trace, notes, true, sdsIndex);
         if (!joined)
             PrepareRowSamples(*trace, band);
         return 1;

@@ -13,6 +13,7 @@
 #include "dsp/row_samples.h"
 #include "dsp/trace.h"
 #include "platform/host_path.h"
+#include "sds/sds_reader.h"
 #include "sds/sds_stream.h"
 
 // Reads the segment files of one row on threads of their own while the run draws the row
@@ -40,8 +41,9 @@ public:
     // Starts reading stream of the SDS archive under root for the window [t1, t2] instead, as
     // Start does with the same band, joined and carry: one thread reads the row's day files,
     // sharing them with a second.
-    void StartSds(const std::string& root, const SdsStream& stream, double t1, double t2,
-                  const FilterBand* band = nullptr, bool joined = false,
+    // The day files' record lists are taken from and kept in index.
+    void StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index, double t1,
+                  double t2, const FilterBand* band = nullptr, bool joined = false,
                   JoinedRowCarry* carry = nullptr);
     // Reads (and filters) what is left of the started row, waits until it is done and returns
     // its trace.
@@ -80,6 +82,7 @@ private:
     bool sds = false;  // the job reads sdsStream under sdsRoot, as one piece
     std::string sdsRoot;
     SdsStream sdsStream;
+    SdsDayIndex* sdsIndex = nullptr;
     std::vector<std::string> notes;  // of the SDS job
     int pieces = 0;                  // segments, or the one piece of an SDS job
     double t1 = 0.0;

@@ -311,8 +311,8 @@ void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& pla
     if (plan.carried)
         carry.runSeconds = plan.carriedSeconds;
     if (sds != nullptr) {
-        reader.StartSds(sds->root, EntryStream(*plan.entry), plan.readStart, plan.end,
-                        plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
+        reader.StartSds(sds->root, EntryStream(*plan.entry), sds->dayIndex.get(), plan.readStart,
+                        plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
                         plan.carried ? &carry : nullptr);
         return;
     }
@@ -364,7 +364,8 @@ PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const Row
         if (sds != nullptr) {
             // The day files are read again for the window alone, as a segment file is cut.
             std::vector<std::string> unread;
-            ReadSdsTrace(sds->root, EntryStream(entry), rowStart, rowEnd, window, unread);
+            ReadSdsTrace(sds->root, EntryStream(entry), rowStart, rowEnd, window, unread, false,
+                         sds->dayIndex.get());
         } else {
             CutTraceToWindow(trace, listed, plan.readStart, rowStart, rowEnd, window);
         }

@@ -1,23 +1,27 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/settings.h"
 #include "app/station_entry.h"
 #include "metadata/quake_ml.h"
 #include "metadata/station_xml.h"
+#include "sds/sds_reader.h"
 
 struct EventInfo;
 
 // What a run that reads an SDS archive takes in place of the catalogue: the archive's root,
 // the events and picks of its QuakeML file, the station positions of its StationXML files,
-// and the run's event once it is found.
+// the run's event once it is found, and what its rows have learnt of the day files.
 struct SdsSource {
     std::string root;         // host path of the archive's root folder
     std::string quakeMlName;  // the QuakeML file as the INI file names it
     EventCatalogue events;
     StationCoordinates stations;
     const QuakeEvent* event = nullptr;  // the event of EVENTID=; null for a run by time
+    // The record lists of the day files read so far, shared by the rows and their exports.
+    std::unique_ptr<SdsDayIndex> dayIndex = std::make_unique<SdsDayIndex>();
 };
 
 // Opens the archive of settings.sdsRoot and reads its QuakeML and StationXML files, those

@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <utility>
 
 #include "dsp/run_shared.h"
 #include "dsp/sample_count.h"
-#include "platform/mapped_file.h"
+#include "platform/file_handle.h"
 
 namespace {
 
@@ -47,25 +48,39 @@ private:
     MSRecord* record = nullptr;
 };
 
-// One day file, mapped whole.
-struct DayFile {
-    std::string path;
-    std::unique_ptr<MappedFile> mapping;
-    const unsigned char* bytes = nullptr;
-    long long size = 0;           // bytes mapped
-    long long unreadableAt = -1;  // byte offset of the first record that cannot be decoded
-};
-
 // One record of a day file as its header describes it.
 struct Record {
-    int file = 0;
     long long offset = 0;  // bytes from the start of its file
-    int length = 0;        // bytes
     hptime_t startTime = 0;
     double start = 0.0;  // epoch seconds of its first sample
     double rate = 0.0;   // samples per second
-    int count = 0;       // samples
+    int file = 0;
+    int length = 0;  // bytes
+    int count = 0;   // samples
     int datatype = 2;
+};
+
+}  // namespace
+
+// What one scan of a day file found: its records with samples, in order of start time (in
+// file order where they start together), and where the first record that cannot be parsed
+// lies.
+struct SdsDayIndex::Listing {
+    std::vector<Record> records;  // file 0
+    double longest = 0.0;         // seconds from a record's start to a sample after its last
+    long long unreadableAt = -1;  // byte offset of the first record that cannot be decoded
+};
+
+namespace {
+
+using DayListing = SdsDayIndex::Listing;
+
+// One day file as a read uses it.
+struct DayFile {
+    std::string path;
+    FileHandle stream;  // null for a file that cannot be opened
+    std::shared_ptr<const DayListing> listing;
+    long long unreadableAt = -1;
 };
 
 // The datatype of a segment read from records of an encoding: floats for the float encodings,
@@ -177,51 +192,82 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
 }
 
 // Returns true for a record that may hold samples of the window [t1, t2]: one within a sample
-// of it. A
-// chain is anchored at its first such record, so a record far before the window does not
-// decide where the window's samples lie.
+// of it. A chain is anchored at its first such record, so a record far before the window does
+// not decide where the window's samples lie.
 bool MeetsWindow(const Record& record, double t1, double t2) {
     const double interval = 1.0 / record.rate;
     return record.start + record.count * interval + interval > t1 && record.start - interval < t2;
 }
 
-// Maps a day file and lists those of its records whose headers can be read and that may hold
-// samples of the window [t1, t2] (MeetsWindow); a missing file lists none. A file that ends
-// inside a record is being written: the records before it are listed, the partial one is not.
-// Where a record cannot be parsed the next one is looked for at the following multiple of the
-// shortest record length, as records lie end to end.
-void ReadDayFile(DayFile& file, int index, double t1, double t2, std::vector<Record>& records) {
-    // The day files are mapped rather than read: a row needs a quarter of a day or less, but
-    // every header of the day before and of its own days, and copying whole files out of the
-    // page cache took longer than decoding the samples the window needs.
-    file.mapping = std::make_unique<MappedFile>(file.path);
-    if (!file.mapping->IsOpen())
+// Lists the records of a day file whose headers can be read and that hold samples. A file
+// that ends inside a record is being written: the records before it are listed, the partial
+// one is not. Where a record cannot be parsed the next one is looked for at the following
+// multiple of the shortest record length, as records lie end to end. The file is read in
+// pieces: a day of headers is needed, but only the records of a row are decoded, and a
+// piece at a time keeps the memory of a run small whatever the size of its files.
+void ScanDayFile(std::FILE* stream, DayListing& listing) {
+    // Enough for a few hundred records; a longer record, or libmseed's look at a damaged
+    // one, grows it.
+    constexpr long long SCAN_BYTES = 128 * 1024;
+    long long size = StreamFileSize(stream);
+    if (size < MINRECLEN)
         return;
-    file.bytes = file.mapping->Data();
-    file.size = file.mapping->Size();
-    records.reserve(static_cast<std::size_t>(file.size / 4096));
-
-    RecordBuffer buffer;
+    std::unique_ptr<unsigned char[]> buffer;
+    long long capacity = 0;
+    long long bufferStart = 0;
+    long long buffered = 0;
+    listing.records.reserve(static_cast<std::size_t>(size / 1024));
+    RecordBuffer parsed;
     long long offset = 0;
-    while (file.size - offset >= MINRECLEN) {
-        const long long left = file.size - offset;
+    while (size - offset >= MINRECLEN) {
+        const long long left = size - offset;
+        long long held = bufferStart + buffered - offset;
+        // Reads on from offset unless need bytes (or all that is left) are held already.
+        const auto refill = [&](long long need) {
+            need = std::min(need, left);
+            if (held >= need)
+                return false;
+            if (need > capacity) {
+                capacity = std::max(need, SCAN_BYTES);
+                buffer.reset(new unsigned char[static_cast<std::size_t>(capacity)]);
+            }
+            const long long wanted = std::min(capacity, left);
+            bufferStart = offset;
+            buffered = static_cast<long long>(
+                ReadStreamAt(stream, offset, buffer.get(), static_cast<std::size_t>(wanted)));
+            // A file cut shorter since it was measured ends where its bytes end.
+            if (buffered < wanted)
+                size = offset + buffered;
+            held = buffered;
+            return true;
+        };
+        if (held < MINRECLEN) {
+            refill(MINRECLEN);
+            if (held < MINRECLEN)
+                break;
+        }
+        const unsigned char* bytes = buffer.get() + (offset - bufferStart);
         Record record;
-        record.file = index;
         record.offset = offset;
-        if (PeekRecord(file.bytes + offset, left, record)) {
-            if (record.length > left)
-                break;
+        if (PeekRecord(bytes, held, record)) {
+            if (record.length > held) {
+                if (refill(record.length))
+                    continue;
+                break;  // still being written
+            }
         } else {
-            const int available = static_cast<int>(std::min<long long>(left, MAXRECLEN));
+            if (refill(MAXRECLEN))
+                continue;
+            const int available = static_cast<int>(std::min<long long>(held, MAXRECLEN));
             // libmseed takes records as writable bytes but only reads them.
-            char* bytes = reinterpret_cast<char*>(const_cast<unsigned char*>(file.bytes + offset));
-            const int parsed = msr_parse(bytes, available, buffer.Slot(), 0, 0, 0);
-            if (parsed > 0)
+            char* writable = reinterpret_cast<char*>(const_cast<unsigned char*>(bytes));
+            const int result = msr_parse(writable, available, parsed.Slot(), 0, 0, 0);
+            if (result > 0)
                 break;
-            const MSRecord* header = buffer.Get();
-            if (parsed < 0 || header->reclen < MINRECLEN) {
-                if (file.unreadableAt < 0)
-                    file.unreadableAt = offset;
+            const MSRecord* header = parsed.Get();
+            if (result < 0 || header->reclen < MINRECLEN) {
+                if (listing.unreadableAt < 0)
+                    listing.unreadableAt = offset;
                 offset += MINRECLEN;
                 continue;
             }
@@ -235,20 +281,35 @@ void ReadDayFile(DayFile& file, int index, double t1, double t2, std::vector<Rec
         offset += record.length;
         // Records without samples (text, or blockettes alone) hold nothing to draw.
         if (record.datatype < 0 || record.count <= 0 ||
-            !(record.rate > 0.0 && std::isfinite(record.rate)) || !MeetsWindow(record, t1, t2))
+            !(record.rate > 0.0 && std::isfinite(record.rate)))
             continue;
-        records.push_back(record);
+        listing.records.push_back(record);
+        listing.longest = std::max(listing.longest, (record.count + 1.0) / record.rate);
     }
+    std::stable_sort(listing.records.begin(), listing.records.end(),
+                     [](const Record& a, const Record& b) { return a.startTime < b.startTime; });
+}
+
+// Reads the bytes of a record; empty when the file no longer holds them.
+std::vector<unsigned char> RecordBytes(const Record& record, const std::vector<DayFile>& files) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(record.length));
+    std::FILE* stream = files[static_cast<std::size_t>(record.file)].stream.get();
+    if (stream == nullptr ||
+        ReadStreamAt(stream, record.offset, bytes.data(), bytes.size()) != bytes.size())
+        bytes.clear();
+    return bytes;
 }
 
 // Two records are the same record written twice when they start together and agree byte for
 // byte after the sequence number.
 bool IsRepeat(const Record& a, const Record& b, const std::vector<DayFile>& files) {
-    constexpr int SEQUENCE_BYTES = 6;
-    return a.startTime == b.startTime && a.length == b.length && a.count == b.count &&
-           std::memcmp(files[static_cast<std::size_t>(a.file)].bytes + a.offset + SEQUENCE_BYTES,
-                       files[static_cast<std::size_t>(b.file)].bytes + b.offset + SEQUENCE_BYTES,
-                       static_cast<std::size_t>(a.length - SEQUENCE_BYTES)) == 0;
+    constexpr std::size_t SEQUENCE_BYTES = 6;
+    if (a.startTime != b.startTime || a.length != b.length || a.count != b.count)
+        return false;
+    const std::vector<unsigned char> first = RecordBytes(a, files);
+    const std::vector<unsigned char> second = RecordBytes(b, files);
+    return !first.empty() && first.size() == second.size() &&
+           std::equal(first.begin() + SEQUENCE_BYTES, first.end(), second.begin() + SEQUENCE_BYTES);
 }
 
 // A run of records that continue each other: record pieces[i].record holds the samples from
@@ -351,11 +412,11 @@ enum class Decoded {
                  // description now holds libmseed's values, and nothing is stored
 };
 
-// Decodes a record and stores samples [from, to) of it as floats.
-Decoded DecodeRecord(Record& record, const DayFile& file, const Job& job, RecordBuffer& buffer) {
-    // libmseed takes the record as writable bytes but only reads them.
-    char* bytes = reinterpret_cast<char*>(const_cast<unsigned char*>(file.bytes + record.offset));
-    if (msr_unpack(bytes, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
+// Decodes a record, its bytes at hand, and stores samples [from, to) of it as floats.
+Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, RecordBuffer& buffer) {
+    // libmseed takes the record as writable bytes.
+    if (msr_unpack(reinterpret_cast<char*>(bytes), record.length, buffer.Slot(), 1, 0) !=
+        MS_NOERROR)
         return Decoded::UNREADABLE;
     const MSRecord* decoded = buffer.Get();
     if (decoded->numsamples != decoded->samplecnt || decoded->datasamples == nullptr)
@@ -445,17 +506,119 @@ std::vector<Piece> LayOut(const std::vector<Chain>& chains, const std::vector<Re
 
 // Puts records in order of start time, those starting together in the order of the files.
 void SortRecords(std::vector<Record>& records) {
-    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+    const auto before = [](const Record& a, const Record& b) {
         if (a.startTime != b.startTime)
             return a.startTime < b.startTime;
         return a.file != b.file ? a.file < b.file : a.offset < b.offset;
+    };
+    // A stream written in order comes in order.
+    if (!std::is_sorted(records.begin(), records.end(), before))
+        std::sort(records.begin(), records.end(), before);
+}
+
+// Records of one file that lie close together, read with one call and decoded one by one:
+// jobs [first, end) of the order they are listed in.
+struct Batch {
+    int file = 0;
+    long long offset = 0;
+    long long length = 0;
+    std::size_t first = 0;
+    std::size_t end = 0;
+};
+
+// Bytes of records that a batch may hold: enough to read with few calls, few enough that a
+// row's records make batches for both threads.
+constexpr long long BATCH_BYTES = 64 * 1024;
+
+// Orders the jobs by file and place in it, and puts records that lie within a few kilobytes
+// of each other into batches of up to BATCH_BYTES (or one longer record).
+std::vector<Batch> BatchJobs(const std::vector<Job>& jobs, const std::vector<Record>& records,
+                             std::vector<std::size_t>& order) {
+    constexpr long long HOLE_BYTES = 4096;
+    order.resize(jobs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto recordOf = [&](std::size_t job) -> const Record& {
+        return records[static_cast<std::size_t>(jobs[job].record)];
+    };
+    const auto before = [&](std::size_t a, std::size_t b) {
+        const Record& x = recordOf(a);
+        const Record& y = recordOf(b);
+        return x.file != y.file ? x.file < y.file : x.offset < y.offset;
+    };
+    if (!std::is_sorted(order.begin(), order.end(), before))
+        std::sort(order.begin(), order.end(), before);
+    std::vector<Batch> batches;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const Record& record = recordOf(order[k]);
+        const long long end = record.offset + record.length;
+        if (!batches.empty()) {
+            Batch& last = batches.back();
+            const long long lastEnd = last.offset + last.length;
+            if (last.file == record.file && record.offset >= last.offset &&
+                record.offset <= lastEnd + HOLE_BYTES && end - last.offset <= BATCH_BYTES) {
+                last.length = std::max(lastEnd, end) - last.offset;
+                last.end = k + 1;
+                continue;
+            }
+        }
+        batches.push_back({record.file, record.offset, record.length, k, k + 1});
+    }
+    return batches;
+}
+
+// Takes the record lists of files from the index, or scans those it does not hold yet.
+void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIndex* index,
+                  bool share) {
+    std::atomic<std::size_t> nextFile{0};
+    RunShared(share && files.size() > 1, [&] {
+        for (std::size_t i = nextFile++; i < files.size(); i = nextFile++) {
+            DayFile& file = files[i];
+            if (index != nullptr)
+                file.listing = index->Find(file.path);
+            if (file.listing != nullptr || file.stream == nullptr)
+                continue;
+            auto listing = std::make_shared<DayListing>();
+            ScanDayFile(file.stream.get(), *listing);
+            file.listing = listing;
+            if (index != nullptr)
+                index->Keep(stream, file.path, listing);
+        }
     });
 }
 
 }  // namespace
 
+SdsDayIndex::SdsDayIndex() = default;
+SdsDayIndex::~SdsDayIndex() = default;
+
+std::shared_ptr<const DayListing> SdsDayIndex::Find(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        if (entry->first != path)
+            continue;
+        entries.splice(entries.begin(), entries, entry);
+        return entries.front().second;
+    }
+    return nullptr;
+}
+
+void SdsDayIndex::Keep(const SdsStream& stream, const std::string& path,
+                       std::shared_ptr<const DayListing> listing) {
+    std::lock_guard<std::mutex> lock(mutex);
+    // Lists a run no longer needs would stand between the rows' sample arrays in memory.
+    if (stream.network != kept.network || stream.station != kept.station ||
+        stream.location != kept.location || stream.channel != kept.channel) {
+        entries.clear();
+        kept = stream;
+    }
+    entries.emplace_front(path, std::move(listing));
+    // A drum's rows move through the days in order, and a row needs a few days at most.
+    if (entries.size() > CAPACITY)
+        entries.pop_back();
+}
+
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
-                  Trace& trace, std::vector<std::string>& notes, bool share) {
+                  Trace& trace, std::vector<std::string>& notes, bool share, SdsDayIndex* index) {
     SilenceLibmseed();
     trace.ClearSegments();
     trace.station = stream.station;
@@ -463,17 +626,40 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
 
     const std::vector<std::string> paths = SdsDayPaths(root, stream, t1, t2);
     std::vector<DayFile> files(paths.size());
-    std::vector<std::vector<Record>> listed(paths.size());
-    for (std::size_t i = 0; i < paths.size(); ++i) files[i].path = paths[i];
-    std::atomic<std::size_t> nextFile{0};
-    RunShared(share && files.size() > 1, [&] {
-        for (std::size_t i = nextFile++; i < files.size(); i = nextFile++)
-            ReadDayFile(files[i], static_cast<int>(i), t1, t2, listed[i]);
-    });
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        files[i].path = paths[i];
+        files[i].stream.reset(std::fopen(paths[i].c_str(), "rb"));
+    }
+    ListDayFiles(stream, files, index, share);
 
+    // Only records that start less than the longest record before t1, up to a sample after t2,
+    // may meet the window (a second more either way covers any rounding).
+    using Listed = std::vector<Record>::const_iterator;
+    std::vector<std::pair<Listed, Listed>> near(files.size());
+    std::size_t nearCount = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].listing == nullptr)
+            continue;
+        const std::vector<Record>& listed = files[i].listing->records;
+        const double longest = files[i].listing->longest + 1.0;
+        const auto startsBefore = [](const Record& record, double time) {
+            return record.start < time;
+        };
+        near[i].first = std::lower_bound(listed.begin(), listed.end(), t1 - longest, startsBefore);
+        near[i].second = std::lower_bound(near[i].first, listed.end(), t2 + longest, startsBefore);
+        nearCount += static_cast<std::size_t>(near[i].second - near[i].first);
+        files[i].unreadableAt = files[i].listing->unreadableAt;
+    }
     std::vector<Record> records;
-    for (const std::vector<Record>& list : listed)
-        records.insert(records.end(), list.begin(), list.end());
+    records.reserve(nearCount);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (auto at = near[i].first; at != near[i].second; ++at) {
+            if (!MeetsWindow(*at, t1, t2))
+                continue;
+            records.push_back(*at);
+            records.back().file = static_cast<int>(i);
+        }
+    }
     // Records reach a day file in the order they were received, not always in time order.
     SortRecords(records);
     std::vector<Record> unique;
@@ -495,29 +681,48 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
     while (true) {
         std::vector<Job> jobs;
         pieces = LayOut(ChainRecords(records), records, t1, t2, jobs);
+        std::vector<std::size_t> order;
+        const std::vector<Batch> batches = BatchJobs(jobs, records, order);
         std::vector<Decoded> results(jobs.size(), Decoded::SAMPLES);
         std::vector<Record> relaid(jobs.size());
-        std::atomic<std::size_t> nextJob{0};
-        RunShared(share && jobs.size() > 1, [&] {
+        std::atomic<std::size_t> nextBatch{0};
+        RunShared(share && batches.size() > 1, [&] {
             RecordBuffer buffer;
-            for (std::size_t i = nextJob++; i < jobs.size(); i = nextJob++) {
-                relaid[i] = records[static_cast<std::size_t>(jobs[i].record)];
-                results[i] = DecodeRecord(
-                    relaid[i], files[static_cast<std::size_t>(relaid[i].file)], jobs[i], buffer);
+            // Every byte used is read into it first, so it need not be cleared.
+            std::unique_ptr<unsigned char[]> bytes;
+            long long capacity = 0;
+            for (std::size_t b = nextBatch++; b < batches.size(); b = nextBatch++) {
+                const Batch& batch = batches[b];
+                if (batch.length > capacity) {
+                    capacity = std::max(batch.length, BATCH_BYTES);
+                    bytes.reset(new unsigned char[static_cast<std::size_t>(capacity)]);
+                }
+                std::FILE* file = files[static_cast<std::size_t>(batch.file)].stream.get();
+                const auto got = static_cast<long long>(ReadStreamAt(
+                    file, batch.offset, bytes.get(), static_cast<std::size_t>(batch.length)));
+                for (std::size_t k = batch.first; k < batch.end; ++k) {
+                    const std::size_t i = order[k];
+                    relaid[i] = records[static_cast<std::size_t>(jobs[i].record)];
+                    const long long at = relaid[i].offset - batch.offset;
+                    // A file cut shorter since it was listed no longer holds the record.
+                    results[i] = at + relaid[i].length > got
+                                     ? Decoded::UNREADABLE
+                                     : DecodeRecord(relaid[i], bytes.get() + at, jobs[i], buffer);
+                }
             }
         });
         std::vector<char> drop(records.size(), 0);
         bool again = false;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
-            const auto index = static_cast<std::size_t>(jobs[i].record);
+            const auto which = static_cast<std::size_t>(jobs[i].record);
             if (results[i] == Decoded::RELAID) {
-                records[index] = relaid[i];
+                records[which] = relaid[i];
                 again = true;
             } else if (results[i] == Decoded::UNREADABLE) {
-                DayFile& file = files[static_cast<std::size_t>(records[index].file)];
-                if (file.unreadableAt < 0 || records[index].offset < file.unreadableAt)
-                    file.unreadableAt = records[index].offset;
-                drop[index] = 1;
+                DayFile& file = files[static_cast<std::size_t>(records[which].file)];
+                if (file.unreadableAt < 0 || records[which].offset < file.unreadableAt)
+                    file.unreadableAt = records[which].offset;
+                drop[which] = 1;
                 again = true;
             }
         }

@@ -1,10 +1,43 @@
 #pragma once
 
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dsp/trace.h"
 #include "sds/sds_stream.h"
+
+// Keeps the record lists of the day files that a run has read for the rows after: a drum's
+// rows share their day files, whose headers are then read once a run rather than once a row.
+// It holds the newest few lists of one stream (rows of other stations share none) and may be
+// shared between threads. A file that changes during the run is read as it was listed;
+// records it no longer holds count as unreadable.
+class SdsDayIndex {
+public:
+    struct Listing;
+
+    SdsDayIndex();
+    ~SdsDayIndex();
+    SdsDayIndex(const SdsDayIndex&) = delete;
+    SdsDayIndex& operator=(const SdsDayIndex&) = delete;
+
+    // Returns the list of the day file at path, or null when it is not kept.
+    std::shared_ptr<const Listing> Find(const std::string& path);
+    // Keeps the list of the day file at path of stream, in place of the oldest one when full;
+    // the lists of other streams are let go.
+    void Keep(const SdsStream& stream, const std::string& path,
+              std::shared_ptr<const Listing> listing);
+
+private:
+    static constexpr std::size_t CAPACITY = 4;
+    std::mutex mutex;
+    SdsStream kept;  // the stream whose lists are kept
+    std::list<std::pair<std::string, std::shared_ptr<const Listing>>> entries;  // newest first
+};
 
 // Refills trace with the recorded samples of stream in the SDS archive under root for the
 // window [t1, t2] (epoch seconds), read from the day files SdsDayPaths names; a missing file
@@ -23,6 +56,8 @@
 // a record that cannot be decoded is skipped, and each file with such records adds one line
 // to notes (without a newline), "Skipping unreadable data in <path> at byte <offset of the
 // first>", for the caller to print. With share set, the files and records are decoded on a
-// second thread as well. The trace's codes become the stream's station and channel.
+// second thread as well. With an index, the day files' record lists are taken from it and
+// kept in it. The trace's codes become the stream's station and channel.
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
-                  Trace& trace, std::vector<std::string>& notes, bool share = false);
+                  Trace& trace, std::vector<std::string>& notes, bool share = false,
+                  SdsDayIndex* index = nullptr);

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,6 +94,63 @@ TEST_P(Sds, DrumDrawsTheSamePictureAsTheSegmentArchiveWithoutFill) {
     ASSERT_EQ(sds.status, SHELL_OK) << sds.output << sds.errors;
     EXPECT_TRUE(ReadFileBytes(folder->WorkFile("sds.gif")) ==
                 ReadFileBytes(folder->WorkFile("segments.gif")));
+}
+
+// Sums the bytes a run read from files whose path ends in name, as strace -f writes its openat
+// and pread64 calls (a call another thread interrupts is finished on a line of its own).
+long long BytesReadFrom(const std::string& trace, const std::string& name) {
+    std::istringstream lines(trace);
+    std::string line;
+    std::map<long long, bool> named;        // descriptor: opened on such a file
+    std::map<std::string, long long> open;  // thread: descriptor of its unfinished pread64
+    long long bytes = 0;
+    const auto result = [](const std::string& text) {
+        return std::atoll(text.substr(text.rfind("= ") + 2).c_str());
+    };
+    while (std::getline(lines, line)) {
+        const std::string thread = line.substr(0, line.find(' '));
+        if (line.find("openat(") != std::string::npos && line.find("= ") != std::string::npos) {
+            named[result(line)] = line.find(name + "\"") != std::string::npos;
+            continue;
+        }
+        long long descriptor = -1;
+        const std::size_t call = line.find("pread64(");
+        if (call != std::string::npos) {
+            descriptor = std::atoll(line.c_str() + call + 8);
+            if (line.find("<unfinished") != std::string::npos) {
+                open[thread] = descriptor;
+                continue;
+            }
+        } else if (line.find("<... pread64 resumed>") != std::string::npos) {
+            descriptor = open[thread];
+        } else {
+            continue;
+        }
+        if (named[descriptor])
+            bytes += std::max(0LL, result(line));
+    }
+    return bytes;
+}
+
+TEST_P(Sds, DrumReadsTheHeadersOfItsDayFileOnce) {
+    // strace's ptrace and LeakSanitizer's do not go together.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "LeakSanitizer cannot run under strace";
+#endif
+    WriteSdsIni("[WAVEFORMS]\nN#=1\nfilter=1,5\nFILE=drum.gif\n[STA0]\nSTA=BORA\n");
+    const std::string calls = folder->WorkFile("drum.strace");
+    const ProcessResult result =
+        folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=openat,pread64", "-o", calls},
+                         {"tbeg=10:00:00 02.03.2004", "nsec=1200:300", "/NOPREVIEW"});
+    ASSERT_EQ(result.status, SHELL_OK) << result.output << result.errors;
+    // The day file's headers are read with the first row, and each row's records once more
+    // (at most the whole file); row by row, each row would read the whole file again.
+    const std::string day = "XX.BORA..BHZ.D.2004.062";
+    const auto size = static_cast<long long>(
+        fs::file_size(fs::path(Root()) / "2004" / "XX" / "BORA" / "BHZ.D" / day));
+    const long long read = BytesReadFrom(ReadFileBytes(calls), day);
+    EXPECT_GE(read, size);
+    EXPECT_LE(read, 2 * size);
 }
 
 TEST_P(Sds, NetworkAndLocationLookUpIsToldOnStandardError) {

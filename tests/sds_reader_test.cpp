@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "timeutil/calendar.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // 2024-03-10, day 070 of a leap year.
 const double DAY = EpochFromCalendar(2024, 3, 10, 0, 0, 0.0f);
@@ -266,6 +269,51 @@ TEST(ReadSdsTrace, KeepsTheWholeRecordsOfAFileStillBeingWritten) {
         ASSERT_EQ(trace.SegmentCount(), 1);
         ExpectRun(trace.SegmentAt(0), DAY + 100, count, 0);
     }
+}
+
+TEST(ReadSdsTrace, ReadsAsWellThroughTheIndexAndAFileCutSinceAsFarAsItGoes) {
+    // More records than one piece of the file's scan holds, in lengths of 512 and 4096.
+    const std::vector<std::string> shortRecords = PackRecords(DAY + 100, 10.0, 150000, 0);
+    const std::vector<std::string> longRecords =
+        PackRecords(DAY + 15100, 10.0, 150000, 150000, DE_STEIM2, 4096);
+    TempDir root;
+    const std::string day = root.Write(DayFile(2024, 70), Join(shortRecords) + Join(longRecords));
+    ASSERT_GT(fs::file_size(day), 128u * 1024u);
+    SdsDayIndex index;
+    std::vector<std::string> notes;
+    // Rows of a drum, each read through the index and without it.
+    for (double start = DAY; start < DAY + 30000; start += 3600) {
+        SCOPED_TRACE(start - DAY);
+        Trace direct;
+        Trace indexed;
+        ReadSdsTrace(root.Path(), Stream(), start, start + 3600, direct, notes);
+        ReadSdsTrace(root.Path(), Stream(), start, start + 3600, indexed, notes, true, &index);
+        ASSERT_EQ(indexed.SegmentCount(), direct.SegmentCount());
+        for (int i = 0; i < direct.SegmentCount(); ++i) {
+            const SampleVector& segment = direct.SegmentAt(i);
+            ExpectRun(indexed.SegmentAt(i), segment.startTime, segment.sampleCount,
+                      segment.samples[0]);
+        }
+    }
+    EXPECT_TRUE(notes.empty());
+    // Cut in the middle of a long record after it was listed: the records before the cut are
+    // read, the rest are unreadable.
+    const std::size_t whole = Join(shortRecords).size() + 4096 * 3;
+    fs::resize_file(day, whole + 1000);
+    Trace cut;
+    ReadSdsTrace(root.Path(), Stream(), DAY + 14000, DAY + 17600, cut, notes, false, &index);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "Skipping unreadable data in " + day + " at byte " + std::to_string(whole));
+    int longCount = 0;
+    for (int i = 0; i < 3; ++i) {
+        MSRecord* record = nullptr;
+        std::string bytes = longRecords[static_cast<std::size_t>(i)];
+        ASSERT_EQ(msr_parse(bytes.data(), 4096, &record, 0, 0, 0), MS_NOERROR);
+        longCount += static_cast<int>(record->samplecnt);
+        msr_free(&record);
+    }
+    ASSERT_EQ(cut.SegmentCount(), 1);
+    ExpectRun(cut.SegmentAt(0), DAY + 14000, 150000 - 139000 + longCount, 139000);
 }
 
 TEST(ReadSdsTrace, LeavesAMissingDayAHole) {
