@@ -1288,8 +1288,8 @@ private:
         return options.start + static_cast<double>(sample) / options.sps;
     }
 
-    // Packs the samples run holds into the day files of codes, each record into the file of
-    // the day it starts in.
+    // Packs count stored samples of the current station's datatype, the first at start (epoch
+    // seconds), sps per second, into records of codes, each filed under the day it starts in.
     bool Pack(const SdsCodes& codes, double start, double sps, const unsigned char* stored,
               long long count, SdsStreamFiles& files) {
         const int datatype = CurrentStation().datatype;
