@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <libmseed.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -184,7 +186,8 @@ TEST_P(MakeArchiveTest, WritesTheSegmentFilesSamplesAsAnSdsArchive) {
     const std::string sdsDir = folder.File("sds");
     const GeneratorRun run = RunGenerator(Arguments(dataDir, 7) + " --sds " + Quoted(sdsDir));
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("SDS day files: 24 under"), std::string::npos) << run.output;
+    // 8 stations x 3 channels, and ABEL's 3 channels again under location 10.
+    EXPECT_NE(run.output.find("SDS day files: 27 under"), std::string::npos) << run.output;
 
     Catalogue catalogue;
     ASSERT_EQ(catalogue.OpenCatalogue(source->Dsn(), source->User(), source->Password()), 1);
@@ -207,6 +210,234 @@ TEST_P(MakeArchiveTest, WritesTheSegmentFilesSamplesAsAnSdsArchive) {
         }
     }
 }
+
+// One record of a day file, as libmseed parses it from the file's bytes.
+struct DayRecord {
+    std::string bytes;
+    double start = 0.0;  // epoch seconds of the first sample
+    double rate = 0.0;
+    std::vector<float> samples;
+
+    double End() const { return start + static_cast<double>(samples.size()) / rate; }
+};
+
+// A day file of the SDS copy: its whole 512-byte records and the bytes after them.
+struct DayFile {
+    std::vector<DayRecord> records;
+    std::string tail;
+};
+
+DayFile ParseDayFile(const std::string& path) {
+    DayFile file;
+    std::string bytes = ReadFileBytes(path);
+    MSRecord* record = nullptr;
+    std::size_t offset = 0;
+    while (bytes.size() - offset >= 512 &&
+           msr_parse(&bytes[offset], 512, &record, 512, 1, 0) == MS_NOERROR) {
+        DayRecord read;
+        read.bytes = bytes.substr(offset, 512);
+        read.start = static_cast<double>(record->starttime) / HPTMODULUS;
+        read.rate = msr_samprate(record);
+        for (std::int64_t i = 0; i < record->numsamples; ++i) {
+            if (record->sampletype == 'f')
+                read.samples.push_back(static_cast<float*>(record->datasamples)[i]);
+            else
+                read.samples.push_back(
+                    static_cast<float>(static_cast<std::int32_t*>(record->datasamples)[i]));
+        }
+        file.records.push_back(read);
+        offset += 512;
+    }
+    msr_free(&record);
+    file.tail = bytes.substr(offset);
+    return file;
+}
+
+// The 8-station archive from 2004-03-02 23:50 over two midnights to 2004-03-04 00:10, at 10
+// samples per second in files of an hour, with defects and its SDS copy.
+constexpr double LONG_START = 1078271400.0;  // 2004-03-02 23:50:00 UTC
+constexpr double LONG_SPAN = 87600.0;
+constexpr double LONG_SPS = 10.0;
+const double MIDNIGHTS[] = {1078272000.0, 1078358400.0};
+const char* const LONG_CHANNELS[] = {"BHZ", "BHN"};
+const char* const DAYS[] = {"2004.062", "2004.063", "2004.064"};
+
+class MakeSdsWithDefectsTest : public MakeArchiveTest {
+protected:
+    void SetUp() override {
+        MakeArchiveTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        const GeneratorRun run = RunGenerator(
+            "--dsn " + source->Dsn() + " --user " + source->User() + " --password " +
+            source->Password() + " --data " + Quoted(folder.File("data")) +
+            " --drop --stations 8 --start 1078271400 --span 87600 --segment 3600 --sps 10" +
+            " --channels BHZ,BHN --events 1 --defects --sds " + Quoted(folder.File("sds")));
+        ASSERT_EQ(run.status, 0) << run.output;
+    }
+
+    std::string DayPath(const std::string& station, const std::string& location,
+                        const std::string& channel, const std::string& day) const {
+        return folder.File("sds") + "/2004/XX/" + station + "/" + channel + ".D/XX." + station +
+               "." + location + "." + channel + ".D." + day;
+    }
+
+    // The day files of a stream, one per day (empty where there is no file).
+    std::vector<DayFile> Stream(const std::string& station, const std::string& location,
+                                const std::string& channel) const {
+        std::vector<DayFile> files;
+        for (const char* day : DAYS)
+            files.push_back(ParseDayFile(DayPath(station, location, channel, day)));
+        return files;
+    }
+};
+
+// Every sample of a stream's records as (sample index of the span, value), each pair once.
+std::vector<std::pair<long long, float>> IndexedSamples(const std::vector<DayFile>& files) {
+    std::vector<std::pair<long long, float>> samples;
+    for (const DayFile& file : files) {
+        for (const DayRecord& record : file.records) {
+            for (std::size_t i = 0; i < record.samples.size(); ++i)
+                samples.emplace_back(
+                    std::llround(
+                        (record.start + static_cast<double>(i) / record.rate - LONG_START) *
+                        LONG_SPS),
+                    record.samples[i]);
+        }
+    }
+    std::sort(samples.begin(), samples.end());
+    samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
+    return samples;
+}
+
+TEST_P(MakeSdsWithDefectsTest, KeepsTheSegmentFilesSamplesInRecordsThatCrossMidnight) {
+    Catalogue catalogue;
+    ASSERT_EQ(catalogue.OpenCatalogue(source->Dsn(), source->User(), source->Password()), 1);
+    for (const char* station : STATIONS) {
+        for (const char* channel : LONG_CHANNELS) {
+            SCOPED_TRACE(std::string(station) + "/" + channel);
+            Trace segments;
+            ReadTrace(catalogue, folder.File("data") + "\\", station, channel, LONG_START,
+                      LONG_START + LONG_SPAN, segments);
+            segments.KeepPresentSamples();
+            std::vector<std::pair<long long, float>> expected;
+            for (int s = 0; s < segments.SegmentCount(); ++s) {
+                const SampleVector& segment = segments.SegmentAt(s);
+                const long long first = std::llround((segment.startTime - LONG_START) * LONG_SPS);
+                for (int i = 0; i < segment.sampleCount; ++i)
+                    expected.emplace_back(first + i, segment.samples[i]);
+            }
+            std::sort(expected.begin(), expected.end());
+            expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+            const std::vector<DayFile> files = Stream(station, "", channel);
+            EXPECT_TRUE(IndexedSamples(files) == expected);
+
+            // At each midnight, the record that starts before it holds samples after it and
+            // lies in the earlier day's file.
+            for (std::size_t m = 0; m < std::size(MIDNIGHTS); ++m) {
+                int crossing = 0;
+                for (std::size_t f = 0; f < files.size(); ++f) {
+                    for (const DayRecord& record : files[f].records) {
+                        if (record.start < MIDNIGHTS[m] && record.End() > MIDNIGHTS[m] + 0.05) {
+                            ++crossing;
+                            EXPECT_EQ(f, m) << "midnight " << m;
+                        }
+                    }
+                }
+                EXPECT_EQ(crossing, 1) << "midnight " << m;
+            }
+        }
+    }
+}
+
+TEST_P(MakeSdsWithDefectsTest, LaysOutDayFilesAsRealArchivesHaveThem) {
+    struct Case {
+        const char* station;
+        bool outOfOrder;   // a block of records in reverse order of time
+        int repeats;       // records written twice in a row
+        std::size_t tail;  // bytes of a partial record at the end of the last day file
+    };
+    const Case cases[] = {
+        {"ABEL", false, 0, 0},
+        {"FARO", true, 0, 0},
+        {"GIRO", false, 1, 0},
+        {"HALE", false, 0, 200},
+    };
+    for (const Case& c : cases) {
+        for (const char* channel : LONG_CHANNELS) {
+            SCOPED_TRACE(std::string(c.station) + "/" + channel);
+            const std::vector<DayFile> files = Stream(c.station, "", channel);
+            int backwards = 0;
+            int repeats = 0;
+            for (const DayFile& file : files) {
+                for (std::size_t r = 1; r < file.records.size(); ++r) {
+                    backwards += file.records[r].start < file.records[r - 1].start ? 1 : 0;
+                    repeats += file.records[r].bytes == file.records[r - 1].bytes ? 1 : 0;
+                }
+            }
+            // The reversed third of a day of records goes back in time at each record.
+            if (c.outOfOrder)
+                EXPECT_GT(backwards, 100);
+            else
+                EXPECT_EQ(backwards, 0);
+            EXPECT_EQ(repeats, c.repeats);
+            EXPECT_EQ(files[0].tail.size(), 0u);
+            EXPECT_EQ(files[1].tail.size(), 0u);
+            ASSERT_EQ(files[2].tail.size(), c.tail);
+            if (c.tail > 0) {
+                // The record being written starts where the last whole one ends.
+                std::string partial = files[2].tail;
+                partial.resize(512, '\0');
+                MSRecord* record = nullptr;
+                ASSERT_EQ(msr_parse(&partial[0], 512, &record, 512, 0, 0), MS_NOERROR);
+                EXPECT_NEAR(static_cast<double>(record->starttime) / HPTMODULUS,
+                            files[2].records.back().End(), 1e-4);
+                msr_free(&record);
+            }
+        }
+    }
+}
+
+TEST_P(MakeSdsWithDefectsTest, FirstStationHasALocationWhoseRateHalvesAndWhoseMiddleDayIsMissing) {
+    const long long total = static_cast<long long>(LONG_SPAN * LONG_SPS);
+    const long long half = total / 2;
+    const double change = LONG_START + static_cast<double>(half) / LONG_SPS;
+    for (const char* channel : LONG_CHANNELS) {
+        SCOPED_TRACE(channel);
+        EXPECT_TRUE(std::filesystem::exists(DayPath("ABEL", "10", channel, DAYS[0])));
+        EXPECT_FALSE(std::filesystem::exists(DayPath("ABEL", "10", channel, DAYS[1])));
+        EXPECT_TRUE(std::filesystem::exists(DayPath("ABEL", "10", channel, DAYS[2])));
+        std::map<long long, float> plain;
+        for (const auto& sample : IndexedSamples(Stream("ABEL", "", channel)))
+            plain[sample.first] = sample.second;
+        ASSERT_EQ(plain.size(), static_cast<std::size_t>(total));
+
+        std::set<double> rates;
+        long long samples = 0;
+        for (const DayFile& file : Stream("ABEL", "10", channel)) {
+            for (const DayRecord& record : file.records) {
+                rates.insert(record.rate);
+                // Full rate before the change, every second sample from it on.
+                EXPECT_EQ(record.rate, record.start < change ? LONG_SPS : LONG_SPS / 2);
+                for (std::size_t i = 0; i < record.samples.size(); ++i) {
+                    const long long n = std::llround(
+                        (record.start + static_cast<double>(i) / record.rate - LONG_START) *
+                        LONG_SPS);
+                    ASSERT_EQ(record.samples[i], plain[n]) << "sample " << n;
+                    EXPECT_TRUE(n < half || (n - half) % 2 == 0) << "sample " << n;
+                    ++samples;
+                }
+            }
+        }
+        EXPECT_EQ(rates, (std::set<double>{LONG_SPS, LONG_SPS / 2}));
+        // The missing day held most of the span.
+        EXPECT_GT(samples, 2000);
+        EXPECT_LT(samples, 20000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, MakeSdsWithDefectsTest, testing::ValuesIn(ALL_BACKENDS),
+                         BackendParamName);
 
 TEST_P(MakeArchiveTest, WritesStationsAndEventsBesideTheSdsCopy) {
     const std::string sdsDir = folder.File("sds");

@@ -74,7 +74,8 @@ const char* const USAGE =
     "  --overlap SECONDS      3rd station: the segment starts SECONDS early\n"
     "  --missing-file         4th station: the segment is catalogued, its file not written\n"
     "  --short-file           5th station: the file holds the first half of its samples\n"
-    "  --defects              all four, with a gap and an overlap of 10 seconds\n"
+    "  --defects              all four, with a gap and an overlap of 10 seconds; with --sds,\n"
+    "                         the SDS copy also gets the defects of real SDS archives (below)\n"
     "\n"
     "events:\n"
     "  --events N             number of events, evenly spread over the span (default 1)\n"
@@ -92,7 +93,20 @@ const char* const USAGE =
     "                         (512-byte records: Steim-2 or 32-bit integers for the integer\n"
     "                         encodings, 32-bit floats for datatype 3; station codes of at\n"
     "                         most 5 characters), with its stations in DIR/stations.xml\n"
-    "                         (StationXML) and the events and picks in DIR/events.xml (QuakeML)\n"
+    "                         (StationXML) and the events and picks in DIR/events.xml (QuakeML).\n"
+    "                         With --defects, the day files are laid out as an acquisition\n"
+    "                         writes them: a stream's records run on across segment files, so\n"
+    "                         a record that starts before midnight holds samples after it and\n"
+    "                         stays in the earlier day's file; in every channel, the largest\n"
+    "                         day file of the 6th station holds the middle third of its records\n"
+    "                         in reverse order, that of the 7th its middle record twice, and the\n"
+    "                         last day file of the 8th ends in the first 200 bytes of a further\n"
+    "                         record (one still being written). The 1st station gets a second\n"
+    "                         stream, location 10, with the same channels: the first half of the\n"
+    "                         span at the station's rate, the rest at half the rate (every second\n"
+    "                         sample); when the span covers three calendar days or more, its\n"
+    "                         middle day's file is missing. The empty-location streams hold\n"
+    "                         exactly the samples of the segment files.\n"
     "  --help                 print this text\n";
 
 const char* const STATION_NAMES[] = {
@@ -170,7 +184,8 @@ struct Options {
     double centreLon = 15.0;
     std::uint64_t seed = 1;
     std::vector<DumpRequest> dumps;
-    std::string sdsDir;  // empty: no SDS copy
+    std::string sdsDir;       // empty: no SDS copy
+    bool sdsDefects = false;  // the SDS copy gets the defects of real SDS archives
 };
 
 std::string DefaultSchemaFile() {
@@ -368,6 +383,7 @@ int ParseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.overlap = 10.0;
             options.missingFile = true;
             options.shortFile = true;
+            options.sdsDefects = true;
         } else if (name == "--events") {
             if (!takeInteger(number, 0, 100000))
                 return -1;
@@ -1038,6 +1054,80 @@ void AppendSdsRecord(char* record, int length, void* file) {
     std::fwrite(record, 1, static_cast<std::size_t>(length), static_cast<std::FILE*>(file));
 }
 
+// The codes of one stream of the SDS copy (network XX); an empty location is "".
+struct SdsCodes {
+    std::string station;
+    std::string location;
+    std::string channel;
+};
+
+// Packs n stored samples of datatype (little-endian, as a segment file holds them), the first
+// at start (epoch seconds), sps per second, into 512-byte records (Steim-2 where the
+// differences fit, else 32-bit integers; 32-bit floats for datatype 3) and hands each record
+// to handler with sink. Returns false when libmseed cannot pack them all.
+bool PackSdsRecords(const SdsCodes& codes, double start, double sps, int datatype,
+                    const unsigned char* stored, int n, void (*handler)(char*, int, void*),
+                    void* sink) {
+    const int width = SampleWidthOf(datatype);
+    std::vector<std::int32_t> integers(static_cast<std::size_t>(n));
+    std::vector<float> floats(static_cast<std::size_t>(n));
+    bool steim = true;
+    for (int i = 0; i < n; ++i) {
+        const unsigned char* bytes = stored + i * width;
+        if (datatype == 3) {
+            std::memcpy(&floats[static_cast<std::size_t>(i)], bytes, sizeof(float));
+            continue;
+        }
+        integers[static_cast<std::size_t>(i)] = StoredInteger(bytes, datatype);
+        // Steim-2 holds differences of up to 30 bits.
+        const long long step = i == 0
+                                   ? 0
+                                   : static_cast<long long>(integers[static_cast<std::size_t>(i)]) -
+                                         integers[static_cast<std::size_t>(i) - 1];
+        if (step < -(1LL << 29) || step >= (1LL << 29))
+            steim = false;
+    }
+    MSRecord* record = msr_init(nullptr);
+    if (record == nullptr)
+        return false;
+    std::snprintf(record->network, sizeof record->network, "XX");
+    std::snprintf(record->station, sizeof record->station, "%s", codes.station.c_str());
+    std::snprintf(record->location, sizeof record->location, "%s", codes.location.c_str());
+    std::snprintf(record->channel, sizeof record->channel, "%s", codes.channel.c_str());
+    record->dataquality = 'D';
+    record->starttime = static_cast<hptime_t>(std::llround(start * HPTMODULUS));
+    record->samprate = sps;
+    record->reclen = 512;
+    record->byteorder = 1;
+    record->numsamples = n;
+    if (datatype == 3) {
+        record->datasamples = floats.data();
+        record->sampletype = 'f';
+        record->encoding = DE_FLOAT32;
+    } else {
+        record->datasamples = integers.data();
+        record->sampletype = 'i';
+        record->encoding = steim ? DE_STEIM2 : DE_INT32;
+    }
+    std::int64_t packed = 0;
+    const int records = msr_pack(record, handler, sink, &packed, 1, 0);
+    record->datasamples = nullptr;
+    msr_free(&record);
+    return records >= 0 && packed == n;
+}
+
+// Returns the path of the day file under root that holds the records of codes starting on the
+// day that begins at dayStart (epoch seconds of a midnight).
+std::string SdsDayPath(const std::string& root, const SdsCodes& codes, double dayStart) {
+    const CalendarFields day = Calendar(dayStart);
+    char name[160];
+    std::snprintf(name, sizeof name, "%04d/XX/%s/%s.D/XX.%s.%s.%s.D.%04d.%03d", day.year,
+                  codes.station.c_str(), codes.channel.c_str(), codes.station.c_str(),
+                  codes.location.c_str(), codes.channel.c_str(), day.year,
+                  JulianDate(day.year, day.month, day.day) % 1000);
+    return root + "/" + name;
+}
+
 // Writes the SDS copy of one segment file: its count stored samples of datatype, the first at
 // tbegin, as records appended to the day files of the days they fall in (a record does not
 // cross midnight here). A day file met first in this run is started afresh; started holds
@@ -1046,6 +1136,7 @@ bool WriteSdsSegment(const std::string& root, const std::string& station,
                      const std::string& channel, double tbegin, double sps, int datatype,
                      const unsigned char* stored, long long count,
                      std::vector<std::string>& started) {
+    const SdsCodes codes{station, "", channel};
     const int width = SampleWidthOf(datatype);
     long long next = 0;
     while (next < count) {
@@ -1055,12 +1146,7 @@ bool WriteSdsSegment(const std::string& root, const std::string& station,
         long long end = static_cast<long long>(std::ceil((dayStart + 86400.0 - tbegin) * sps));
         end = std::max(next + 1, std::min(end, count));
         const int n = static_cast<int>(end - next);
-        const CalendarFields day = Calendar(dayStart);
-        char name[128];
-        std::snprintf(name, sizeof name, "%04d/XX/%s/%s.D/XX.%s..%s.D.%04d.%03d", day.year,
-                      station.c_str(), channel.c_str(), station.c_str(), channel.c_str(), day.year,
-                      JulianDate(day.year, day.month, day.day) % 1000);
-        const std::string path = root + "/" + name;
+        const std::string path = SdsDayPath(root, codes, dayStart);
         const bool fresh = std::find(started.begin(), started.end(), path) == started.end();
         std::error_code error;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
@@ -1069,56 +1155,274 @@ bool WriteSdsSegment(const std::string& root, const std::string& station,
             return false;
         if (fresh)
             started.push_back(path);
-
-        std::vector<std::int32_t> integers(static_cast<std::size_t>(n));
-        std::vector<float> floats(static_cast<std::size_t>(n));
-        bool steim = true;
-        for (int i = 0; i < n; ++i) {
-            const unsigned char* bytes = stored + (next + i) * width;
-            if (datatype == 3) {
-                std::memcpy(&floats[static_cast<std::size_t>(i)], bytes, sizeof(float));
-                continue;
-            }
-            integers[static_cast<std::size_t>(i)] = StoredInteger(bytes, datatype);
-            // Steim-2 holds differences of up to 30 bits.
-            const long long step =
-                i == 0 ? 0
-                       : static_cast<long long>(integers[static_cast<std::size_t>(i)]) -
-                             integers[static_cast<std::size_t>(i) - 1];
-            if (step < -(1LL << 29) || step >= (1LL << 29))
-                steim = false;
-        }
-        MSRecord* record = msr_init(nullptr);
-        if (record == nullptr)
-            return false;
-        std::snprintf(record->network, sizeof record->network, "XX");
-        std::snprintf(record->station, sizeof record->station, "%s", station.c_str());
-        std::snprintf(record->channel, sizeof record->channel, "%s", channel.c_str());
-        record->dataquality = 'D';
-        record->starttime = static_cast<hptime_t>(std::llround(start * HPTMODULUS));
-        record->samprate = sps;
-        record->reclen = 512;
-        record->byteorder = 1;
-        record->numsamples = n;
-        if (datatype == 3) {
-            record->datasamples = floats.data();
-            record->sampletype = 'f';
-            record->encoding = DE_FLOAT32;
-        } else {
-            record->datasamples = integers.data();
-            record->sampletype = 'i';
-            record->encoding = steim ? DE_STEIM2 : DE_INT32;
-        }
-        std::int64_t packed = 0;
-        const int records = msr_pack(record, AppendSdsRecord, file.get(), &packed, 1, 0);
-        record->datasamples = nullptr;
-        msr_free(&record);
-        if (records < 0 || packed != n || std::fclose(file.release()) != 0)
+        if (!PackSdsRecords(codes, start, sps, datatype, stored + next * width, n, AppendSdsRecord,
+                            file.get()) ||
+            std::fclose(file.release()) != 0)
             return false;
         next = end;
     }
     return true;
 }
+
+// The records of one stream of the SDS copy, by day file, in the order the files are met.
+struct SdsStreamFiles {
+    std::vector<std::string> paths;
+    std::vector<std::vector<std::string>> records;  // 512 bytes each, per file of paths
+
+    std::vector<std::string>& Of(const std::string& path) {
+        const auto found = std::find(paths.begin(), paths.end(), path);
+        if (found != paths.end())
+            return records[static_cast<std::size_t>(found - paths.begin())];
+        paths.push_back(path);
+        records.emplace_back();
+        return records.back();
+    }
+
+    // Returns the index of the file with the most records (the first of equals); -1 for none.
+    int Largest() const {
+        int largest = -1;
+        for (std::size_t f = 0; f < records.size(); ++f) {
+            if (largest < 0 ||
+                records[f].size() > records[static_cast<std::size_t>(largest)].size())
+                largest = static_cast<int>(f);
+        }
+        return largest;
+    }
+};
+
+void CollectSdsRecord(char* record, int length, void* records) {
+    static_cast<std::vector<std::string>*>(records)->emplace_back(record,
+                                                                  static_cast<std::size_t>(length));
+}
+
+// Writes the SDS copy with the defects of real SDS archives, for --defects. A stream is packed
+// as the acquisition writes it, record after record across the segment files, so a record that
+// starts before midnight holds samples after it and stays in the earlier day's file. On top of
+// that, in every channel: the 6th station's largest day file holds the middle third of its
+// records in reverse order, the 7th's writes its middle record twice in a row, and the 8th's
+// last day file ends in the first 200 bytes of the record that would follow (one still being
+// written). The 1st station gets a second stream, location 10, with the first half of the
+// span at its rate and the rest decimated by two; when the span covers three calendar days or
+// more, its middle day's file is not written. The empty-location streams hold exactly the
+// samples of the segment files. Segments are added channel by channel in time order, as
+// PlanSegments lists them.
+class DefectiveSdsCopy {
+public:
+    DefectiveSdsCopy(const Options& runOptions, const std::vector<Station>& runStations,
+                     long long spanSamples, std::vector<std::string>& writtenFiles)
+        : options(runOptions), stations(runStations), total(spanSamples), written(writtenFiles) {
+        const int count = static_cast<int>(stations.size());
+        reversedStation = 5 % count;
+        repeatedStation = 6 % count;
+        partialStation = 7 % count;
+        const double firstDay = std::floor(options.start / 86400.0);
+        const double lastDay =
+            std::floor((options.start + static_cast<double>(total - 1) / options.sps) / 86400.0);
+        if (lastDay - firstDay >= 2.0)
+            missingDay = std::floor((firstDay + lastDay) / 2.0) * 86400.0;
+    }
+
+    // Adds the count stored samples of a segment file of the station and channel, the first
+    // being sample first of the span. Returns false when a file cannot be written.
+    bool Add(int station, int channel, long long first, const unsigned char* stored,
+             long long count) {
+        if (station != stationIndex || channel != channelIndex) {
+            if (!Finish())
+                return false;
+            stationIndex = station;
+            channelIndex = channel;
+        }
+        const std::size_t width = static_cast<std::size_t>(Width());
+        if (runCount > 0 && first != runFirst + runCount && !FlushRun())
+            return false;
+        if (runCount == 0)
+            runFirst = first;
+        run.insert(run.end(), stored, stored + static_cast<std::size_t>(count) * width);
+        runCount += count;
+        streamEnd = std::max(streamEnd, first + count);
+        return true;
+    }
+
+    // Writes the day files of the channel added last. Returns false when one cannot be written.
+    bool Finish() {
+        if (stationIndex < 0)
+            return true;
+        bool ok = FlushRun();
+        if (ok && stationIndex == reversedStation) {
+            const int f = plain.Largest();
+            if (f >= 0) {
+                std::vector<std::string>& records = plain.records[static_cast<std::size_t>(f)];
+                std::reverse(records.begin() + static_cast<std::ptrdiff_t>(records.size() / 3),
+                             records.begin() + static_cast<std::ptrdiff_t>(records.size() * 2 / 3));
+            }
+        }
+        if (ok && stationIndex == repeatedStation) {
+            const int f = plain.Largest();
+            if (f >= 0) {
+                std::vector<std::string>& records = plain.records[static_cast<std::size_t>(f)];
+                const auto middle =
+                    records.begin() + static_cast<std::ptrdiff_t>(records.size() / 2);
+                records.insert(middle + 1, *middle);
+            }
+        }
+        if (ok && stationIndex == partialStation && !plain.records.empty())
+            ok = AppendPartialRecord(plain.records.back());
+        ok = ok && WriteFiles(plain, -1.0) && WriteFiles(located, missingDay);
+        plain = SdsStreamFiles();
+        located = SdsStreamFiles();
+        stationIndex = -1;
+        channelIndex = -1;
+        streamEnd = 0;
+        return ok;
+    }
+
+private:
+    const Station& CurrentStation() const {
+        return stations[static_cast<std::size_t>(stationIndex)];
+    }
+    const std::string& CurrentChannel() const {
+        return options.channels[static_cast<std::size_t>(channelIndex)];
+    }
+    int Width() const { return SampleWidthOf(CurrentStation().datatype); }
+    double TimeOf(long long sample) const {
+        return options.start + static_cast<double>(sample) / options.sps;
+    }
+
+    // Packs count stored samples of the current station's datatype, the first at start (epoch
+    // seconds), sps per second, into records of codes, each filed under the day it starts in.
+    bool Pack(const SdsCodes& codes, double start, double sps, const unsigned char* stored,
+              long long count, SdsStreamFiles& files) {
+        const int datatype = CurrentStation().datatype;
+        const long long width = Width();
+        // libmseed counts a pack's samples in an int; a longer run is packed in parts.
+        constexpr long long PART = 1 << 22;
+        for (long long next = 0; next < count; next += PART) {
+            const long long n = std::min(PART, count - next);
+            std::vector<std::string> records;
+            if (!PackSdsRecords(codes, start + static_cast<double>(next) / sps, sps, datatype,
+                                stored + next * width, static_cast<int>(n), CollectSdsRecord,
+                                &records))
+                return false;
+            for (std::string& record : records) {
+                if (msr_parse(record.data(), static_cast<int>(record.size()), parsed.Slot(), 0, 0,
+                              0) != MS_NOERROR)
+                    return false;
+                const double recordStart =
+                    static_cast<double>((*parsed.Slot())->starttime) / HPTMODULUS;
+                const double dayStart = std::floor(recordStart / 86400.0) * 86400.0;
+                files.Of(SdsDayPath(options.sdsDir, codes, dayStart)).push_back(std::move(record));
+            }
+        }
+        return true;
+    }
+
+    // Packs the run of continuous samples collected so far, and the 1st station's copy of it
+    // under location 10: samples before the middle of the span as they are, every second one
+    // from the middle on.
+    bool FlushRun() {
+        if (runCount == 0)
+            return true;
+        const SdsCodes codes{CurrentStation().code, "", CurrentChannel()};
+        bool ok = Pack(codes, TimeOf(runFirst), options.sps, run.data(), runCount, plain);
+        if (ok && stationIndex == 0) {
+            const SdsCodes decimatedCodes{codes.station, "10", codes.channel};
+            const long long half = total / 2;
+            const long long width = Width();
+            const long long before = std::clamp(half - runFirst, 0LL, runCount);
+            ok = Pack(decimatedCodes, TimeOf(runFirst), options.sps, run.data(), before, located);
+            long long first = std::max(runFirst, half);
+            first += (first - half) % 2;
+            std::vector<unsigned char> decimated;
+            for (long long n = first; n < runFirst + runCount; n += 2) {
+                const unsigned char* sample = run.data() + (n - runFirst) * width;
+                decimated.insert(decimated.end(), sample, sample + width);
+            }
+            ok = ok && Pack(decimatedCodes, TimeOf(first), options.sps / 2.0, decimated.data(),
+                            static_cast<long long>(decimated.size()) / width, located);
+        }
+        run.clear();
+        runCount = 0;
+        return ok;
+    }
+
+    // Appends to records the first 200 bytes of the record that would follow the stream's
+    // last sample.
+    bool AppendPartialRecord(std::vector<std::string>& records) {
+        constexpr std::size_t FOLLOWING = 1000;  // samples, more than one record holds
+        constexpr std::size_t WRITTEN = 200;     // bytes of it in the file
+        const Station& station = CurrentStation();
+        std::vector<double> values(FOLLOWING);
+        Synthesize(station.channels[static_cast<std::size_t>(channelIndex)], streamEnd, FOLLOWING,
+                   values.data());
+        std::vector<unsigned char> stored(
+            FOLLOWING * static_cast<std::size_t>(SampleWidthOf(station.datatype)));
+        EncodeSamples(values.data(), FOLLOWING, station.datatype, stored.data(), nullptr);
+        std::vector<std::string> following;
+        if (!PackSdsRecords(SdsCodes{station.code, "", CurrentChannel()}, TimeOf(streamEnd),
+                            options.sps, station.datatype, stored.data(),
+                            static_cast<int>(FOLLOWING), CollectSdsRecord, &following) ||
+            following.empty())
+            return false;
+        records.push_back(following.front().substr(0, WRITTEN));
+        return true;
+    }
+
+    // Writes the day files of files, all but the one of the day that starts at skippedDay
+    // (epoch seconds; -1 for none).
+    bool WriteFiles(const SdsStreamFiles& files, double skippedDay) {
+        for (std::size_t f = 0; f < files.paths.size(); ++f) {
+            const std::string& path = files.paths[f];
+            if (skippedDay >= 0.0 &&
+                path == SdsDayPath(options.sdsDir,
+                                   SdsCodes{CurrentStation().code, "10", CurrentChannel()},
+                                   skippedDay))
+                continue;
+            std::vector<unsigned char> bytes;
+            for (const std::string& record : files.records[f])
+                bytes.insert(bytes.end(), record.begin(), record.end());
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+            if (error || !WriteFile(path, bytes))
+                return false;
+            written.push_back(path);
+        }
+        return true;
+    }
+
+    // Owns the record libmseed parses a packed record into, to find its start.
+    class ParsedRecord {
+    public:
+        ParsedRecord() = default;
+        ~ParsedRecord() {
+            if (record != nullptr)
+                msr_free(&record);
+        }
+        ParsedRecord(const ParsedRecord&) = delete;
+        ParsedRecord& operator=(const ParsedRecord&) = delete;
+        MSRecord** Slot() { return &record; }
+
+    private:
+        MSRecord* record = nullptr;
+    };
+
+    const Options& options;
+    const std::vector<Station>& stations;
+    long long total = 0;                // samples of the span
+    std::vector<std::string>& written;  // paths of the day files written
+    int reversedStation = 0;
+    int repeatedStation = 0;
+    int partialStation = 0;
+    double missingDay = -1.0;  // epoch seconds of the location-10 day left out; -1: none
+    int stationIndex = -1;     // the stream being collected; -1: none
+    int channelIndex = -1;
+    std::vector<unsigned char> run;  // stored samples that continue each other
+    long long runFirst = 0;          // sample of the span that run starts with
+    long long runCount = 0;
+    long long streamEnd = 0;  // one past the stream's last sample
+    SdsStreamFiles plain;     // the empty location
+    SdsStreamFiles located;   // location 10
+    ParsedRecord parsed;
+};
 
 struct SegmentNames {
     std::string hostPath;  // where the file is written
@@ -1247,6 +1551,7 @@ int Run(const Options& options) {
     long long missingFiles = 0;
     long long shortFiles = 0;
     std::vector<std::string> sdsFiles;
+    DefectiveSdsCopy defectiveSds(options, stations, total, sdsFiles);
     std::vector<double> values;
     std::vector<unsigned char> bytes;
     for (const Segment& segment : segments) {
@@ -1274,10 +1579,15 @@ int Run(const Options& options) {
                 database.Rollback();
                 return Fail("cannot write " + names.hostPath);
             }
-            if (!options.sdsDir.empty() &&
-                !WriteSdsSegment(options.sdsDir, station.code, channel, tbegin, options.sps,
-                                 station.datatype, bytes.data() + header.size(), segment.written,
-                                 sdsFiles)) {
+            const unsigned char* stored = bytes.data() + header.size();
+            const bool sdsWritten =
+                options.sdsDir.empty() ||
+                (options.sdsDefects
+                     ? defectiveSds.Add(segment.station, segment.channel, segment.first, stored,
+                                        segment.written)
+                     : WriteSdsSegment(options.sdsDir, station.code, channel, tbegin, options.sps,
+                                       station.datatype, stored, segment.written, sdsFiles));
+            if (!sdsWritten) {
                 database.Rollback();
                 return Fail("cannot write the SDS copy under " + options.sdsDir);
             }
@@ -1299,6 +1609,11 @@ int Run(const Options& options) {
             database.Rollback();
             return Fail(error);
         }
+    }
+
+    if (!options.sdsDir.empty() && options.sdsDefects && !defectiveSds.Finish()) {
+        database.Rollback();
+        return Fail("cannot write the SDS copy under " + options.sdsDir);
     }
 
     for (const Event& event : events) {
