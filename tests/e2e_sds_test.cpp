@@ -335,7 +335,9 @@ TEST_P(Sds, UnknownEventEndsTheRunNamingTheQuakeMlFile) {
 INSTANTIATE_TEST_SUITE_P(Backends, Sds, testing::Values(Backend::Sqlite), BackendParamName);
 
 // The demo's archive (ten stations, 30 minutes at 100 samples per second, one event), with a
-// gap, a missing file and a file cut short, and its SDS copy with StationXML and QuakeML.
+// gap, an overlap, a missing file and a file cut short, and its SDS copy with StationXML and
+// QuakeML and the defects of real day files (records out of order, one written twice, a file
+// still being written, a second location code whose rate changes).
 class SdsDemo : public BackendRun {
 protected:
     void SetUp() override {
@@ -344,8 +346,8 @@ protected:
             return;
         ASSERT_TRUE(
             folder->Generate({"--stations", "10", "--span", "1800", "--segment", "300", "--sps",
-                              "100", "--events", "1", "--seed", "7", "--gap", "10",
-                              "--missing-file", "--short-file", "--sds", folder->WorkFile("sds")}));
+                              "100", "--events", "1", "--seed", "7", "--defects", "--sds",
+                              folder->WorkFile("sds")}));
     }
 };
 
