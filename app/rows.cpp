@@ -362,7 +362,9 @@ PreparedRow PrepareRow(const Settings& settings, const SdsSource* sds, const Row
     if (plan.exporting && prerollRead) {
         Trace window;
         if (sds != nullptr) {
-            // The day files are read again for the window alone, as a segment file is cut.
+            // The window's records are decoded again for it alone, so that they are placed as a
+            // read of the window places them (a stream's segments are anchored at their first
+            // record read); the day files' record lists come from the run's index.
             std::vector<std::string> unread;
             ReadSdsTrace(sds->root, EntryStream(entry), rowStart, rowEnd, window, unread, false,
                          sds->dayIndex.get());

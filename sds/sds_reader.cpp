@@ -594,24 +594,27 @@ SdsDayIndex::~SdsDayIndex() = default;
 std::shared_ptr<const DayListing> SdsDayIndex::Find(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex);
     for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
-        if (entry->first != path)
+        if (entry->path != path)
             continue;
         entries.splice(entries.begin(), entries, entry);
-        return entries.front().second;
+        return entries.front().listing;
     }
     return nullptr;
 }
 
 void SdsDayIndex::Keep(const SdsStream& stream, const std::string& path,
                        std::shared_ptr<const DayListing> listing) {
+    const std::string key =
+        stream.network + "." + stream.station + "." + stream.location + "." + stream.channel;
     std::lock_guard<std::mutex> lock(mutex);
     // Lists a run no longer needs would stand between the rows' sample arrays in memory.
-    if (stream.network != kept.network || stream.station != kept.station ||
-        stream.location != kept.location || stream.channel != kept.channel) {
-        entries.clear();
-        kept = stream;
+    if (key != newest) {
+        before = newest;
+        newest = key;
+        entries.remove_if(
+            [&](const Entry& entry) { return entry.stream != newest && entry.stream != before; });
     }
-    entries.emplace_front(path, std::move(listing));
+    entries.push_front({key, path, std::move(listing)});
     // A drum's rows move through the days in order, and a row needs a few days at most.
     if (entries.size() > CAPACITY)
         entries.pop_back();

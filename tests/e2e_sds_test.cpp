@@ -132,25 +132,39 @@ long long BytesReadFrom(const std::string& trace, const std::string& name) {
     return bytes;
 }
 
-TEST_P(Sds, DrumReadsTheHeadersOfItsDayFileOnce) {
+TEST_P(Sds, ReadsTheHeadersOfADayFileOnceARun) {
     // strace's ptrace and LeakSanitizer's do not go together.
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "LeakSanitizer cannot run under strace";
 #endif
-    WriteSdsIni("[WAVEFORMS]\nN#=1\nfilter=1,5\nFILE=drum.gif\n[STA0]\nSTA=BORA\n");
-    const std::string calls = folder->WorkFile("drum.strace");
-    const ProcessResult result =
-        folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=openat,pread64", "-o", calls},
-                         {"tbeg=10:00:00 02.03.2004", "nsec=1200:300", "/NOPREVIEW"});
-    ASSERT_EQ(result.status, SHELL_OK) << result.output << result.errors;
-    // The day file's headers are read with the first row, and each row's records once more
-    // (at most the whole file); row by row, each row would read the whole file again.
     const std::string day = "XX.BORA..BHZ.D.2004.062";
     const auto size = static_cast<long long>(
         fs::file_size(fs::path(Root()) / "2004" / "XX" / "BORA" / "BHZ.D" / day));
-    const long long read = BytesReadFrom(ReadFileBytes(calls), day);
-    EXPECT_GE(read, size);
-    EXPECT_LE(read, 2 * size);
+    // Returns the bytes a run read from BORA's day file of 20 minutes.
+    const auto bytesRead = [&](const std::string& waveforms,
+                               const std::vector<std::string>& arguments) {
+        WriteSdsIni("[WAVEFORMS]\nN#=1\nfilter=1,5\nFILE=sds.gif\n" + waveforms +
+                    "[STA0]\nSTA=BORA\n[CSS30OUTPUT]\nFILE=.\\css\\w.wfd\n");
+        folder->WriteWorkFile("css/keep.txt", "");
+        const std::string calls = folder->WorkFile("run.strace");
+        const ProcessResult result = folder->RunUnder(
+            "/usr/bin/strace", {"-f", "-e", "trace=openat,pread64", "-o", calls}, arguments);
+        EXPECT_EQ(result.status, SHELL_OK) << result.output << result.errors;
+        return BytesReadFrom(ReadFileBytes(calls), day);
+    };
+    // A drum of four rows reads the day file's headers with its first row and each row's
+    // records once more (the whole file at most); row by row, each would read it all again.
+    const long long drum =
+        bytesRead("", {"tbeg=10:00:00 02.03.2004", "nsec=1200:300", "/NOPREVIEW"});
+    EXPECT_GE(drum, size);
+    EXPECT_LE(drum, 2 * size);
+    // A row of ten minutes exported with a pre-roll reads the headers once, and the records
+    // of its window twice: with the pre-roll for the picture, without it for the exports (each
+    // about half of the file).
+    const long long exported =
+        bytesRead("PREROLL=60\n", {"tbeg=10:05:00 02.03.2004", "nsec=600", "css", "/NOPREVIEW"});
+    EXPECT_GE(exported, 2 * size);
+    EXPECT_LE(exported, 5 * size / 2);
 }
 
 TEST_P(Sds, NetworkAndLocationLookUpIsToldOnStandardError) {
@@ -344,10 +358,9 @@ protected:
         BackendRun::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(
-            folder->Generate({"--stations", "10", "--span", "1800", "--segment", "300", "--sps",
-                              "100", "--events", "1", "--seed", "7", "--defects", "--sds",
-                              folder->WorkFile("sds")}));
+        ASSERT_TRUE(folder->Generate({"--stations", "10", "--span", "1800", "--segment", "300",
+                                      "--sps", "100", "--events", "1", "--seed", "7", "--defects",
+                                      "--sds", folder->WorkFile("sds")}));
     }
 };
 
