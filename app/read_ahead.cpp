@@ -27,12 +27,11 @@ ReadAhead::~ReadAhead() {
 
 void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
                       const std::string& station, const std::string& channel, double start,
-                      double end, const FilterBand* filter, bool joinedFilter,
-                      JoinedRowCarry* drumCarry) {
+                      double end, const FilterBand* filter, bool joinedFilter) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         const int count = static_cast<int>(listed.size());
-        Prepare(lock, station, channel, start, end, filter, joinedFilter, drumCarry, count);
+        Prepare(lock, station, channel, start, end, filter, joinedFilter, count);
         rows = std::move(listed);
         dataDir = folder;
         sds = false;
@@ -46,12 +45,10 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
 }
 
 void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index,
-                         double start, double end, const FilterBand* filter, bool joinedFilter,
-                         JoinedRowCarry* drumCarry) {
+                         double start, double end, const FilterBand* filter, bool joinedFilter) {
     {
         std::unique_lock<std::mutex> lock(mutex);
-        Prepare(lock, stream.station, stream.channel, start, end, filter, joinedFilter, drumCarry,
-                1);
+        Prepare(lock, stream.station, stream.channel, start, end, filter, joinedFilter, 1);
         rows.clear();
         sds = true;
         sdsRoot = root;
@@ -64,8 +61,7 @@ void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, SdsDa
 
 void ReadAhead::Prepare(std::unique_lock<std::mutex>& lock, const std::string& station,
                         const std::string& channel, double start, double end,
-                        const FilterBand* filter, bool joinedFilter, JoinedRowCarry* drumCarry,
-                        int count) {
+                        const FilterBand* filter, bool joinedFilter, int count) {
     // A thread that woke for the last job only after it was taken may still be inside
     // it, finding nothing left to read; the job changes once it has left.
     changed.wait(lock, [this] { return active == 0; });
@@ -78,7 +74,6 @@ void ReadAhead::Prepare(std::unique_lock<std::mutex>& lock, const std::string& s
     notes.clear();
     band = filter != nullptr ? *filter : FilterBand();
     joined = joinedFilter;
-    carry = drumCarry;
     pieces = count;
     next = 0;
     finished = 0;
@@ -130,7 +125,7 @@ void ReadAhead::Finish(int read) {
         // A joined row is one recursion: filtered here, as the row before it is drawn.
         if (joined && band.enabled) {
             trace->RemoveEmptySegments();
-            FilterJoinedRowSamples(*trace, band, carry);
+            FilterJoinedRowSamples(*trace, band);
         }
     }
     std::lock_guard<std::mutex> lock(mutex);

@@ -33,18 +33,15 @@ public:
     // seconds) under dataDir. With a band, each segment is also filtered as PrepareRowSamples
     // would, by the thread that read it while its samples are at hand; with joined set too,
     // the trace's empty segments are removed and it is filtered as FilterJoinedRowSamples
-    // would, once read, going on from carry when one is given (a drum's row). The trace of the
-    // previous Start must have been taken.
+    // would, once read. The trace of the previous Start must have been taken.
     void Start(std::vector<SegmentRow> rows, const std::string& dataDir, const std::string& station,
                const std::string& channel, double t1, double t2, const FilterBand* band = nullptr,
-               bool joined = false, JoinedRowCarry* carry = nullptr);
+               bool joined = false);
     // Starts reading stream of the SDS archive under root for the window [t1, t2] instead, as
-    // Start does with the same band, joined and carry: one thread reads the row's day files,
-    // sharing them with a second.
-    // The day files' record lists are taken from and kept in index.
+    // Start does with the same band and joined: one thread reads the row's day files, sharing
+    // them with a second. The day files' record lists are taken from and kept in index.
     void StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index, double t1,
-                  double t2, const FilterBand* band = nullptr, bool joined = false,
-                  JoinedRowCarry* carry = nullptr);
+                  double t2, const FilterBand* band = nullptr, bool joined = false);
     // Reads (and filters) what is left of the started row, waits until it is done and returns
     // its trace.
     std::unique_ptr<Trace> Take();
@@ -63,7 +60,7 @@ private:
     // the pieces are.
     void Prepare(std::unique_lock<std::mutex>& lock, const std::string& station,
                  const std::string& channel, double start, double end, const FilterBand* filter,
-                 bool joinedFilter, JoinedRowCarry* drumCarry, int count);
+                 bool joinedFilter, int count);
     // Hands the prepared job to the threads, or reads it at once without them.
     void Launch();
     // Reads segments of the current job until none is left; returns the number it read.
@@ -87,10 +84,9 @@ private:
     int pieces = 0;                  // segments, or the one piece of an SDS job
     double t1 = 0.0;
     double t2 = 0.0;
-    FilterBand band;                  // enabled when the segments are filtered as they are read
-    bool joined = false;              // the row is filtered through its files, once read
-    JoinedRowCarry* carry = nullptr;  // where a drum's filter stands, for a joined row
-    int group = 1;                    // segments a thread takes at a time
+    FilterBand band;      // enabled when the segments are filtered as they are read
+    bool joined = false;  // the row is filtered through its files, once read
+    int group = 1;        // segments a thread takes at a time
     std::unique_ptr<Trace> trace;
     std::vector<ReadSegmentResult> results;
     std::unique_ptr<HostPathMapper> mapper;

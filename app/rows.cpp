@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -261,8 +267,8 @@ RowPlan PlanRow(const Settings& settings, const PlotRows& rows, int row, double 
     // Exports take the samples as read, so only a row without them is filtered by the threads
     // that read it. A joined row is one recursion, which one thread runs: every other one is
     // filtered by the reading threads while this thread filters the row before it. A drum's
-    // rows go on from each other: each is filtered by the reading threads once the row before
-    // it is taken, filtered, while this thread draws that row. Other rows
+    // rows go on from each other: they are filtered one after another on a thread of their
+    // own, while the reading threads read the row after and this thread draws. Other rows
     // hide each file's start-up transient, which moves missing-sample markers, so a row whose
     // coverage is described is filtered here, after its coverage is found.
     // Without the filled-in samples, a row is filtered once they are cut out, here.
@@ -303,23 +309,85 @@ SdsStream EntryStream(const StationEntry& entry) {
     return {entry.network, entry.station, entry.location, entry.channel};
 }
 
-// Hands the listed segments of the plan's read (or, with sds, its SDS stream) to the reader,
-// and a drum's row the carry of its filter (the row before it has been taken, and so
-// filtered, by now).
+// Hands the listed segments of the plan's read (or, with sds, its SDS stream) to the reader. A
+// drum's rows filtered through each other are read unfiltered: their filter runs on a thread
+// of its own, or here.
 void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
-              const std::vector<SegmentRow>& listed, JoinedRowCarry& carry, ReadAhead& reader) {
-    if (plan.carried)
-        carry.runSeconds = plan.carriedSeconds;
+              const std::vector<SegmentRow>& listed, ReadAhead& reader) {
+    const FilterBand* band = plan.filteredWhileRead && !plan.carried ? &plan.band : nullptr;
     if (sds != nullptr) {
         reader.StartSds(sds->root, EntryStream(*plan.entry), sds->dayIndex.get(), plan.readStart,
-                        plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
-                        plan.carried ? &carry : nullptr);
+                        plan.end, band, plan.joined);
         return;
     }
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
-                 plan.end, plan.filteredWhileRead ? &plan.band : nullptr, plan.joined,
-                 plan.carried ? &carry : nullptr);
+                 plan.end, band, plan.joined);
 }
+
+// Runs a drum's row filters one after another on a thread of its own, in the order they are
+// handed over (each row goes on from where the row before it left the filter), while the
+// reading threads read the row after and this thread draws the row before. Without a thread
+// to be had, a filter runs when it is handed over.
+class RowFilterThread {
+public:
+    using Task = std::packaged_task<std::unique_ptr<Trace>()>;
+
+    RowFilterThread() = default;
+    ~RowFilterThread() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        wake.notify_one();
+        if (worker.joinable())
+            worker.join();
+    }
+    RowFilterThread(const RowFilterThread&) = delete;
+    RowFilterThread& operator=(const RowFilterThread&) = delete;
+
+    std::future<std::unique_ptr<Trace>> Hand(Task task) {
+        std::future<std::unique_ptr<Trace>> result = task.get_future();
+        if (!worker.joinable() && !failed) {
+            try {
+                worker = std::thread(&RowFilterThread::Run, this);
+            } catch (const std::system_error&) {
+                failed = true;
+            }
+        }
+        if (failed) {
+            task();
+            return result;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            tasks.push_back(std::move(task));
+        }
+        wake.notify_one();
+        return result;
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stopping || !tasks.empty(); });
+            if (tasks.empty())
+                return;
+            Task task = std::move(tasks.front());
+            tasks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Task> tasks;
+    bool stopping = false;
+    bool failed = false;  // no thread could be started
+    std::thread worker;
+};
 
 // A row made ready to draw: its plan, what its samples cover and what is said of them, its
 // automatic extremes, and the samples themselves or, when every range must be known before
@@ -638,28 +706,67 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     const bool commonScale = settings.commonScale;
     std::vector<PreparedRow> waiting;
     SampleExtremes common;
-    RowPlan next = PlanRow(settings, rows, 0, windowStart, windowLength);
-    std::vector<SegmentRow> nextListed = ListRow(catalogue, sds, next);
+    // The rows planned and listed (the next to draw first) and whose reads have been started.
+    struct PlannedRow {
+        RowPlan plan;
+        std::vector<SegmentRow> listed;
+    };
+    std::deque<PlannedRow> planned;
     bool folderChecked = false;
-    CheckDataFolder(settings, nextListed, folderChecked);
-    StartRow(settings, sds, next, nextListed, carry, reader);
-    for (int row = 0; row < rowCount; ++row) {
-        const RowPlan plan = next;
-        const std::vector<SegmentRow> listed = std::move(nextListed);
-        // The next row is planned and listed while this one is still being read.
-        if (row + 1 < rowCount) {
-            next = PlanRow(settings, rows, row + 1, windowStart, windowLength);
-            nextListed = ListRow(catalogue, sds, next);
-            CheckDataFolder(settings, nextListed, folderChecked);
-        }
+    const auto planRow = [&](int row) {
+        PlannedRow next;
+        next.plan = PlanRow(settings, rows, row, windowStart, windowLength);
+        next.listed = ListRow(catalogue, sds, next.plan);
+        CheckDataFolder(settings, next.listed, folderChecked);
+        planned.push_back(std::move(next));
+    };
+    planRow(0);
+    const RowPlan first = planned.front().plan;
+    // A drum filtered through its rows runs its filter as one recursion; while it filters a
+    // row, the row after it is read and the one before it drawn.
+    const bool beside = first.carried && first.filteredWhileRead;
+    if (first.carried)
+        carry.runSeconds = first.carriedSeconds;
+    StartRow(settings, sds, first, planned.front().listed, reader);
+    int taken = 0;
+    // Takes the read started last and starts the next one, planned and listed while the read
+    // before it goes on.
+    const auto takeRead = [&] {
+        if (taken + 1 < rowCount)
+            planRow(taken + 1);
         std::unique_ptr<Trace> trace = reader.Take();
         // Each file with unreadable data is named once in a run.
         for (const std::string& note : reader.Notes()) {
             if (rows.notes.insert(note).second)
                 std::fprintf(stderr, "%s\n", note.c_str());
         }
-        if (row + 1 < rowCount)
-            StartRow(settings, sds, next, nextListed, carry, reader);
+        if (++taken < rowCount)
+            StartRow(settings, sds, planned.back().plan, planned.back().listed, reader);
+        return trace;
+    };
+    RowFilterThread filterThread;
+    std::deque<std::future<std::unique_ptr<Trace>>> filtering;
+    for (int row = 0; row < rowCount; ++row) {
+        std::unique_ptr<Trace> trace;
+        if (beside) {
+            while (filtering.size() < 2 && taken < rowCount) {
+                const FilterBand& band = first.band;
+                filtering.push_back(filterThread.Hand(
+                    RowFilterThread::Task([&band, &carry, read = takeRead()]() mutable {
+                        read->RemoveEmptySegments();
+                        FilterJoinedRowSamples(*read, band, &carry);
+                        return std::move(read);
+                    })));
+            }
+            trace = filtering.front().get();
+            filtering.pop_front();
+        } else {
+            trace = takeRead();
+        }
+        PlannedRow current = std::move(planned.front());
+        planned.pop_front();
+        const RowPlan& plan = current.plan;
+        const std::vector<SegmentRow>& listed = current.listed;
         PreparedRow prepared =
             PrepareRow(settings, sds, plan, listed, std::move(trace), carry, commonScale, rows);
         if (!commonScale) {

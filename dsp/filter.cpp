@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -57,6 +58,24 @@ void AddUsable(const float* samples, int begin, int end, UsableSum& total) {
         total.sum += samples[i];
         ++total.used;
     }
+}
+
+// True when a sample of samples[0, count) takes no part in filtering. Without a sum to carry
+// from sample to sample, the test runs many samples at a time.
+bool AnySkipped(const float* samples, int count) {
+    // Non-finite values have every exponent bit set; the marker is one value, and no other
+    // bit pattern compares equal to it.
+    constexpr std::uint32_t EXPONENT = 0x7f800000u;
+    std::uint32_t marker = 0;
+    std::memcpy(&marker, &MISSING_SAMPLE, sizeof marker);
+    unsigned skipped = 0;
+    for (int i = 0; i < count; ++i) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, samples + i, sizeof bits);
+        skipped |= static_cast<unsigned>((bits & EXPONENT) == EXPONENT) |
+                   static_cast<unsigned>(bits == marker);
+    }
+    return skipped != 0;
 }
 
 // Settles the mean and the starting memory of a segment whose samples add up to total.
@@ -654,17 +673,24 @@ void FilterJoinedSamples(float* const* arrays, const int* counts, int arrayCount
         return;
     // As ApplyFilter over the arrays laid end to end: one mean over all of them, added in
     // their order; states from the first array's first sample; one pass carried across.
+    // A run that goes on keeps its mean: only whether each array skips a sample is needed,
+    // which takes no sum.
+    const bool goingOn = state != nullptr && state->started;
     UsableSum total;
     std::vector<bool> anySkipped(static_cast<std::size_t>(arrayCount), false);
     for (int a = 0; a < arrayCount; ++a) {
         if (arrays[a] == nullptr || counts[a] <= 0)
             continue;
+        if (goingOn) {
+            anySkipped[static_cast<std::size_t>(a)] = AnySkipped(arrays[a], counts[a]);
+            continue;
+        }
         const int usedBefore = total.used;
         AddUsable(arrays[a], 0, counts[a], total);
         anySkipped[static_cast<std::size_t>(a)] = total.used - usedBefore != counts[a];
     }
     CascadeRun run;
-    if (state != nullptr && state->started) {
+    if (goingOn) {
         run.mean = state->mean;
         for (int k = 0; k < MAX_SECTIONS; ++k)
             run.memory[k] = {state->memory[k][0], state->memory[k][1], state->memory[k][2],

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -464,6 +465,22 @@ TEST(FilterSamples, FiltersEveryBandWhoseOutputStaysBoundedOverAnHour) {
         EXPECT_TRUE(SameBits(
             y, ReferenceCascade(x, DesignFilter(3, c.type, c.designLow, c.designHigh, interval))));
         EXPECT_LT(LargestMagnitude(y), 2000.0);
+    }
+}
+
+TEST(FilterJoinedSamples, RunThatGoesOnSkipsMissingAndNonFiniteSamples) {
+    std::vector<float> x = Sine(6000, 100, 3, 800, 10);
+    // In the third array, which the second call filters going on from the first.
+    const int skipped[] = {4500, 4600, 4700};
+    x[4500] = MISSING_SAMPLE;
+    x[4600] = std::numeric_limits<float>::quiet_NaN();
+    x[4700] = std::numeric_limits<float>::infinity();
+    const std::vector<float> y = FilteredJoined(x, 100, 0, 3, 1, 5, true);
+    EXPECT_EQ(y[4500], MISSING_SAMPLE);
+    for (int i = 0; i < static_cast<int>(y.size()); ++i) {
+        if (std::find(std::begin(skipped), std::end(skipped), i) != std::end(skipped))
+            continue;
+        ASSERT_LT(std::fabs(y[i]), 1000.0f) << "sample " << i;
     }
 }
 
