@@ -313,8 +313,8 @@ SdsStream EntryStream(const StationEntry& entry) {
 // drum's rows filtered through each other are read unfiltered: their filter runs on a thread
 // of its own, or here.
 void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
-              const std::vector<SegmentRow>& listed, ReadAhead& reader) {
-    const FilterBand* band = plan.filteredWhileRead && !plan.carried ? &plan.band : nullptr;
+              const std::vector<SegmentRow>& listed, bool beside, ReadAhead& reader) {
+    const FilterBand* band = plan.filteredWhileRead && !beside ? &plan.band : nullptr;
     if (sds != nullptr) {
         reader.StartSds(sds->root, EntryStream(*plan.entry), sds->dayIndex.get(), plan.readStart,
                         plan.end, band, plan.joined);
@@ -323,6 +323,9 @@ void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& pla
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
                  plan.end, band, plan.joined);
 }
+
+// The most samples a row may hold for a drum to hold three rows at once.
+constexpr double THREE_ROWS_SAMPLES = 4e6;
 
 // Runs a drum's row filters one after another on a thread of its own, in the order they are
 // handed over (each row goes on from where the row before it left the filter), while the
@@ -722,12 +725,24 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     };
     planRow(0);
     const RowPlan first = planned.front().plan;
-    // A drum filtered through its rows runs its filter as one recursion; while it filters a
-    // row, the row after it is read and the one before it drawn.
-    const bool beside = first.carried && first.filteredWhileRead;
+    // A drum filtered through its rows runs its filter as one recursion, and a drum read from
+    // SDS day files holds a row as one long segment, whose recursion no other thread shares:
+    // the rows are filtered in order on a thread of their own, while the row after is read and
+    // the one before drawn. That holds three rows at once, which the memory spared for the
+    // rows allows for rows of a few million samples; longer rows are filtered while the row
+    // after is read.
+    const bool beside = segmentMode && first.filteredWhileRead && (first.carried || sds != nullptr);
+    double rate = 0.0;
+    if (beside && sds != nullptr) {
+        rate = SdsWindowRate(sds->root, EntryStream(*first.entry), first.readStart, first.end,
+                             sds->dayIndex.get());
+    }
+    for (const SegmentRow& segment : planned.front().listed) rate = std::max(rate, segment.sps);
+    const std::size_t filterDepth =
+        (first.end - first.readStart) * rate <= THREE_ROWS_SAMPLES ? 2 : 1;
     if (first.carried)
         carry.runSeconds = first.carriedSeconds;
-    StartRow(settings, sds, first, planned.front().listed, reader);
+    StartRow(settings, sds, first, planned.front().listed, beside, reader);
     int taken = 0;
     // Takes the read started last and starts the next one, planned and listed while the read
     // before it goes on.
@@ -741,7 +756,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
                 std::fprintf(stderr, "%s\n", note.c_str());
         }
         if (++taken < rowCount)
-            StartRow(settings, sds, planned.back().plan, planned.back().listed, reader);
+            StartRow(settings, sds, planned.back().plan, planned.back().listed, beside, reader);
         return trace;
     };
     RowFilterThread filterThread;
@@ -749,12 +764,16 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     for (int row = 0; row < rowCount; ++row) {
         std::unique_ptr<Trace> trace;
         if (beside) {
-            while (filtering.size() < 2 && taken < rowCount) {
+            while (filtering.size() < filterDepth && taken < rowCount) {
                 const FilterBand& band = first.band;
-                filtering.push_back(filterThread.Hand(
-                    RowFilterThread::Task([&band, &carry, read = takeRead()]() mutable {
-                        read->RemoveEmptySegments();
-                        FilterJoinedRowSamples(*read, band, &carry);
+                filtering.push_back(filterThread.Hand(RowFilterThread::Task(
+                    [&band, &carry, joined = first.joined, read = takeRead()]() mutable {
+                        if (joined) {
+                            read->RemoveEmptySegments();
+                            FilterJoinedRowSamples(*read, band, &carry);
+                        } else {
+                            PrepareRowSamples(*read, band);
+                        }
                         return std::move(read);
                     })));
             }

@@ -586,6 +586,51 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
     });
 }
 
+// Opens the day files of stream under root that the window [t1, t2] needs into files, takes
+// their record lists from index or lists them, and returns the records that may hold samples
+// of the window, file after file, each file's in order of start time.
+std::vector<Record> ListWindowRecords(const std::string& root, const SdsStream& stream, double t1,
+                                      double t2, bool share, SdsDayIndex* index,
+                                      std::vector<DayFile>& files) {
+    const std::vector<std::string> paths = SdsDayPaths(root, stream, t1, t2);
+    files = std::vector<DayFile>(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        files[i].path = paths[i];
+        files[i].stream.reset(std::fopen(paths[i].c_str(), "rb"));
+    }
+    ListDayFiles(stream, files, index, share);
+
+    // Only records that start less than the longest record before t1, up to a sample after t2,
+    // may meet the window (a second more either way covers any rounding).
+    using Listed = std::vector<Record>::const_iterator;
+    std::vector<std::pair<Listed, Listed>> near(files.size());
+    std::size_t nearCount = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].listing == nullptr)
+            continue;
+        const std::vector<Record>& listed = files[i].listing->records;
+        const double longest = files[i].listing->longest + 1.0;
+        const auto startsBefore = [](const Record& record, double time) {
+            return record.start < time;
+        };
+        near[i].first = std::lower_bound(listed.begin(), listed.end(), t1 - longest, startsBefore);
+        near[i].second = std::lower_bound(near[i].first, listed.end(), t2 + longest, startsBefore);
+        nearCount += static_cast<std::size_t>(near[i].second - near[i].first);
+        files[i].unreadableAt = files[i].listing->unreadableAt;
+    }
+    std::vector<Record> records;
+    records.reserve(nearCount);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (auto at = near[i].first; at != near[i].second; ++at) {
+            if (!MeetsWindow(*at, t1, t2))
+                continue;
+            records.push_back(*at);
+            records.back().file = static_cast<int>(i);
+        }
+    }
+    return records;
+}
+
 }  // namespace
 
 SdsDayIndex::SdsDayIndex() = default;
@@ -627,42 +672,8 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
     trace.station = stream.station;
     trace.channel = stream.channel;
 
-    const std::vector<std::string> paths = SdsDayPaths(root, stream, t1, t2);
-    std::vector<DayFile> files(paths.size());
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        files[i].path = paths[i];
-        files[i].stream.reset(std::fopen(paths[i].c_str(), "rb"));
-    }
-    ListDayFiles(stream, files, index, share);
-
-    // Only records that start less than the longest record before t1, up to a sample after t2,
-    // may meet the window (a second more either way covers any rounding).
-    using Listed = std::vector<Record>::const_iterator;
-    std::vector<std::pair<Listed, Listed>> near(files.size());
-    std::size_t nearCount = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (files[i].listing == nullptr)
-            continue;
-        const std::vector<Record>& listed = files[i].listing->records;
-        const double longest = files[i].listing->longest + 1.0;
-        const auto startsBefore = [](const Record& record, double time) {
-            return record.start < time;
-        };
-        near[i].first = std::lower_bound(listed.begin(), listed.end(), t1 - longest, startsBefore);
-        near[i].second = std::lower_bound(near[i].first, listed.end(), t2 + longest, startsBefore);
-        nearCount += static_cast<std::size_t>(near[i].second - near[i].first);
-        files[i].unreadableAt = files[i].listing->unreadableAt;
-    }
-    std::vector<Record> records;
-    records.reserve(nearCount);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        for (auto at = near[i].first; at != near[i].second; ++at) {
-            if (!MeetsWindow(*at, t1, t2))
-                continue;
-            records.push_back(*at);
-            records.back().file = static_cast<int>(i);
-        }
-    }
+    std::vector<DayFile> files;
+    std::vector<Record> records = ListWindowRecords(root, stream, t1, t2, share, index, files);
     // Records reach a day file in the order they were received, not always in time order.
     SortRecords(records);
     std::vector<Record> unique;
@@ -747,4 +758,14 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
         std::snprintf(note, sizeof note, " at byte %lld", file.unreadableAt);
         notes.push_back("Skipping unreadable data in " + file.path + note);
     }
+}
+
+double SdsWindowRate(const std::string& root, const SdsStream& stream, double t1, double t2,
+                     SdsDayIndex* index) {
+    SilenceLibmseed();
+    std::vector<DayFile> files;
+    double rate = 0.0;
+    for (const Record& record : ListWindowRecords(root, stream, t1, t2, false, index, files))
+        rate = std::max(rate, record.rate);
+    return rate;
 }

@@ -69,3 +69,8 @@ private:
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
                   Trace& trace, std::vector<std::string>& notes, bool share = false,
                   SdsDayIndex* index = nullptr);
+
+// Returns the highest sample rate of the records of stream that may hold samples of the window
+// [t1, t2], or 0 without any; the day files' record lists are taken from and kept in index.
+double SdsWindowRate(const std::string& root, const SdsStream& stream, double t1, double t2,
+                     SdsDayIndex* index);
