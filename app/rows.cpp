@@ -324,8 +324,20 @@ void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& pla
                  plan.end, band, plan.joined);
 }
 
-// The most samples a row may hold for a drum to hold three rows at once.
-constexpr double THREE_ROWS_SAMPLES = 4e6;
+// Returns how many rows a drum hands its filter thread ahead of the row it draws: two, so that
+// three rows are held with the one being read, while the first row (with its pre-roll) holds
+// at most four million samples at the highest rate of its segments, else one.
+std::size_t FilterDepth(const SdsSource* sds, const RowPlan& first,
+                        const std::vector<SegmentRow>& listed) {
+    constexpr double THREE_ROWS_SAMPLES = 4e6;
+    double rate = 0.0;
+    if (sds != nullptr) {
+        rate = SdsWindowRate(sds->root, EntryStream(*first.entry), first.readStart, first.end,
+                             sds->dayIndex.get());
+    }
+    for (const SegmentRow& segment : listed) rate = std::max(rate, segment.sps);
+    return (first.end - first.readStart) * rate <= THREE_ROWS_SAMPLES ? 2 : 1;
+}
 
 // Runs a drum's row filters one after another on a thread of its own, in the order they are
 // handed over (each row goes on from where the row before it left the filter), while the
@@ -732,14 +744,7 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     // rows allows for rows of a few million samples; longer rows are filtered while the row
     // after is read.
     const bool beside = segmentMode && first.filteredWhileRead && (first.carried || sds != nullptr);
-    double rate = 0.0;
-    if (beside && sds != nullptr) {
-        rate = SdsWindowRate(sds->root, EntryStream(*first.entry), first.readStart, first.end,
-                             sds->dayIndex.get());
-    }
-    for (const SegmentRow& segment : planned.front().listed) rate = std::max(rate, segment.sps);
-    const std::size_t filterDepth =
-        (first.end - first.readStart) * rate <= THREE_ROWS_SAMPLES ? 2 : 1;
+    const std::size_t filterDepth = beside ? FilterDepth(sds, first, planned.front().listed) : 0;
     if (first.carried)
         carry.runSeconds = first.carriedSeconds;
     StartRow(settings, sds, first, planned.front().listed, beside, reader);

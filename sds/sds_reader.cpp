@@ -573,9 +573,12 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
     RunShared(share && files.size() > 1, [&] {
         for (std::size_t i = nextFile++; i < files.size(); i = nextFile++) {
             DayFile& file = files[i];
+            // A file that is gone holds nothing, whatever it held when it was listed.
+            if (file.stream == nullptr)
+                continue;
             if (index != nullptr)
                 file.listing = index->Find(file.path);
-            if (file.listing != nullptr || file.stream == nullptr)
+            if (file.listing != nullptr)
                 continue;
             auto listing = std::make_shared<DayListing>();
             ScanDayFile(file.stream.get(), *listing);
@@ -712,8 +715,10 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
                     bytes.reset(new unsigned char[static_cast<std::size_t>(capacity)]);
                 }
                 std::FILE* file = files[static_cast<std::size_t>(batch.file)].stream.get();
-                const auto got = static_cast<long long>(ReadStreamAt(
-                    file, batch.offset, bytes.get(), static_cast<std::size_t>(batch.length)));
+                const auto got = file == nullptr ? 0LL
+                                                 : static_cast<long long>(ReadStreamAt(
+                                                       file, batch.offset, bytes.get(),
+                                                       static_cast<std::size_t>(batch.length)));
                 for (std::size_t k = batch.first; k < batch.end; ++k) {
                     const std::size_t i = order[k];
                     relaid[i] = records[static_cast<std::size_t>(jobs[i].record)];

@@ -314,6 +314,26 @@ TEST(ReadSdsTrace, ReadsAsWellThroughTheIndexAndAFileCutSinceAsFarAsItGoes) {
     }
     ASSERT_EQ(cut.SegmentCount(), 1);
     ExpectRun(cut.SegmentAt(0), DAY + 14000, 150000 - 139000 + longCount, 139000);
+    // Gone since it was listed: nothing.
+    fs::remove(day);
+    Trace gone;
+    ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 3600, gone, notes, true, &index);
+    EXPECT_EQ(gone.SegmentCount(), 0);
+}
+
+TEST(SdsWindowRate, IsTheHighestRateOfTheRecordsInTheWindow) {
+    // 10 samples per second from 100 s after midnight for 40 s, then 20 for 20 s.
+    TempDir root;
+    root.Write(DayFile(2024, 70), Join(PackRecords(DAY + 100, 10.0, 400, 0)) +
+                                      Join(PackRecords(DAY + 140, 20.0, 400, 400)));
+    const struct {
+        double from, to, rate;
+    } cases[] = {{0, 120, 10}, {100, 200, 20}, {150, 160, 20}, {170, 3600, 0}, {-3600, 50, 0}};
+    SdsDayIndex index;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        EXPECT_EQ(SdsWindowRate(root.Path(), Stream(), DAY + c.from, DAY + c.to, &index), c.rate);
+    }
 }
 
 TEST(ReadSdsTrace, LeavesAMissingDayAHole) {
