@@ -30,6 +30,8 @@ bool ReadChar(std::string_view text, std::size_t& position, char expected) {
     return true;
 }
 
+}  // namespace
+
 std::string_view TrimBlanks(std::string_view text) {
     const char* blanks = " \t\r\n";
     const std::size_t first = text.find_first_not_of(blanks);
@@ -38,8 +40,6 @@ std::string_view TrimBlanks(std::string_view text) {
     const std::size_t last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
 }
-
-}  // namespace
 
 int ParseIsoTime(std::string_view text, double& epoch) {
     text = TrimBlanks(text);

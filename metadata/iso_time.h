@@ -7,3 +7,7 @@
 // which is read as UTC; a date alone is midnight) to epoch seconds. Blanks around the text are
 // ignored. Returns 0 with epoch set; 1 when the text is no such time, epoch unchanged.
 int ParseIsoTime(std::string_view text, double& epoch);
+
+// Returns text without the blanks (spaces, tabs, carriage returns, line feeds) around it, as
+// XML Schema reads a number or a time.
+std::string_view TrimBlanks(std::string_view text);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "metadata/iso_time.h"
+
 std::string_view NamespaceOf(pugi::xml_node element) {
     const std::string_view name = element.name();
     const std::size_t colon = name.find(':');
@@ -36,15 +38,7 @@ pugi::xml_node ChildElement(pugi::xml_node parent, std::string_view space, std::
     return {};
 }
 
-std::string_view ElementText(pugi::xml_node element) {
-    const std::string_view text = element.child_value();
-    const char* blanks = " \t\r\n";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos)
-        return {};
-    const std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
+std::string_view ElementText(pugi::xml_node element) { return TrimBlanks(element.child_value()); }
 
 int ElementNumber(pugi::xml_node element, double& value) {
     std::string_view text = ElementText(element);

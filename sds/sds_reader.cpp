@@ -655,14 +655,17 @@ void SdsDayIndex::Keep(const SdsStream& stream, const std::string& path,
     const std::string key =
         stream.network + "." + stream.station + "." + stream.location + "." + stream.channel;
     std::lock_guard<std::mutex> lock(mutex);
-    // Lists a run no longer needs would stand between the rows' sample arrays in memory.
-    if (key != newest) {
-        before = newest;
-        newest = key;
-        entries.remove_if(
-            [&](const Entry& entry) { return entry.stream != newest && entry.stream != before; });
-    }
     entries.push_front({key, path, std::move(listing)});
+    // Lists a run no longer needs would stand between the rows' sample arrays in memory: only
+    // those of this stream and of the one used before it stay.
+    std::string other;
+    entries.remove_if([&](const Entry& entry) {
+        if (entry.stream == key)
+            return false;
+        if (other.empty())
+            other = entry.stream;
+        return entry.stream != other;
+    });
     // A drum's rows move through the days in order, and a row needs a few days at most.
     if (entries.size() > CAPACITY)
         entries.pop_back();

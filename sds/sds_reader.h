@@ -12,8 +12,8 @@
 
 // Keeps the record lists of the day files that a run has read for the rows after: a drum's
 // rows share their day files, whose headers are then read once a run rather than once a row,
-// and a row's exports read its window again. It holds the newest few lists of the two streams
-// read last (rows of other stations share none) and may be shared between threads. A file
+// and a row's exports read its window again. It holds the few lists used last of the two streams
+// used last (rows of other stations share none) and may be shared between threads. A file
 // that changes during the run is read as it was listed; records it no longer holds count as
 // unreadable.
 class SdsDayIndex {
@@ -28,7 +28,7 @@ public:
     // Returns the list of the day file at path, or null when it is not kept.
     std::shared_ptr<const Listing> Find(const std::string& path);
     // Keeps the list of the day file at path of stream, in place of the oldest one when full;
-    // the lists of streams read before the last two are let go.
+    // the lists of streams other than this one and the one used before it are let go.
     void Keep(const SdsStream& stream, const std::string& path,
               std::shared_ptr<const Listing> listing);
 
@@ -41,9 +41,7 @@ private:
 
     static constexpr std::size_t CAPACITY = 4;
     std::mutex mutex;
-    std::string newest;        // the stream kept last
-    std::string before;        // the one kept before it
-    std::list<Entry> entries;  // newest first
+    std::list<Entry> entries;  // the one used last first
 };
 
 // Refills trace with the recorded samples of stream in the SDS archive under root for the

@@ -10,6 +10,7 @@
 #include "dsp/filter.h"
 #include "dsp/row_samples.h"
 #include "dsp/trace.h"
+#include "tests/support/sample_fixture.h"
 
 namespace {
 
@@ -203,25 +204,6 @@ TEST(FilterJoinedRowSamples, FiltersEachRunOfContiguousSegmentsAsOneArrayAndDrop
         }
         EXPECT_EQ(segment, trace.SegmentCount());
     }
-}
-
-// A segment holding values at sampleRate, starting at startTime (epoch seconds).
-SampleVector MakeSegment(const std::vector<float>& values, double sampleRate, double startTime) {
-    SampleVector segment;
-    segment.AllocateZeros(static_cast<int>(values.size()));
-    for (size_t i = 0; i < values.size(); ++i) segment.samples[i] = values[i];
-    segment.sampleRate = sampleRate;
-    segment.startTime = startTime;
-    return segment;
-}
-
-FilterBand Band(float low, float high, bool enabled) {
-    FilterBand band;
-    band.low = low;
-    band.high = high;
-    band.order = 3;
-    band.enabled = enabled;
-    return band;
 }
 
 }  // namespace

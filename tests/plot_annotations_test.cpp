@@ -10,6 +10,7 @@
 #include "plot/annotations.h"
 #include "plot/fonts.h"
 #include "plot/plot_layout.h"
+#include "tests/support/sample_fixture.h"
 
 namespace {
 
@@ -64,15 +65,6 @@ Pick MakePick(const char* phase, double time, double distance) {
     pick.time = time;
     pick.distance = distance;
     return pick;
-}
-
-FilterBand Band(float low, float high, bool enabled = true) {
-    FilterBand band;
-    band.low = low;
-    band.high = high;
-    band.order = 3;
-    band.enabled = enabled;
-    return band;
 }
 
 TEST(DrawMinMaxLabel, StandsAtTheTopOfItsOwnBand) {

@@ -10,20 +10,12 @@
 
 #include "plot/plot_layout.h"
 #include "plot/trace_drawing.h"
+#include "tests/support/sample_fixture.h"
 
 namespace {
 
 const float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
 const float INF = std::numeric_limits<float>::infinity();
-
-SampleVector MakeSegment(const std::vector<float>& values, double sampleRate, double startTime) {
-    SampleVector segment;
-    segment.AllocateZeros(static_cast<int>(values.size()));
-    for (size_t i = 0; i < values.size(); ++i) segment.samples[i] = values[i];
-    segment.sampleRate = sampleRate;
-    segment.startTime = startTime;
-    return segment;
-}
 
 void AppendValues(Trace& trace, const std::vector<float>& values) {
     trace.AppendSegment(MakeSegment(values, 1.0, 0.0));

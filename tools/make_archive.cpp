@@ -506,25 +506,12 @@ void Offset(double lat, double lon, double distance, double azimuth, double& out
 // Rounds epoch seconds to whole milliseconds, the resolution the catalogue is queried with.
 double Milliseconds(double t) { return std::round(t * 1000.0) / 1000.0; }
 
-struct CalendarFields {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-CalendarFields Calendar(double epoch) {
-    CalendarFields fields;
-    float second = 0.0f;
-    CalendarFromEpoch(epoch, fields.year, fields.month, fields.day, fields.hour, fields.minute,
-                      second);
-    fields.second = static_cast<int>(second);
-    return fields;
-}
-
 // "2004-03-02 10:00:00", for the summary.
 std::string DateTimeText(double epoch) {
-    const CalendarFields f = Calendar(epoch);
+    const CalendarFields f = CalendarOf(epoch);
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day,
-                  f.hour, f.minute, f.second);
+                  f.hour, f.minute, static_cast<int>(f.second));
     return text;
 }
 
@@ -590,10 +577,10 @@ void DesignArchive(const Options& options, std::vector<Station>& stations,
             Milliseconds(options.start + options.span * (e + 1) / (options.eventCount + 1) +
                          random.Between(0.0, 1.0));
         // The origin time and the orid: "20040302_103000_1001".
-        const CalendarFields f = Calendar(event.originTime);
+        const CalendarFields f = CalendarOf(event.originTime);
         char eventid[64];
         std::snprintf(eventid, sizeof eventid, "%04d%02d%02d_%02d%02d%02d_%lld", f.year, f.month,
-                      f.day, f.hour, f.minute, f.second, event.orid);
+                      f.day, f.hour, f.minute, static_cast<int>(f.second), event.orid);
         event.eventid = eventid;
         events.push_back(event);
 
@@ -963,10 +950,11 @@ std::string IsoText(double epoch) {
     long long seconds = milliseconds / 1000;
     if (milliseconds % 1000 < 0)
         --seconds;
-    const CalendarFields f = Calendar(static_cast<double>(seconds));
+    const CalendarFields f = CalendarOf(static_cast<double>(seconds));
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", f.year, f.month, f.day,
-                  f.hour, f.minute, f.second, static_cast<int>(milliseconds - seconds * 1000));
+                  f.hour, f.minute, static_cast<int>(f.second),
+                  static_cast<int>(milliseconds - seconds * 1000));
     return text;
 }
 
@@ -1119,7 +1107,7 @@ bool PackSdsRecords(const SdsCodes& codes, double start, double sps, int datatyp
 // Returns the path of the day file under root that holds the records of codes starting on the
 // day that begins at dayStart (epoch seconds of a midnight).
 std::string SdsDayPath(const std::string& root, const SdsCodes& codes, double dayStart) {
-    const CalendarFields day = Calendar(dayStart);
+    const CalendarFields day = CalendarOf(dayStart);
     char name[160];
     std::snprintf(name, sizeof name, "%04d/XX/%s/%s.D/XX.%s.%s.%s.D.%04d.%03d", day.year,
                   codes.station.c_str(), codes.channel.c_str(), codes.station.c_str(),
@@ -1433,7 +1421,7 @@ struct SegmentNames {
 // copy of the disk loop is in lower case: the reader must match them without regard to case.
 SegmentNames NameSegment(const Options& options, const std::string& station,
                          const std::string& channel, double tbegin) {
-    const std::string year = std::to_string(Calendar(tbegin).year);
+    const std::string year = std::to_string(CalendarOf(tbegin).year);
     char epoch[32];
     std::snprintf(epoch, sizeof epoch, "%lld", static_cast<long long>(tbegin));
     SegmentNames names;
