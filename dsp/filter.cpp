@@ -99,12 +99,17 @@ bool PrepareRun(float* samples, int count, const UsableSum& total, CascadeRun& r
 
 // Runs the cascade of sectionCount sections over samples begin .. end - 1 of the run,
 // removing the mean from each sample on the way in, and leaves the sections' memory in the
-// run. Each section is direct form I; its output is accumulated in double and rounded to
-// float, exactly as a sample stored between the sections would be. The states are floats
-// widened to double, which is exact, so keeping them as doubles changes no result.
+// run. Each section is direct form I. With a float design (FilterSections), each section's
+// output is accumulated in double and rounded to float, exactly as a sample stored between
+// the sections would be; the states are floats widened to double, which is exact, so keeping
+// them as doubles changes no result. With a precise design (PreciseFilterSections) nothing is
+// rounded to float on the way: the input less the mean, each section's output and so every
+// state stay doubles, and only the sample stored at the end is rounded (rounding the outputs
+// would undo much of what the double coefficients gain for a band whose poles crowd z = 1).
 // checkSkipped is false when the run has no sample to skip.
-template <int sectionCount, bool checkSkipped>
-void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& sections) {
+template <int sectionCount, bool checkSkipped, typename Sections>
+void RunCascade(CascadeRun& run, int begin, int end, const Sections& sections) {
+    constexpr bool precise = std::is_same_v<Sections, PreciseFilterSections>;
     double b0[sectionCount + 1];
     double b1[sectionCount + 1];
     double b2[sectionCount + 1];
@@ -131,10 +136,14 @@ void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& secti
         const float sample = samples[i];
         if (checkSkipped && IsSkipped(sample))
             continue;
-        double x = static_cast<float>(sample - mean);
+        double x = sample - mean;
+        if constexpr (!precise)
+            x = static_cast<float>(x);
         for (int k = 0; k < sectionCount; ++k) {
-            const double out = static_cast<float>(b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] -
-                                                  (a1[k] * y1[k] + a2[k] * y2[k]));
+            double out =
+                b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] - (a1[k] * y1[k] + a2[k] * y2[k]);
+            if constexpr (!precise)
+                out = static_cast<float>(out);
             y2[k] = y1[k];
             y1[k] = out;
             x2[k] = x1[k];
@@ -146,8 +155,8 @@ void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& secti
     for (int k = 0; k < sectionCount; ++k) run.memory[k] = {x1[k], x2[k], y1[k], y2[k]};
 }
 
-template <int sectionCount>
-void RunCascade(CascadeRun& run, int begin, int end, const FilterSections& sections) {
+template <int sectionCount, typename Sections>
+void RunCascade(CascadeRun& run, int begin, int end, const Sections& sections) {
     if (run.anySkipped)
         RunCascade<sectionCount, true>(run, begin, end, sections);
     else
@@ -201,54 +210,6 @@ void RunSections(CascadeRun& run, int begin, int end, const FilterSections& sect
                      [&](auto n) { RunCascade<decltype(n)::value>(run, begin, end, sections); });
 }
 
-// Runs the cascade of a precise design over samples begin .. end - 1 of the run, as
-// RunCascade runs a float one but without rounding anything to float on the way: the input
-// less the mean, each section's output and so every state stay doubles, and only the sample
-// stored at the end is rounded. Rounding the sections' outputs to float would undo much of
-// what the double coefficients gain for a band whose poles crowd z = 1.
-template <int sectionCount, bool checkSkipped>
-void RunPreciseCascade(CascadeRun& run, int begin, int end, const PreciseFilterSections& sections) {
-    double b0[sectionCount + 1];
-    double b1[sectionCount + 1];
-    double b2[sectionCount + 1];
-    double a1[sectionCount + 1];
-    double a2[sectionCount + 1];
-    double x1[sectionCount + 1];
-    double x2[sectionCount + 1];
-    double y1[sectionCount + 1];
-    double y2[sectionCount + 1];
-    for (int k = 0; k < sectionCount; ++k) {
-        b0[k] = sections.numerator[3 * k];
-        b1[k] = sections.numerator[3 * k + 1];
-        b2[k] = sections.numerator[3 * k + 2];
-        a1[k] = sections.denominator[3 * k + 1];
-        a2[k] = sections.denominator[3 * k + 2];
-        x1[k] = run.memory[k].x1;
-        x2[k] = run.memory[k].x2;
-        y1[k] = run.memory[k].y1;
-        y2[k] = run.memory[k].y2;
-    }
-    float* const samples = run.samples;
-    const double mean = run.mean;
-    for (int i = begin; i < end; ++i) {
-        const float sample = samples[i];
-        if (checkSkipped && IsSkipped(sample))
-            continue;
-        double x = sample - mean;
-        for (int k = 0; k < sectionCount; ++k) {
-            const double out =
-                b0[k] * x + b1[k] * x1[k] + b2[k] * x2[k] - (a1[k] * y1[k] + a2[k] * y2[k]);
-            y2[k] = y1[k];
-            y1[k] = out;
-            x2[k] = x1[k];
-            x1[k] = x;
-            x = out;
-        }
-        samples[i] = static_cast<float>(x);
-    }
-    for (int k = 0; k < sectionCount; ++k) run.memory[k] = {x1[k], x2[k], y1[k], y2[k]};
-}
-
 // The cascade a run is filtered with: the float design, or for a band that design misses
 // (MissesIdealBand), the precise one.
 struct UsableCascade {
@@ -265,10 +226,7 @@ void RunUsableCascade(CascadeRun& run, int begin, int end, const UsableCascade& 
         return;
     }
     WithSectionCount(cascade.preciseSections.sectionCount, [&](auto n) {
-        if (run.anySkipped)
-            RunPreciseCascade<decltype(n)::value, true>(run, begin, end, cascade.preciseSections);
-        else
-            RunPreciseCascade<decltype(n)::value, false>(run, begin, end, cascade.preciseSections);
+        RunCascade<decltype(n)::value>(run, begin, end, cascade.preciseSections);
     });
 }
 
