@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -17,6 +18,24 @@
 #include "dsp/run_shared.h"
 #include "dsp/sample_count.h"
 #include "platform/file_handle.h"
+
+// libmseed 2 exports the decoders of its encodings but declares them in a header it does not
+// install. Each decodes samplecount samples at most, writes no more than outputlength bytes
+// and returns the number of samples decoded, or -1.
+extern "C" {
+int msr_decode_int16(std::int16_t* input, int samplecount, std::int32_t* output,
+                     int outputlength, int swapflag);
+int msr_decode_int32(std::int32_t* input, int samplecount, std::int32_t* output,
+                     int outputlength, int swapflag);
+int msr_decode_float32(float* input, int samplecount, float* output, int outputlength,
+                       int swapflag);
+int msr_decode_float64(double* input, int samplecount, double* output, int outputlength,
+                       int swapflag);
+int msr_decode_steim1(std::int32_t* input, int inputlength, int samplecount, std::int32_t* output,
+                      int outputlength, char* srcname, int swapflag);
+int msr_decode_steim2(std::int32_t* input, int inputlength, int samplecount, std::int32_t* output,
+                      int outputlength, char* srcname, int swapflag);
+}
 
 namespace {
 
@@ -58,6 +77,12 @@ struct Record {
     int length = 0;  // bytes
     int count = 0;   // samples
     int datatype = 2;
+    // Where its samples lie, in which encoding and whether their bytes need swapping, as its
+    // header says; encoding -1 for a record whose header libmseed had to read, which libmseed
+    // then decodes whole.
+    int dataOffset = 0;
+    std::int8_t encoding = -1;
+    bool swapData = false;
 };
 
 }  // namespace
@@ -145,8 +170,10 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
     const auto multiplier = static_cast<std::int16_t>(Field16(bytes + 34, bigEndian));
     const unsigned activity = bytes[36];
     const std::int32_t correction = Field32(bytes + 40, bigEndian);  // 0.0001 s
+    const unsigned dataOffset = Field16(bytes + 44, bigEndian);
     int length = 0;
     int encoding = -1;
+    int wordOrder = 0;
     int microseconds = 0;
     double blocketteRate = 0.0;
     unsigned next = Field16(bytes + 46, bigEndian);
@@ -157,6 +184,7 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
         const unsigned following = Field16(blockette + 2, bigEndian);
         if (type == 1000) {
             encoding = blockette[4];
+            wordOrder = static_cast<std::int8_t>(blockette[5]);
             if (blockette[6] < 7 || blockette[6] > 20)
                 return false;
             length = 1 << blockette[6];
@@ -188,6 +216,12 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
     record.rate = blocketteRate != 0.0 ? blocketteRate : ms_nomsamprate(factor, multiplier);
     record.datatype = EncodingDatatype(encoding);
     record.count = static_cast<int>(count);
+    record.dataOffset = static_cast<int>(dataOffset);
+    record.encoding = static_cast<std::int8_t>(encoding);
+    // Samples are swapped as libmseed swaps them: a word order other than 0 means big-endian
+    // on a little-endian machine, and 0 little-endian on a big-endian one.
+    static const bool bigEndianHost = ms_bigendianhost() != 0;
+    record.swapData = bigEndianHost ? wordOrder == 0 : wordOrder > 0;
     return true;
 }
 
@@ -286,8 +320,10 @@ void ScanDayFile(std::FILE* stream, DayListing& listing) {
         listing.records.push_back(record);
         listing.longest = std::max(listing.longest, (record.count + 1.0) / record.rate);
     }
-    std::stable_sort(listing.records.begin(), listing.records.end(),
-                     [](const Record& a, const Record& b) { return a.startTime < b.startTime; });
+    const auto earlier = [](const Record& a, const Record& b) { return a.startTime < b.startTime; };
+    // A stream written in order is listed in order.
+    if (!std::is_sorted(listing.records.begin(), listing.records.end(), earlier))
+        std::stable_sort(listing.records.begin(), listing.records.end(), earlier);
 }
 
 // Reads the bytes of a record; empty when the file no longer holds them.
@@ -412,8 +448,113 @@ enum class Decoded {
                  // description now holds libmseed's values, and nothing is stored
 };
 
+// Samples [from, to) of decoded as floats at out.
+template <typename Sample>
+void StoreSamples(const Sample* decoded, const Job& job, float* out) {
+    for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(decoded[k]);
+}
+
+// Returns true unless the environment tells libmseed to read headers or samples otherwise
+// than they say (its UNPACK_* variables): then every record goes through libmseed whole.
+bool HeadersSayHowToDecode() {
+    static const bool plain = std::getenv("UNPACK_HEADER_BYTEORDER") == nullptr &&
+                              std::getenv("UNPACK_DATA_BYTEORDER") == nullptr &&
+                              std::getenv("UNPACK_DATA_FORMAT") == nullptr;
+    return plain;
+}
+
+// What a thread decodes records with: libmseed's record, for records it reads whole, and the
+// arrays its decoders write samples to, which grow to the longest record and are reused.
+struct Decoder {
+    RecordBuffer record;
+    std::vector<std::int32_t> integers;
+    std::vector<float> floats;
+    std::vector<double> doubles;
+};
+
+// Decodes the samples of a record whose header was read here with libmseed's decoder for its
+// encoding, which writes no more than count samples and reads no further than the record's
+// end, and stores samples [from, to) of it as floats. Returns false when the samples are not
+// as many as the header says. Nothing is allocated for a record, which keeps the threads that
+// decode a row apart: libmseed's record would take and give back memory for each one.
+bool DecodeSamples(const Record& record, unsigned char* bytes, const Job& job, Decoder& decoder) {
+    const int count = record.count;
+    const int available = record.length - record.dataOffset;
+    // libmseed's decoders take the record as writable bytes but only read them.
+    void* data = bytes + record.dataOffset;
+    const int swap = record.swapData ? 1 : 0;
+    // Names a record in libmseed's messages, which go nowhere.
+    char source[] = "";
+    const auto fits = [&](int size) { return static_cast<long long>(count) * size <= available; };
+    int decoded = -1;
+    if (record.encoding == DE_FLOAT32 || record.encoding == DE_FLOAT64) {
+        const bool single = record.encoding == DE_FLOAT32;
+        if (!fits(single ? 4 : 8))
+            return false;
+        if (single) {
+            decoder.floats.resize(std::max<std::size_t>(decoder.floats.size(), count));
+            decoded = msr_decode_float32(static_cast<float*>(data), count, decoder.floats.data(),
+                                         count * 4, swap);
+            StoreSamples(decoder.floats.data(), job, job.destination);
+        } else {
+            decoder.doubles.resize(std::max<std::size_t>(decoder.doubles.size(), count));
+            decoded = msr_decode_float64(static_cast<double*>(data), count,
+                                         decoder.doubles.data(), count * 8, swap);
+            StoreSamples(decoder.doubles.data(), job, job.destination);
+        }
+        return decoded == count;
+    }
+    decoder.integers.resize(std::max<std::size_t>(decoder.integers.size(), count));
+    std::int32_t* out = decoder.integers.data();
+    const int outBytes = count * 4;
+    switch (record.encoding) {
+        case DE_INT16:
+            if (!fits(2))
+                return false;
+            decoded = msr_decode_int16(static_cast<std::int16_t*>(data), count, out, outBytes, swap);
+            break;
+        case DE_INT32:
+            if (!fits(4))
+                return false;
+            decoded = msr_decode_int32(static_cast<std::int32_t*>(data), count, out, outBytes, swap);
+            break;
+        case DE_STEIM1:
+            decoded = msr_decode_steim1(static_cast<std::int32_t*>(data), available, count, out,
+                                        outBytes, source, swap);
+            break;
+        default:
+            decoded = msr_decode_steim2(static_cast<std::int32_t*>(data), available, count, out,
+                                        outBytes, source, swap);
+            break;
+    }
+    if (decoded != count)
+        return false;
+    StoreSamples(out, job, job.destination);
+    return true;
+}
+
+// The encodings whose samples are decoded here from the record's header, without libmseed
+// reading the header again.
+bool DecodedFromItsHeader(const Record& record) {
+    switch (record.encoding) {
+        case DE_INT16:
+        case DE_INT32:
+        case DE_FLOAT32:
+        case DE_FLOAT64:
+        case DE_STEIM1:
+        case DE_STEIM2:
+            return HeadersSayHowToDecode() && record.dataOffset >= 48 &&
+                   record.dataOffset < record.length && record.count <= INT_MAX / 8;
+        default:
+            return false;
+    }
+}
+
 // Decodes a record, its bytes at hand, and stores samples [from, to) of it as floats.
-Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, RecordBuffer& buffer) {
+Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, Decoder& decoder) {
+    if (DecodedFromItsHeader(record))
+        return DecodeSamples(record, bytes, job, decoder) ? Decoded::SAMPLES : Decoded::UNREADABLE;
+    RecordBuffer& buffer = decoder.record;
     // libmseed takes the record as writable bytes.
     if (msr_unpack(reinterpret_cast<char*>(bytes), record.length, buffer.Slot(), 1, 0) !=
         MS_NOERROR)
@@ -434,23 +575,17 @@ Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, Recor
         record.rate = rate;
         return Decoded::RELAID;
     }
-    float* out = job.destination;
     switch (decoded->sampletype) {
-        case 'i': {
-            const auto* samples = static_cast<const std::int32_t*>(decoded->datasamples);
-            for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
+        case 'i':
+            StoreSamples(static_cast<const std::int32_t*>(decoded->datasamples), job,
+                         job.destination);
             return Decoded::SAMPLES;
-        }
-        case 'f': {
-            const auto* samples = static_cast<const float*>(decoded->datasamples);
-            std::copy(samples + job.from, samples + job.to, out);
+        case 'f':
+            StoreSamples(static_cast<const float*>(decoded->datasamples), job, job.destination);
             return Decoded::SAMPLES;
-        }
-        case 'd': {
-            const auto* samples = static_cast<const double*>(decoded->datasamples);
-            for (int k = job.from; k < job.to; ++k) *out++ = static_cast<float>(samples[k]);
+        case 'd':
+            StoreSamples(static_cast<const double*>(decoded->datasamples), job, job.destination);
             return Decoded::SAMPLES;
-        }
         default:
             return Decoded::UNREADABLE;
     }
@@ -707,7 +842,7 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
         std::vector<Record> relaid(jobs.size());
         std::atomic<std::size_t> nextBatch{0};
         RunShared(share && batches.size() > 1, [&] {
-            RecordBuffer buffer;
+            Decoder decoder;
             // Every byte used is read into it first, so it need not be cleared.
             std::unique_ptr<unsigned char[]> bytes;
             long long capacity = 0;
@@ -729,7 +864,7 @@ void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, d
                     // A file cut shorter since it was listed no longer holds the record.
                     results[i] = at + relaid[i].length > got
                                      ? Decoded::UNREADABLE
-                                     : DecodeRecord(relaid[i], bytes.get() + at, jobs[i], buffer);
+                                     : DecodeRecord(relaid[i], bytes.get() + at, jobs[i], decoder);
                 }
             }
         });
