@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -233,27 +234,44 @@ bool MeetsWindow(const Record& record, double t1, double t2) {
     return record.start + record.count * interval + interval > t1 && record.start - interval < t2;
 }
 
-// Lists the records of a day file whose headers can be read and that hold samples. A file
-// that ends inside a record is being written: the records before it are listed, the partial
-// one is not. Where a record cannot be parsed the next one is looked for at the following
-// multiple of the shortest record length, as records lie end to end. The file is read in
-// pieces: a day of headers is needed, but only the records of a row are decoded, and a
-// piece at a time keeps the memory of a run small whatever the size of its files.
-void ScanDayFile(std::FILE* stream, DayListing& listing) {
+// What a scan of a day file, or of its part from some offset on, found in file order.
+struct ScanPart {
+    std::vector<Record> records;        // those with samples
+    std::vector<long long> unreadable;  // offsets of bytes that are no record
+    std::vector<long long> visited;     // where a record was looked for, when asked to keep them
+};
+
+// Lists the records of a day file from offset from on whose headers can be read and that
+// hold samples. A file that ends inside a record is being written: the records before it are
+// listed, the partial one is not. Where a record cannot be parsed the next one is looked for
+// at the following multiple of the shortest record length, as records lie end to end. The
+// file is read in pieces: a day of headers is needed, but only the records of a row are
+// decoded, and a piece at a time keeps the memory of a run small whatever the size of its
+// files. Where to look next depends only on the bytes from where the scan looks, so two scans
+// that look at one offset list the same records from there on. Before each look the scan asks
+// meets(offset) whether another scan lists the file from that offset on: then it stops and
+// returns the offset; at the end of the file it returns -1.
+template <typename Meets>
+long long ScanRecords(std::FILE* stream, long long from, ScanPart& part, bool keepVisited,
+                      const Meets& meets) {
     // Enough for a few hundred records; a longer record, or libmseed's look at a damaged
     // one, grows it.
     constexpr long long SCAN_BYTES = 128 * 1024;
     long long size = StreamFileSize(stream);
-    if (size < MINRECLEN)
-        return;
+    if (size - from < MINRECLEN)
+        return -1;
     std::unique_ptr<unsigned char[]> buffer;
     long long capacity = 0;
     long long bufferStart = 0;
     long long buffered = 0;
-    listing.records.reserve(static_cast<std::size_t>(size / 1024));
+    part.records.reserve(static_cast<std::size_t>((size - from) / 1024));
     RecordBuffer parsed;
-    long long offset = 0;
+    long long offset = from;
     while (size - offset >= MINRECLEN) {
+        if (meets(offset))
+            return offset;
+        if (keepVisited && (part.visited.empty() || part.visited.back() != offset))
+            part.visited.push_back(offset);
         const long long left = size - offset;
         long long held = bufferStart + buffered - offset;
         // Reads on from offset unless need bytes (or all that is left) are held already.
@@ -300,8 +318,7 @@ void ScanDayFile(std::FILE* stream, DayListing& listing) {
                 break;
             const MSRecord* header = parsed.Get();
             if (result < 0 || header->reclen < MINRECLEN) {
-                if (listing.unreadableAt < 0)
-                    listing.unreadableAt = offset;
+                part.unreadable.push_back(offset);
                 offset += MINRECLEN;
                 continue;
             }
@@ -317,9 +334,87 @@ void ScanDayFile(std::FILE* stream, DayListing& listing) {
         if (record.datatype < 0 || record.count <= 0 ||
             !(record.rate > 0.0 && std::isfinite(record.rate)))
             continue;
-        listing.records.push_back(record);
-        listing.longest = std::max(listing.longest, (record.count + 1.0) / record.rate);
+        part.records.push_back(record);
     }
+    return -1;
+}
+
+// A day file long enough to be listed by two threads: one scans its second half, from a
+// multiple of the longest usual record length, while the other scans from the start; once
+// past the half, that one takes the second half's records from the first offset both scans
+// looked at. When the second half has not been started by then, the first scan goes on alone.
+struct SplitScan {
+    enum class Tail { WAITING, SCANNING, SCANNED, DROPPED };
+
+    explicit SplitScan(long long size) : split(size / 2 / 4096 * 4096) {}
+
+    // Scans the second half unless the first scan has gone on alone.
+    void ScanTail(std::FILE* stream) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (tail != Tail::WAITING)
+                return;
+            tail = Tail::SCANNING;
+        }
+        ScanRecords(stream, split, second, true, [](long long) { return false; });
+        std::lock_guard<std::mutex> lock(mutex);
+        tail = Tail::SCANNED;
+        scanned.notify_all();
+    }
+
+    // Scans from the start into first until it meets the second half's scan; returns the
+    // offset where it did, or -1 when it scanned to the end.
+    long long ScanHead(std::FILE* stream) {
+        bool decided = false;
+        bool alone = false;
+        std::size_t at = 0;
+        return ScanRecords(stream, 0, first, false, [&](long long offset) {
+            if (offset < split)
+                return false;
+            if (!decided) {
+                decided = true;
+                std::unique_lock<std::mutex> lock(mutex);
+                if (tail == Tail::WAITING)
+                    tail = Tail::DROPPED;
+                alone = tail == Tail::DROPPED;
+                scanned.wait(lock, [this] { return tail != Tail::SCANNING; });
+            }
+            if (alone)
+                return false;
+            const std::vector<long long>& visited = second.visited;
+            while (at < visited.size() && visited[at] < offset) ++at;
+            return at < visited.size() && visited[at] == offset;
+        });
+    }
+
+    const long long split;
+    std::mutex mutex;
+    std::condition_variable scanned;
+    Tail tail = Tail::WAITING;
+    ScanPart first;
+    ScanPart second;
+};
+
+// Puts the records of a scan from the start of a file together with, where the scan stopped
+// at offset meet, those the scan of the rest found from there on; sorts them by start time.
+void JoinScans(ScanPart& first, long long meet, const ScanPart* rest, DayListing& listing) {
+    listing.records = std::move(first.records);
+    if (!first.unreadable.empty())
+        listing.unreadableAt = first.unreadable.front();
+    if (meet >= 0 && rest != nullptr) {
+        const auto from = [meet](const std::vector<Record>& records) {
+            return std::lower_bound(
+                records.begin(), records.end(), meet,
+                [](const Record& record, long long offset) { return record.offset < offset; });
+        };
+        listing.records.insert(listing.records.end(), from(rest->records), rest->records.end());
+        const auto unreadable =
+            std::lower_bound(rest->unreadable.begin(), rest->unreadable.end(), meet);
+        if (listing.unreadableAt < 0 && unreadable != rest->unreadable.end())
+            listing.unreadableAt = *unreadable;
+    }
+    for (const Record& record : listing.records)
+        listing.longest = std::max(listing.longest, (record.count + 1.0) / record.rate);
     const auto earlier = [](const Record& a, const Record& b) { return a.startTime < b.startTime; };
     // A stream written in order is listed in order.
     if (!std::is_sorted(listing.records.begin(), listing.records.end(), earlier))
@@ -701,25 +796,59 @@ std::vector<Batch> BatchJobs(const std::vector<Job>& jobs, const std::vector<Rec
     return batches;
 }
 
-// Takes the record lists of files from the index, or scans those it does not hold yet.
+// Takes the record lists of files from the index, or scans those it does not hold yet. With
+// share set, two threads scan the files, each long one by halves.
 void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIndex* index,
                   bool share) {
-    std::atomic<std::size_t> nextFile{0};
-    RunShared(share && files.size() > 1, [&] {
-        for (std::size_t i = nextFile++; i < files.size(); i = nextFile++) {
-            DayFile& file = files[i];
-            // A file that is gone holds nothing, whatever it held when it was listed.
-            if (file.stream == nullptr)
+    // Files shorter than this are scanned by one thread: starting a second costs more than
+    // it saves.
+    constexpr long long SPLIT_BYTES = 1024 * 1024;
+    struct Scan {
+        DayFile* file = nullptr;
+        std::unique_ptr<SplitScan> halves;
+    };
+    std::vector<Scan> scans;
+    // The jobs: each file's scan from the start and, for a long file, of its second half.
+    std::vector<std::pair<std::size_t, bool>> jobs;
+    for (DayFile& file : files) {
+        // A file that is gone holds nothing, whatever it held when it was listed.
+        if (file.stream == nullptr)
+            continue;
+        if (index != nullptr)
+            file.listing = index->Find(file.path);
+        if (file.listing != nullptr)
+            continue;
+        Scan scan;
+        scan.file = &file;
+        const long long size = StreamFileSize(file.stream.get());
+        if (share && size >= SPLIT_BYTES)
+            scan.halves = std::make_unique<SplitScan>(size);
+        jobs.emplace_back(scans.size(), false);
+        if (scan.halves != nullptr)
+            jobs.emplace_back(scans.size(), true);
+        scans.push_back(std::move(scan));
+    }
+    std::atomic<std::size_t> nextJob{0};
+    RunShared(share && jobs.size() > 1, [&] {
+        for (std::size_t j = nextJob++; j < jobs.size(); j = nextJob++) {
+            Scan& scan = scans[jobs[j].first];
+            std::FILE* file = scan.file->stream.get();
+            if (jobs[j].second) {
+                scan.halves->ScanTail(file);
                 continue;
-            if (index != nullptr)
-                file.listing = index->Find(file.path);
-            if (file.listing != nullptr)
-                continue;
+            }
             auto listing = std::make_shared<DayListing>();
-            ScanDayFile(file.stream.get(), *listing);
-            file.listing = listing;
+            if (scan.halves != nullptr) {
+                const long long meet = scan.halves->ScanHead(file);
+                JoinScans(scan.halves->first, meet, &scan.halves->second, *listing);
+            } else {
+                ScanPart whole;
+                ScanRecords(file, 0, whole, false, [](long long) { return false; });
+                JoinScans(whole, -1, nullptr, *listing);
+            }
+            scan.file->listing = listing;
             if (index != nullptr)
-                index->Keep(stream, file.path, listing);
+                index->Keep(stream, scan.file->path, listing);
         }
     });
 }
