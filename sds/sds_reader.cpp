@@ -808,7 +808,9 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
         std::unique_ptr<SplitScan> halves;
     };
     std::vector<Scan> scans;
-    // The jobs: each file's scan from the start and, for a long file, of its second half.
+    // The jobs: each file's scan from the start and, for a long file, before it the scan of its
+    // second half, so that the halves are always listed apart: when the other thread starts
+    // late, one thread lists both.
     std::vector<std::pair<std::size_t, bool>> jobs;
     for (DayFile& file : files) {
         // A file that is gone holds nothing, whatever it held when it was listed.
@@ -823,9 +825,9 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
         const long long size = StreamFileSize(file.stream.get());
         if (share && size >= SPLIT_BYTES)
             scan.halves = std::make_unique<SplitScan>(size);
-        jobs.emplace_back(scans.size(), false);
         if (scan.halves != nullptr)
             jobs.emplace_back(scans.size(), true);
+        jobs.emplace_back(scans.size(), false);
         scans.push_back(std::move(scan));
     }
     std::atomic<std::size_t> nextJob{0};

@@ -1,13 +1,18 @@
 #include "sds/sds_reader.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <libmseed.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,35 @@
 #include "sds/sds_stream.h"
 #include "tests/support/temp_dir.h"
 #include "timeutil/calendar.h"
+
+std::atomic<int> unpackCalls{0};
+
+// Stands in front of libmseed's msr_unpack to count the records whose header libmseed reads
+// again: the reader decodes those whose header it read itself without it.
+extern "C" int msr_unpack(char* record, int reclen, MSRecord** ppmsr, flag dataflag,
+                          flag verbose) {
+    ++unpackCalls;
+    using Unpack = int (*)(char*, int, MSRecord**, flag, flag);
+    static const auto libmseed = reinterpret_cast<Unpack>(dlsym(RTLD_NEXT, "msr_unpack"));
+    return libmseed(record, reclen, ppmsr, dataflag, verbose);
+}
+
+// The offsets files were read at, while a test records them.
+std::mutex readsMutex;
+bool recordingReads = false;
+std::vector<long long> reads;
+
+// Stands in front of the C library's pread to record the reads.
+extern "C" ssize_t pread(int descriptor, void* bytes, size_t size, off_t offset) {
+    {
+        std::lock_guard<std::mutex> lock(readsMutex);
+        if (recordingReads)
+            reads.push_back(static_cast<long long>(offset));
+    }
+    using Pread = ssize_t (*)(int, void*, size_t, off_t);
+    static const auto c = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
+    return c(descriptor, bytes, size, offset);
+}
 
 namespace {
 
@@ -166,7 +200,9 @@ TEST(ReadSdsTrace, DecodesEveryEncoding) {
                    Join(PackRecords(DAY + 100, 10.0, 2000, -1000, c.encoding, 512, "", c.step)));
         Trace trace;
         std::vector<std::string> notes;
+        unpackCalls = 0;
         ReadSdsTrace(root.Path(), Stream(), DAY + 50, DAY + 400, trace, notes);
+        EXPECT_EQ(unpackCalls, 0);
         EXPECT_TRUE(notes.empty());
         EXPECT_EQ(trace.station, "ABC");
         EXPECT_EQ(trace.channel, "HHZ");
@@ -319,6 +355,93 @@ TEST(ReadSdsTrace, ReadsAsWellThroughTheIndexAndAFileCutSinceAsFarAsItGoes) {
     Trace gone;
     ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 3600, gone, notes, true, &index);
     EXPECT_EQ(gone.SegmentCount(), 0);
+}
+
+TEST(ReadSdsTrace, ListsALongDayFileByHalvesAsWhole) {
+    // Over a megabyte: two threads list the file, from its start and from its middle.
+    const std::vector<std::string> records = PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32);
+    const std::string stream = Join(records);
+    const std::string longRecords =
+        Join(PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32, 4096));
+    const std::size_t half = stream.size() / 2;
+    std::string garbled = stream;
+    garbled.replace(half - 1000, 3000, 3000, 'x');
+    std::string garbledAfter = stream;
+    garbledAfter.replace(half + 1000, 3000, 3000, 'x');
+    const std::size_t quarter = records.size() / 4 * 512;
+    // The second half's scan starts at the middle's multiple of 4096, here inside a record of
+    // 4096 bytes whose samples look like the header of a record of 1024 there: that scan
+    // steps over the next record's start.
+    std::string misleading = records[0] + longRecords;
+    const std::size_t middle = misleading.size() / 2 / 4096 * 4096;
+    misleading.replace(middle, 64, PackRecords(DAY, 10.0, 10, 0, DE_INT32, 1024)[0].substr(0, 64));
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"records of 512 bytes", stream},
+        // The middle is no record's start: the second half's scan finds the records on.
+        {"one record of 512 bytes, then of 4096", records[0] + longRecords},
+        {"a record's samples that look like a header in the middle", misleading},
+        {"unreadable bytes across the middle", garbled},
+        {"unreadable bytes after the middle", garbledAfter},
+        {"the second half first", stream.substr(half / 512 * 512) + stream.substr(0, half / 512 * 512)},
+        {"a record twice across the middle", stream.substr(0, quarter * 3) +
+                                                  stream.substr(quarter, 512) + stream.substr(quarter * 3)},
+        {"a partial record at the end", stream + records[1].substr(0, 300)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        ASSERT_GT(c.bytes.size(), 1024u * 1024u);
+        root.Write(DayFile(2024, 70), c.bytes);
+        Trace whole;
+        std::vector<std::string> wholeNotes;
+        ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 86400, whole, wholeNotes, false);
+        Trace halves;
+        std::vector<std::string> halvesNotes;
+        ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 86400, halves, halvesNotes, true);
+        EXPECT_EQ(halvesNotes, wholeNotes);
+        ASSERT_EQ(halves.SegmentCount(), whole.SegmentCount());
+        for (int i = 0; i < whole.SegmentCount(); ++i) {
+            const SampleVector& expected = whole.SegmentAt(i);
+            const SampleVector& segment = halves.SegmentAt(i);
+            EXPECT_EQ(segment.startTime, expected.startTime);
+            ASSERT_EQ(segment.sampleCount, expected.sampleCount);
+            EXPECT_TRUE(std::equal(segment.samples, segment.samples + segment.sampleCount,
+                                   expected.samples));
+        }
+    }
+}
+
+TEST(ReadSdsTrace, ListsTheSecondHalfOfALongDayFileApartForASecondThread) {
+    TempDir root;
+    const std::string bytes = Join(PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32));
+    ASSERT_GT(bytes.size(), 1024u * 1024u);
+    root.Write(DayFile(2024, 70), bytes);
+    // The second half's scan starts at the middle's multiple of 4096; the scan from the start
+    // reads pieces of 128 KiB, none of which starts there.
+    const auto middle = static_cast<long long>(bytes.size() / 2 / 4096 * 4096);
+    ASSERT_NE(middle % (128 * 1024), 0);
+    const auto readAt = [&](bool share) {
+        {
+            std::lock_guard<std::mutex> lock(readsMutex);
+            reads.clear();
+            recordingReads = true;
+        }
+        Trace trace;
+        std::vector<std::string> notes;
+        // The window's records lie in the first tenth of the file: only the listing reads
+        // the middle.
+        ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 3000, trace, notes, share);
+        std::lock_guard<std::mutex> lock(readsMutex);
+        recordingReads = false;
+        EXPECT_EQ(trace.SegmentCount(), 1);
+        return std::set<long long>(reads.begin(), reads.end());
+    };
+    EXPECT_EQ(readAt(true).count(middle), 1u);
+    // One thread lists the file from its start alone.
+    EXPECT_EQ(readAt(false).count(middle), 0u);
 }
 
 TEST(SdsWindowRate, IsTheHighestRateOfTheRecordsInTheWindow) {
