@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +15,7 @@
 #include "app/profile_settings.h"
 #include "app/query_failure.h"
 #include "app/read_ahead.h"
+#include "app/row_filter_queue.h"
 #include "app/sds_source.h"
 #include "archive/catalogue.h"
 #include "archive/trace_reader.h"
@@ -324,85 +320,19 @@ void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& pla
                  plan.end, band, plan.joined);
 }
 
-// Returns how many rows a drum hands its filter thread ahead of the row it draws: two, so that
-// three rows are held with the one being read, while the first row (with its pre-roll) holds
-// at most four million samples at the highest rate of its segments, else one.
-std::size_t FilterDepth(const SdsSource* sds, const RowPlan& first,
-                        const std::vector<SegmentRow>& listed) {
-    constexpr double THREE_ROWS_SAMPLES = 4e6;
+// Plans how a drum hands its rows to its filter thread, from the samples of its first row (with
+// its pre-roll) at the highest rate of its segments.
+RowFilterHandover PlanFilterHandover(const SdsSource* sds, const RowPlan& first,
+                                     const std::vector<SegmentRow>& listed) {
     double rate = 0.0;
     if (sds != nullptr) {
         rate = SdsWindowRate(sds->root, EntryStream(*first.entry), first.readStart, first.end,
                              sds->dayIndex.get());
     }
     for (const SegmentRow& segment : listed) rate = std::max(rate, segment.sps);
-    return (first.end - first.readStart) * rate <= THREE_ROWS_SAMPLES ? 2 : 1;
+    return PlanRowFilterHandover((first.end - first.readStart) * rate, first.joined,
+                                 SegmentFilterGroup(2 * MAX_FILTER_GROUP));
 }
-
-// Runs a drum's row filters one after another on a thread of its own, in the order they are
-// handed over (each row goes on from where the row before it left the filter), while the
-// reading threads read the row after and this thread draws the row before. Without a thread
-// to be had, a filter runs when it is handed over.
-class RowFilterThread {
-public:
-    using Task = std::packaged_task<std::unique_ptr<Trace>()>;
-
-    RowFilterThread() = default;
-    ~RowFilterThread() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        wake.notify_one();
-        if (worker.joinable())
-            worker.join();
-    }
-    RowFilterThread(const RowFilterThread&) = delete;
-    RowFilterThread& operator=(const RowFilterThread&) = delete;
-
-    std::future<std::unique_ptr<Trace>> Hand(Task task) {
-        std::future<std::unique_ptr<Trace>> result = task.get_future();
-        if (!worker.joinable() && !failed) {
-            try {
-                worker = std::thread(&RowFilterThread::Run, this);
-            } catch (const std::system_error&) {
-                failed = true;
-            }
-        }
-        if (failed) {
-            task();
-            return result;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            tasks.push_back(std::move(task));
-        }
-        wake.notify_one();
-        return result;
-    }
-
-private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return stopping || !tasks.empty(); });
-            if (tasks.empty())
-                return;
-            Task task = std::move(tasks.front());
-            tasks.pop_front();
-            lock.unlock();
-            task();
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<Task> tasks;
-    bool stopping = false;
-    bool failed = false;  // no thread could be started
-    std::thread worker;
-};
 
 // A row made ready to draw: its plan, what its samples cover and what is said of them, its
 // automatic extremes, and the samples themselves or, when every range must be known before
@@ -739,12 +669,14 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     const RowPlan first = planned.front().plan;
     // A drum filtered through its rows runs its filter as one recursion, and a drum read from
     // SDS day files holds a row as one long segment, whose recursion no other thread shares:
-    // the rows are filtered in order on a thread of their own, while the row after is read and
-    // the one before drawn. That holds three rows at once, which the memory spared for the
-    // rows allows for rows of a few million samples; longer rows are filtered while the row
-    // after is read.
+    // the rows are filtered in order on a thread of their own, while the rows after are read
+    // and the one before drawn. A drum filtered through its rows holds three rows at once,
+    // which the memory spared for the rows allows for rows of a few million samples; longer
+    // rows are filtered while the row after is read. Rows filtered each on its own go to that
+    // thread in groups, whose segments it filters side by side, while they are short enough.
     const bool beside = segmentMode && first.filteredWhileRead && (first.carried || sds != nullptr);
-    const std::size_t filterDepth = beside ? FilterDepth(sds, first, planned.front().listed) : 0;
+    const RowFilterHandover handover =
+        beside ? PlanFilterHandover(sds, first, planned.front().listed) : RowFilterHandover();
     if (first.carried)
         carry.runSeconds = first.carriedSeconds;
     StartRow(settings, sds, first, planned.front().listed, beside, reader);
@@ -764,26 +696,27 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
             StartRow(settings, sds, planned.back().plan, planned.back().listed, beside, reader);
         return trace;
     };
-    RowFilterThread filterThread;
-    std::deque<std::future<std::unique_ptr<Trace>>> filtering;
+    RowFilterQueue filtering(handover, [&band = first.band, &carry, joined = first.joined](
+                                           std::vector<std::unique_ptr<Trace>>& group) {
+        if (joined) {
+            group.front()->RemoveEmptySegments();
+            FilterJoinedRowSamples(*group.front(), band, &carry);
+            return;
+        }
+        // Each segment is filtered on its own, the group's side by side.
+        std::vector<SampleVector*> segments;
+        for (const std::unique_ptr<Trace>& read : group)
+            for (int i = 0; i < read->SegmentCount(); ++i) segments.push_back(&read->SegmentAt(i));
+        PrepareSegmentGroup(segments.data(), static_cast<int>(segments.size()), band);
+    });
     for (int row = 0; row < rowCount; ++row) {
         std::unique_ptr<Trace> trace;
         if (beside) {
-            while (filtering.size() < filterDepth && taken < rowCount) {
-                const FilterBand& band = first.band;
-                filtering.push_back(filterThread.Hand(RowFilterThread::Task(
-                    [&band, &carry, joined = first.joined, read = takeRead()]() mutable {
-                        if (joined) {
-                            read->RemoveEmptySegments();
-                            FilterJoinedRowSamples(*read, band, &carry);
-                        } else {
-                            PrepareRowSamples(*read, band);
-                        }
-                        return std::move(read);
-                    })));
+            while (filtering.WantsMore() && taken < rowCount) {
+                std::unique_ptr<Trace> read = takeRead();
+                filtering.Add(std::move(read), taken == rowCount);
             }
-            trace = filtering.front().get();
-            filtering.pop_front();
+            trace = filtering.Next();
         } else {
             trace = takeRead();
         }

@@ -1039,7 +1039,7 @@ double SdsWindowRate(const std::string& root, const SdsStream& stream, double t1
     SilenceLibmseed();
     std::vector<DayFile> files;
     double rate = 0.0;
-    for (const Record& record : ListWindowRecords(root, stream, t1, t2, false, index, files))
+    for (const Record& record : ListWindowRecords(root, stream, t1, t2, true, index, files))
         rate = std::max(rate, record.rate);
     return rate;
 }
