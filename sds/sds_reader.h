@@ -60,14 +60,15 @@ private:
 // count as read. A partial record at the end of a file (one still being written) is ignored;
 // a record that cannot be decoded is skipped, and each file with such records adds one line
 // to notes (without a newline), "Skipping unreadable data in <path> at byte <offset of the
-// first>", for the caller to print. With share set, the files and records are decoded on a
-// second thread as well. With an index, the day files' record lists are taken from it and
+// first>", for the caller to print. With share set, the files are listed and the records
+// decoded on a second thread as well, a day file of a megabyte or more by halves. With an index, the day files' record lists are taken from it and
 // kept in it. The trace's codes become the stream's station and channel.
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
                   Trace& trace, std::vector<std::string>& notes, bool share = false,
                   SdsDayIndex* index = nullptr);
 
 // Returns the highest sample rate of the records of stream that may hold samples of the window
-// [t1, t2], or 0 without any; the day files' record lists are taken from and kept in index.
+// [t1, t2], or 0 without any; the day files' record lists are taken from and kept in index, or
+// listed by two threads.
 double SdsWindowRate(const std::string& root, const SdsStream& stream, double t1, double t2,
                      SdsDayIndex* index);
