@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/memory.h"
+#include "sds/libmseed_decoders.h"
 #include "sds/sds_reader.h"
 #include "timeutil/calendar.h"
 
@@ -155,5 +158,38 @@ BENCHMARK(BM_SdsRowsTwoReaders)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
+
+// libmseed's Steim-2 decoder alone on one core, over the records of a quarter of a day file
+// held in memory: the most any reading of these records can do a core. The file is S00's
+// second day, or the day file of 512-byte Steim-2 records that SDS_DAY_FILE names (bench/run.sh's
+// case 8 reads make_archive's, whose samples compress less).
+void BM_Steim2DecoderAlone(benchmark::State& state) {
+    const char* named = std::getenv("SDS_DAY_FILE");
+    std::ifstream in(named != nullptr ? std::string(named)
+                                      : Archive() + "/2024/XX/S00/HHZ.D/XX.S00..HHZ.D.2024.070",
+                     std::ios::binary);
+    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    constexpr std::size_t RECORD = 512;
+    const std::size_t records = file.size() / RECORD;
+    const std::size_t first = records / 4;
+    const std::size_t last = records / 2;
+    std::vector<std::int32_t> decoded(RECORD);
+    char source[] = "";
+    long long samples = 0;
+    for (auto _ : state) {
+        for (std::size_t r = first; r < last; ++r) {
+            auto* record = reinterpret_cast<unsigned char*>(&file[r * RECORD]);
+            const int count = record[30] << 8 | record[31];
+            const int offset = record[44] << 8 | record[45];
+            samples += msr_decode_steim2(reinterpret_cast<std::int32_t*>(record + offset),
+                                         static_cast<int>(RECORD) - offset, count,
+                                         decoded.data(), static_cast<int>(RECORD) * 4, source, 1);
+        }
+        benchmark::DoNotOptimize(decoded.data());
+    }
+    state.counters["samples/s"] =
+        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Steim2DecoderAlone)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -17,7 +17,7 @@ fi
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 jobs="${FUZZ_JOBS:-2}"
 targets=(fuzz_command_line fuzz_profile fuzz_segment_decoder fuzz_wfdisc_writer fuzz_index_page
-         fuzz_mseed_writer)
+         fuzz_mseed_writer fuzz_sds_reader)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAZPLOT_FUZZ=ON -DTRAZPLOT_BENCH=OFF >/dev/null

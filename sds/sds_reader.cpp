@@ -19,24 +19,7 @@
 #include "dsp/run_shared.h"
 #include "dsp/sample_count.h"
 #include "platform/file_handle.h"
-
-// libmseed 2 exports the decoders of its encodings but declares them in a header it does not
-// install. Each decodes samplecount samples at most, writes no more than outputlength bytes
-// and returns the number of samples decoded, or -1.
-extern "C" {
-int msr_decode_int16(std::int16_t* input, int samplecount, std::int32_t* output,
-                     int outputlength, int swapflag);
-int msr_decode_int32(std::int32_t* input, int samplecount, std::int32_t* output,
-                     int outputlength, int swapflag);
-int msr_decode_float32(float* input, int samplecount, float* output, int outputlength,
-                       int swapflag);
-int msr_decode_float64(double* input, int samplecount, double* output, int outputlength,
-                       int swapflag);
-int msr_decode_steim1(std::int32_t* input, int inputlength, int samplecount, std::int32_t* output,
-                      int outputlength, char* srcname, int swapflag);
-int msr_decode_steim2(std::int32_t* input, int inputlength, int samplecount, std::int32_t* output,
-                      int outputlength, char* srcname, int swapflag);
-}
+#include "sds/libmseed_decoders.h"
 
 namespace {
 
@@ -131,7 +114,9 @@ int EncodingDatatype(int encoding) {
 
 // Reads an unsigned 16-bit or signed 32-bit field in the header's byte order.
 unsigned Field16(const unsigned char* bytes, bool bigEndian) {
-    return bigEndian ? (bytes[0] << 8u) | bytes[1] : (bytes[1] << 8u) | bytes[0];
+    const unsigned first = bytes[0];
+    const unsigned second = bytes[1];
+    return bigEndian ? (first << 8u) | second : (second << 8u) | first;
 }
 
 std::int32_t Field32(const unsigned char* bytes, bool bigEndian) {
@@ -567,50 +552,81 @@ struct Decoder {
     std::vector<double> doubles;
 };
 
+// Returns true when the count samples that a record's header announces in an encoding fit the
+// record's dataBytes: libmseed's decoders of the encodings whose samples take fixed bytes read
+// as many as the header says, wherever the record ends. Its Steim decoders stop at the end.
+bool SamplesFitRecord(int encoding, long long count, long long dataBytes) {
+    long long bytes = 4;
+    switch (encoding) {
+        case DE_STEIM1:
+        case DE_STEIM2:
+            bytes = 0;
+            break;
+        case DE_ASCII:
+            bytes = 1;
+            break;
+        case DE_INT16:
+        case DE_GEOSCOPE163:
+        case DE_GEOSCOPE164:
+        case DE_CDSN:
+        case DE_SRO:
+        case DE_DWWSSN:
+            bytes = 2;
+            break;
+        case DE_GEOSCOPE24:
+            bytes = 3;
+            break;
+        case DE_FLOAT64:
+            bytes = 8;
+            break;
+        default:
+            break;
+    }
+    return count >= 0 && count <= INT_MAX / 8 && count * bytes <= dataBytes;
+}
+
 // Decodes the samples of a record whose header was read here with libmseed's decoder for its
-// encoding, which writes no more than count samples and reads no further than the record's
-// end, and stores samples [from, to) of it as floats. Returns false when the samples are not
-// as many as the header says. Nothing is allocated for a record, which keeps the threads that
-// decode a row apart: libmseed's record would take and give back memory for each one.
+// encoding, and stores samples [from, to) of it as floats. Returns false when the samples do
+// not fit the record or are not as many as the header says. Nothing is allocated for a record,
+// which keeps the threads that decode a row apart: libmseed's record would take and give back
+// memory for each one.
 bool DecodeSamples(const Record& record, unsigned char* bytes, const Job& job, Decoder& decoder) {
     const int count = record.count;
     const int available = record.length - record.dataOffset;
+    if (!SamplesFitRecord(record.encoding, count, available))
+        return false;
     // libmseed's decoders take the record as writable bytes but only read them.
     void* data = bytes + record.dataOffset;
     const int swap = record.swapData ? 1 : 0;
     // Names a record in libmseed's messages, which go nowhere.
     char source[] = "";
-    const auto fits = [&](int size) { return static_cast<long long>(count) * size <= available; };
-    int decoded = -1;
-    if (record.encoding == DE_FLOAT32 || record.encoding == DE_FLOAT64) {
-        const bool single = record.encoding == DE_FLOAT32;
-        if (!fits(single ? 4 : 8))
-            return false;
-        if (single) {
-            decoder.floats.resize(std::max<std::size_t>(decoder.floats.size(), count));
-            decoded = msr_decode_float32(static_cast<float*>(data), count, decoder.floats.data(),
-                                         count * 4, swap);
+    switch (record.encoding) {
+        case DE_FLOAT32:
+            decoder.floats.resize(std::max(decoder.floats.size(), static_cast<std::size_t>(count)));
+            if (msr_decode_float32(static_cast<float*>(data), count, decoder.floats.data(),
+                                   count * 4, swap) != count)
+                return false;
             StoreSamples(decoder.floats.data(), job, job.destination);
-        } else {
-            decoder.doubles.resize(std::max<std::size_t>(decoder.doubles.size(), count));
-            decoded = msr_decode_float64(static_cast<double*>(data), count,
-                                         decoder.doubles.data(), count * 8, swap);
+            return true;
+        case DE_FLOAT64:
+            decoder.doubles.resize(std::max(decoder.doubles.size(), static_cast<std::size_t>(count)));
+            if (msr_decode_float64(static_cast<double*>(data), count, decoder.doubles.data(),
+                                   count * 8, swap) != count)
+                return false;
             StoreSamples(decoder.doubles.data(), job, job.destination);
-        }
-        return decoded == count;
+            return true;
+        default:
+            break;
     }
-    decoder.integers.resize(std::max<std::size_t>(decoder.integers.size(), count));
+    decoder.integers.resize(std::max(decoder.integers.size(), static_cast<std::size_t>(count)));
     std::int32_t* out = decoder.integers.data();
     const int outBytes = count * 4;
+    int decoded = -1;
     switch (record.encoding) {
         case DE_INT16:
-            if (!fits(2))
-                return false;
             decoded = msr_decode_int16(static_cast<std::int16_t*>(data), count, out, outBytes, swap);
             break;
         case DE_INT32:
-            if (!fits(4))
-                return false;
             decoded = msr_decode_int32(static_cast<std::int32_t*>(data), count, out, outBytes, swap);
             break;
         case DE_STEIM1:
@@ -639,7 +655,7 @@ bool DecodedFromItsHeader(const Record& record) {
         case DE_STEIM1:
         case DE_STEIM2:
             return HeadersSayHowToDecode() && record.dataOffset >= 48 &&
-                   record.dataOffset < record.length && record.count <= INT_MAX / 8;
+                   record.dataOffset < record.length;
         default:
             return false;
     }
@@ -650,9 +666,17 @@ Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, Decod
     if (DecodedFromItsHeader(record))
         return DecodeSamples(record, bytes, job, decoder) ? Decoded::SAMPLES : Decoded::UNREADABLE;
     RecordBuffer& buffer = decoder.record;
-    // libmseed takes the record as writable bytes.
-    if (msr_unpack(reinterpret_cast<char*>(bytes), record.length, buffer.Slot(), 1, 0) !=
-        MS_NOERROR)
+    // libmseed takes the record as writable bytes. Its header is read first: a header that
+    // announces more samples than the record holds would have libmseed read past it.
+    char* writable = reinterpret_cast<char*>(bytes);
+    if (msr_unpack(writable, record.length, buffer.Slot(), 0, 0) != MS_NOERROR)
+        return Decoded::UNREADABLE;
+    const MSRecord* header = buffer.Get();
+    if (header->fsdh == nullptr ||
+        !SamplesFitRecord(header->encoding, header->samplecnt,
+                          static_cast<long long>(header->reclen) - header->fsdh->data_offset))
+        return Decoded::UNREADABLE;
+    if (msr_unpack(writable, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
         return Decoded::UNREADABLE;
     const MSRecord* decoded = buffer.Get();
     if (decoded->numsamples != decoded->samplecnt || decoded->datasamples == nullptr)

@@ -626,6 +626,40 @@ TEST(ReadSdsTrace, SkipsUnreadableRecordsWithOneNotePerFile) {
     EXPECT_EQ(trace.SegmentAt(1).samples[trace.SegmentAt(1).sampleCount - 1], 2999.0f);
 }
 
+TEST(ReadSdsTrace, SkipsARecordThatAnnouncesMoreSamplesThanItHolds) {
+    struct Case {
+        const char* name;
+        int encoding;  // as packed
+        int relabel;   // the encoding its header names instead, or -1
+    };
+    const Case cases[] = {
+        {"INT16", DE_INT16, -1},
+        {"INT32", DE_INT32, -1},
+        {"FLOAT64", DE_FLOAT64, -1},
+        {"Steim-2", DE_STEIM2, -1},
+        // An encoding that libmseed decodes whole, header and all.
+        {"CDSN", DE_INT16, DE_CDSN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string record = PackRecords(DAY + 100, 10.0, 50, 0, c.encoding)[0];
+        // 3000 samples, more than 512 bytes hold in any encoding.
+        record[30] = static_cast<char>(3000 >> 8);
+        record[31] = static_cast<char>(3000 & 0xff);
+        if (c.relabel >= 0)
+            record[52] = static_cast<char>(c.relabel);
+        TempDir root;
+        // Records after it hold what a read past its end would take for its samples.
+        const std::string day = root.Write(
+            DayFile(2024, 70), record + Join(PackRecords(DAY + 1000, 10.0, 20000, 0, DE_INT32)));
+        Trace trace;
+        std::vector<std::string> notes;
+        ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 200, trace, notes);
+        EXPECT_EQ(notes, std::vector<std::string>{"Skipping unreadable data in " + day + " at byte 0"});
+        EXPECT_EQ(trace.SegmentCount(), 0);
+    }
+}
+
 TEST(ResolveSdsStream, ChoosesNetworkAndLocationAndSaysWhenThereWasAChoice) {
     TempDir root;
     const std::string record = Join(PackRecords(DAY + 100, 10.0, 10, 0));
