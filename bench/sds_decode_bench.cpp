@@ -182,8 +182,8 @@ void BM_Steim2DecoderAlone(benchmark::State& state) {
             const int count = record[30] << 8 | record[31];
             const int offset = record[44] << 8 | record[45];
             samples += msr_decode_steim2(reinterpret_cast<std::int32_t*>(record + offset),
-                                         static_cast<int>(RECORD) - offset, count,
-                                         decoded.data(), static_cast<int>(RECORD) * 4, source, 1);
+                                         static_cast<int>(RECORD) - offset, count, decoded.data(),
+                                         static_cast<int>(RECORD) * 4, source, 1);
         }
         benchmark::DoNotOptimize(decoded.data());
     }

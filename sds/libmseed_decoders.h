@@ -6,10 +6,10 @@
 // install. Each decodes samplecount samples at most, writes no more than outputlength bytes
 // and returns the number of samples decoded, or -1.
 extern "C" {
-int msr_decode_int16(std::int16_t* input, int samplecount, std::int32_t* output,
-                     int outputlength, int swapflag);
-int msr_decode_int32(std::int32_t* input, int samplecount, std::int32_t* output,
-                     int outputlength, int swapflag);
+int msr_decode_int16(std::int16_t* input, int samplecount, std::int32_t* output, int outputlength,
+                     int swapflag);
+int msr_decode_int32(std::int32_t* input, int samplecount, std::int32_t* output, int outputlength,
+                     int swapflag);
 int msr_decode_float32(float* input, int samplecount, float* output, int outputlength,
                        int swapflag);
 int msr_decode_float64(double* input, int samplecount, double* output, int outputlength,

@@ -552,6 +552,17 @@ struct Decoder {
     std::vector<double> doubles;
 };
 
+// Decodes count samples with decode into scratch, grown to hold them, and stores samples
+// [from, to) of them as floats. Returns false when decode gives other than count.
+template <typename Sample, typename Decode>
+bool DecodeInto(std::vector<Sample>& scratch, int count, const Job& job, const Decode& decode) {
+    scratch.resize(std::max(scratch.size(), static_cast<std::size_t>(count)));
+    if (decode(scratch.data()) != count)
+        return false;
+    StoreSamples(scratch.data(), job, job.destination);
+    return true;
+}
+
 // Returns true when the count samples that a record's header announces in an encoding fit the
 // record's dataBytes: libmseed's decoders of the encodings whose samples take fixed bytes read
 // as many as the header says, wherever the record ends. Its Steim decoders stop at the end.
@@ -602,46 +613,30 @@ bool DecodeSamples(const Record& record, unsigned char* bytes, const Job& job, D
     char source[] = "";
     switch (record.encoding) {
         case DE_FLOAT32:
-            decoder.floats.resize(std::max(decoder.floats.size(), static_cast<std::size_t>(count)));
-            if (msr_decode_float32(static_cast<float*>(data), count, decoder.floats.data(),
-                                   count * 4, swap) != count)
-                return false;
-            StoreSamples(decoder.floats.data(), job, job.destination);
-            return true;
+            return DecodeInto(decoder.floats, count, job, [&](float* out) {
+                return msr_decode_float32(static_cast<float*>(data), count, out, count * 4, swap);
+            });
         case DE_FLOAT64:
-            decoder.doubles.resize(std::max(decoder.doubles.size(), static_cast<std::size_t>(count)));
-            if (msr_decode_float64(static_cast<double*>(data), count, decoder.doubles.data(),
-                                   count * 8, swap) != count)
-                return false;
-            StoreSamples(decoder.doubles.data(), job, job.destination);
-            return true;
+            return DecodeInto(decoder.doubles, count, job, [&](double* out) {
+                return msr_decode_float64(static_cast<double*>(data), count, out, count * 8, swap);
+            });
         default:
             break;
     }
-    decoder.integers.resize(std::max(decoder.integers.size(), static_cast<std::size_t>(count)));
-    std::int32_t* out = decoder.integers.data();
-    const int outBytes = count * 4;
-    int decoded = -1;
-    switch (record.encoding) {
-        case DE_INT16:
-            decoded = msr_decode_int16(static_cast<std::int16_t*>(data), count, out, outBytes, swap);
-            break;
-        case DE_INT32:
-            decoded = msr_decode_int32(static_cast<std::int32_t*>(data), count, out, outBytes, swap);
-            break;
-        case DE_STEIM1:
-            decoded = msr_decode_steim1(static_cast<std::int32_t*>(data), available, count, out,
-                                        outBytes, source, swap);
-            break;
-        default:
-            decoded = msr_decode_steim2(static_cast<std::int32_t*>(data), available, count, out,
-                                        outBytes, source, swap);
-            break;
-    }
-    if (decoded != count)
-        return false;
-    StoreSamples(out, job, job.destination);
-    return true;
+    return DecodeInto(decoder.integers, count, job, [&](std::int32_t* out) {
+        auto* words = static_cast<std::int32_t*>(data);
+        switch (record.encoding) {
+            case DE_INT16:
+                return msr_decode_int16(static_cast<std::int16_t*>(data), count, out, count * 4,
+                                        swap);
+            case DE_INT32:
+                return msr_decode_int32(words, count, out, count * 4, swap);
+            case DE_STEIM1:
+                return msr_decode_steim1(words, available, count, out, count * 4, source, swap);
+            default:
+                return msr_decode_steim2(words, available, count, out, count * 4, source, swap);
+        }
+    });
 }
 
 // The encodings whose samples are decoded here from the record's header, without libmseed

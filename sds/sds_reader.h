@@ -61,8 +61,9 @@ private:
 // a record that cannot be decoded is skipped, and each file with such records adds one line
 // to notes (without a newline), "Skipping unreadable data in <path> at byte <offset of the
 // first>", for the caller to print. With share set, the files are listed and the records
-// decoded on a second thread as well, a day file of a megabyte or more by halves. With an index, the day files' record lists are taken from it and
-// kept in it. The trace's codes become the stream's station and channel.
+// decoded on a second thread as well, a day file of a megabyte or more by halves. With an index,
+// the day files' record lists are taken from it and kept in it. The trace's codes become the
+// stream's station and channel.
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,
                   Trace& trace, std::vector<std::string>& notes, bool share = false,
                   SdsDayIndex* index = nullptr);

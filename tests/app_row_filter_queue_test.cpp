@@ -1,11 +1,11 @@
-#include "app/row_filter_queue.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "app/row_filter_queue.h"
 
 namespace {
 
@@ -61,7 +61,9 @@ TEST(RowFilterQueue, FiltersRowsInGroupsAndHandsThemBackInOrder) {
         std::vector<std::vector<std::string>> groups;
     };
     const Case cases[] = {
-        {"groups of three, the last one short", {3, 6}, 8,
+        {"groups of three, the last one short",
+         {3, 6},
+         8,
          {{"R0", "R1", "R2"}, {"R3", "R4", "R5"}, {"R6", "R7"}}},
         {"one at a time", {1, 2}, 3, {{"R0"}, {"R1"}, {"R2"}}},
         {"fewer rows than a group", {4, 8}, 2, {{"R0", "R1"}}},

@@ -25,8 +25,7 @@ std::atomic<int> unpackCalls{0};
 
 // Stands in front of libmseed's msr_unpack to count the records whose header libmseed reads
 // again: the reader decodes those whose header it read itself without it.
-extern "C" int msr_unpack(char* record, int reclen, MSRecord** ppmsr, flag dataflag,
-                          flag verbose) {
+extern "C" int msr_unpack(char* record, int reclen, MSRecord** ppmsr, flag dataflag, flag verbose) {
     ++unpackCalls;
     using Unpack = int (*)(char*, int, MSRecord**, flag, flag);
     static const auto libmseed = reinterpret_cast<Unpack>(dlsym(RTLD_NEXT, "msr_unpack"));
@@ -361,8 +360,7 @@ TEST(ReadSdsTrace, ListsALongDayFileByHalvesAsWhole) {
     // Over a megabyte: two threads list the file, from its start and from its middle.
     const std::vector<std::string> records = PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32);
     const std::string stream = Join(records);
-    const std::string longRecords =
-        Join(PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32, 4096));
+    const std::string longRecords = Join(PackRecords(DAY + 100, 10.0, 300000, 0, DE_INT32, 4096));
     const std::size_t half = stream.size() / 2;
     std::string garbled = stream;
     garbled.replace(half - 1000, 3000, 3000, 'x');
@@ -385,9 +383,10 @@ TEST(ReadSdsTrace, ListsALongDayFileByHalvesAsWhole) {
         {"a record's samples that look like a header in the middle", misleading},
         {"unreadable bytes across the middle", garbled},
         {"unreadable bytes after the middle", garbledAfter},
-        {"the second half first", stream.substr(half / 512 * 512) + stream.substr(0, half / 512 * 512)},
-        {"a record twice across the middle", stream.substr(0, quarter * 3) +
-                                                  stream.substr(quarter, 512) + stream.substr(quarter * 3)},
+        {"the second half first",
+         stream.substr(half / 512 * 512) + stream.substr(0, half / 512 * 512)},
+        {"a record twice across the middle",
+         stream.substr(0, quarter * 3) + stream.substr(quarter, 512) + stream.substr(quarter * 3)},
         {"a partial record at the end", stream + records[1].substr(0, 300)},
     };
     for (const auto& c : cases) {
@@ -655,7 +654,8 @@ TEST(ReadSdsTrace, SkipsARecordThatAnnouncesMoreSamplesThanItHolds) {
         Trace trace;
         std::vector<std::string> notes;
         ReadSdsTrace(root.Path(), Stream(), DAY, DAY + 200, trace, notes);
-        EXPECT_EQ(notes, std::vector<std::string>{"Skipping unreadable data in " + day + " at byte 0"});
+        EXPECT_EQ(notes,
+                  std::vector<std::string>{"Skipping unreadable data in " + day + " at byte 0"});
         EXPECT_EQ(trace.SegmentCount(), 0);
     }
 }

@@ -25,8 +25,8 @@ std::string Described(const Trace& trace, const std::vector<std::string>& notes)
         const SampleVector& segment = trace.SegmentAt(i);
         FUZZ_CHECK(segment.sampleCount > 0);
         FUZZ_CHECK(segment.sampleRate > 0.0);
-        text += std::to_string(segment.startTime) + " " + std::to_string(segment.sampleRate) +
-                " " + std::to_string(trace.SegmentDatatype(i)) + ":";
+        text += std::to_string(segment.startTime) + " " + std::to_string(segment.sampleRate) + " " +
+                std::to_string(trace.SegmentDatatype(i)) + ":";
         text.append(reinterpret_cast<const char*>(segment.samples),
                     static_cast<std::size_t>(segment.sampleCount) * sizeof(float));
         text += "\n";
