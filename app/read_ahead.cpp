@@ -45,7 +45,8 @@ void ReadAhead::Start(std::vector<SegmentRow> listed, const std::string& folder,
 }
 
 void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index,
-                         double start, double end, const FilterBand* filter, bool joinedFilter) {
+                         double start, double end, const FilterBand* filter, bool joinedFilter,
+                         bool share) {
     {
         std::unique_lock<std::mutex> lock(mutex);
         Prepare(lock, stream.station, stream.channel, start, end, filter, joinedFilter, 1);
@@ -54,6 +55,7 @@ void ReadAhead::StartSds(const std::string& root, const SdsStream& stream, SdsDa
         sdsRoot = root;
         sdsStream = stream;
         sdsIndex = index;
+        sdsShare = share;
         group = 1;
     }
     Launch();
@@ -137,10 +139,11 @@ void ReadAhead::Finish(int read) {
 
 int ReadAhead::ReadSome() {
     if (sds) {
-        // The row's day files are one piece: the thread that takes it shares them with another.
+        // The row's day files are one piece: the thread that takes it shares them with another,
+        // when asked to.
         if (next.fetch_add(1) != 0)
             return 0;
-        ReadSdsTrace(sdsRoot, sdsStream, t1, t2, *trace, notes, true, sdsIndex);
+        ReadSdsTrace(sdsRoot, sdsStream, t1, t2, *trace, notes, sdsShare, sdsIndex);
         if (!joined)
             PrepareRowSamples(*trace, band);
         return 1;

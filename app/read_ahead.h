@@ -38,10 +38,12 @@ public:
                const std::string& channel, double t1, double t2, const FilterBand* band = nullptr,
                bool joined = false);
     // Starts reading stream of the SDS archive under root for the window [t1, t2] instead, as
-    // Start does with the same band and joined: one thread reads the row's day files, sharing
-    // them with a second. The day files' record lists are taken from and kept in index.
+    // Start does with the same band and joined: one thread reads the row's day files, with
+    // share set sharing them with a second. The day files' record lists are taken from and
+    // kept in index.
     void StartSds(const std::string& root, const SdsStream& stream, SdsDayIndex* index, double t1,
-                  double t2, const FilterBand* band = nullptr, bool joined = false);
+                  double t2, const FilterBand* band = nullptr, bool joined = false,
+                  bool share = true);
     // Reads (and filters) what is left of the started row, waits until it is done and returns
     // its trace.
     std::unique_ptr<Trace> Take();
@@ -80,6 +82,7 @@ private:
     std::string sdsRoot;
     SdsStream sdsStream;
     SdsDayIndex* sdsIndex = nullptr;
+    bool sdsShare = true;
     std::vector<std::string> notes;  // of the SDS job
     int pieces = 0;                  // segments, or the one piece of an SDS job
     double t1 = 0.0;

@@ -305,33 +305,33 @@ SdsStream EntryStream(const StationEntry& entry) {
     return {entry.network, entry.station, entry.location, entry.channel};
 }
 
-// Hands the listed segments of the plan's read (or, with sds, its SDS stream) to the reader. A
-// drum's rows filtered through each other are read unfiltered: their filter runs on a thread
-// of its own, or here.
+// Hands the listed segments of the plan's read (or, with sds, its SDS stream, shared by two
+// threads when share is set) to the reader. A drum's rows filtered through each other are read
+// unfiltered: their filter runs on a thread of their own, or here.
 void StartRow(const Settings& settings, const SdsSource* sds, const RowPlan& plan,
-              const std::vector<SegmentRow>& listed, bool beside, ReadAhead& reader) {
+              const std::vector<SegmentRow>& listed, bool beside, ReadAhead& reader,
+              bool share = true) {
     const FilterBand* band = plan.filteredWhileRead && !beside ? &plan.band : nullptr;
     if (sds != nullptr) {
         reader.StartSds(sds->root, EntryStream(*plan.entry), sds->dayIndex.get(), plan.readStart,
-                        plan.end, band, plan.joined);
+                        plan.end, band, plan.joined, share);
         return;
     }
     reader.Start(listed, settings.dataDir, plan.entry->station, plan.entry->channel, plan.readStart,
                  plan.end, band, plan.joined);
 }
 
-// Plans how a drum hands its rows to its filter thread, from the samples of its first row (with
-// its pre-roll) at the highest rate of its segments.
-RowFilterHandover PlanFilterHandover(const SdsSource* sds, const RowPlan& first,
-                                     const std::vector<SegmentRow>& listed) {
+// Returns the samples of the first row's read (with its pre-roll) at the highest rate of its
+// segments.
+double FirstRowSamples(const SdsSource* sds, const RowPlan& first,
+                       const std::vector<SegmentRow>& listed) {
     double rate = 0.0;
     if (sds != nullptr) {
         rate = SdsWindowRate(sds->root, EntryStream(*first.entry), first.readStart, first.end,
                              sds->dayIndex.get());
     }
     for (const SegmentRow& segment : listed) rate = std::max(rate, segment.sps);
-    return PlanRowFilterHandover((first.end - first.readStart) * rate, first.joined,
-                                 SegmentFilterGroup(2 * MAX_FILTER_GROUP));
+    return (first.end - first.readStart) * rate;
 }
 
 // A row made ready to draw: its plan, what its samples cover and what is said of them, its
@@ -675,25 +675,52 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     // rows are filtered while the row after is read. Rows filtered each on its own go to that
     // thread in groups, whose segments it filters side by side, while they are short enough.
     const bool beside = segmentMode && first.filteredWhileRead && (first.carried || sds != nullptr);
+    const double rowSamples =
+        beside || sds != nullptr ? FirstRowSamples(sds, first, planned.front().listed) : 0.0;
     const RowFilterHandover handover =
-        beside ? PlanFilterHandover(sds, first, planned.front().listed) : RowFilterHandover();
+        beside ? PlanRowFilterHandover(rowSamples, first.joined,
+                                       SegmentFilterGroup(2 * MAX_FILTER_GROUP))
+               : RowFilterHandover();
     if (first.carried)
         carry.runSeconds = first.carriedSeconds;
-    StartRow(settings, sds, first, planned.front().listed, beside, reader);
+    // Rows read from SDS day files are read two at a time, each by one thread of a reader of
+    // its own (sharing a row's records between two threads costs more than it saves), while
+    // three rows of the first row's samples take little of the memory spared for the rows, and
+    // a drum's rows go to its filter thread in groups.
+    constexpr double PAIRED_ROW_SAMPLES = 3e6;
+    std::unique_ptr<ReadAhead> secondReader;
+    if (sds != nullptr && rowSamples <= PAIRED_ROW_SAMPLES && (!beside || handover.group > 1))
+        secondReader = std::make_unique<ReadAhead>();
+    const bool share = secondReader == nullptr;
+    // The reader of a row: the rows alternate between the readers.
+    const auto readerOf = [&](int row) -> ReadAhead& {
+        return share || row % 2 == 0 ? reader : *secondReader;
+    };
+    const int ahead = share ? 1 : 2;
+    StartRow(settings, sds, first, planned.front().listed, beside, reader, share);
+    for (int row = 1; row < ahead && row < rowCount; ++row) {
+        planRow(row);
+        StartRow(settings, sds, planned.back().plan, planned.back().listed, beside, readerOf(row),
+                 share);
+    }
     int taken = 0;
-    // Takes the read started last and starts the next one, planned and listed while the read
-    // before it goes on.
+    // Takes the read of the next row and starts the one after the rows being read, planned and
+    // listed while the reads before it go on.
     const auto takeRead = [&] {
-        if (taken + 1 < rowCount)
-            planRow(taken + 1);
-        std::unique_ptr<Trace> trace = reader.Take();
+        const int started = taken + ahead;
+        if (started < rowCount)
+            planRow(started);
+        ReadAhead& taking = readerOf(taken);
+        std::unique_ptr<Trace> trace = taking.Take();
         // Each file with unreadable data is named once in a run.
-        for (const std::string& note : reader.Notes()) {
+        for (const std::string& note : taking.Notes()) {
             if (rows.notes.insert(note).second)
                 std::fprintf(stderr, "%s\n", note.c_str());
         }
-        if (++taken < rowCount)
-            StartRow(settings, sds, planned.back().plan, planned.back().listed, beside, reader);
+        ++taken;
+        if (started < rowCount)
+            StartRow(settings, sds, planned.back().plan, planned.back().listed, beside, taking,
+                     share);
         return trace;
     };
     RowFilterQueue filtering(handover, [&band = first.band, &carry, joined = first.joined](

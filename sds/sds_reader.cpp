@@ -825,8 +825,19 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
     struct Scan {
         DayFile* file = nullptr;
         std::unique_ptr<SplitScan> halves;
+        bool kept = false;  // its list is in the index
     };
     std::vector<Scan> scans;
+    // The index waits for the lists it left this call to make: those not made are given up.
+    struct GiveUp {
+        SdsDayIndex* index;
+        std::vector<Scan>& scans;
+        ~GiveUp() {
+            for (const Scan& scan : scans)
+                if (index != nullptr && !scan.kept)
+                    index->Release(scan.file->path);
+        }
+    } giveUp{index, scans};
     // The jobs: each file's scan from the start and, for a long file, before it the scan of its
     // second half, so that the halves are always listed apart: when the other thread starts
     // late, one thread lists both.
@@ -870,6 +881,7 @@ void ListDayFiles(const SdsStream& stream, std::vector<DayFile>& files, SdsDayIn
             scan.file->listing = listing;
             if (index != nullptr)
                 index->Keep(stream, scan.file->path, listing);
+            scan.kept = true;
         }
     });
 }
@@ -925,21 +937,34 @@ SdsDayIndex::SdsDayIndex() = default;
 SdsDayIndex::~SdsDayIndex() = default;
 
 std::shared_ptr<const DayListing> SdsDayIndex::Find(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    // Threads find the files of a window in order of their days, so none waits for a file
+    // while another waits for one it lists.
+    kept.wait(lock,
+              [&] { return std::find(unlisted.begin(), unlisted.end(), path) == unlisted.end(); });
     for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
         if (entry->path != path)
             continue;
         entries.splice(entries.begin(), entries, entry);
         return entries.front().listing;
     }
+    unlisted.push_back(path);
     return nullptr;
+}
+
+void SdsDayIndex::Release(const std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        unlisted.erase(std::remove(unlisted.begin(), unlisted.end(), path), unlisted.end());
+    }
+    kept.notify_all();
 }
 
 void SdsDayIndex::Keep(const SdsStream& stream, const std::string& path,
                        std::shared_ptr<const DayListing> listing) {
     const std::string key =
         stream.network + "." + stream.station + "." + stream.location + "." + stream.channel;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     entries.push_front({key, path, std::move(listing)});
     // Lists a run no longer needs would stand between the rows' sample arrays in memory: only
     // those of this stream and of the one used before it stay.
@@ -954,6 +979,8 @@ void SdsDayIndex::Keep(const SdsStream& stream, const std::string& path,
     // A drum's rows move through the days in order, and a row needs a few days at most.
     if (entries.size() > CAPACITY)
         entries.pop_back();
+    lock.unlock();
+    Release(path);
 }
 
 void ReadSdsTrace(const std::string& root, const SdsStream& stream, double t1, double t2,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -25,12 +26,16 @@ public:
     SdsDayIndex(const SdsDayIndex&) = delete;
     SdsDayIndex& operator=(const SdsDayIndex&) = delete;
 
-    // Returns the list of the day file at path, or null when it is not kept.
+    // Returns the list of the day file at path, waiting while another thread lists the file,
+    // or null when it is not kept: the caller then lists the file, and other threads wait for
+    // its list until it hands the list to Keep, or calls Release when it has none.
     std::shared_ptr<const Listing> Find(const std::string& path);
     // Keeps the list of the day file at path of stream, in place of the oldest one when full;
     // the lists of streams other than this one and the one used before it are let go.
     void Keep(const SdsStream& stream, const std::string& path,
               std::shared_ptr<const Listing> listing);
+    // Gives up listing the day file at path, which Find left to the caller.
+    void Release(const std::string& path);
 
 private:
     struct Entry {
@@ -41,7 +46,9 @@ private:
 
     static constexpr std::size_t CAPACITY = 4;
     std::mutex mutex;
-    std::list<Entry> entries;  // the one used last first
+    std::condition_variable kept;
+    std::list<Entry> entries;           // the one used last first
+    std::vector<std::string> unlisted;  // paths a thread lists for the index
 };
 
 // Refills trace with the recorded samples of stream in the SDS archive under root for the

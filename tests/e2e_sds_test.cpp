@@ -436,6 +436,34 @@ TEST_P(SdsDemo, EventDrawsAsFromTheSegmentArchiveWithoutFillButForTheDistanceLab
     }
 }
 
+TEST_P(SdsDemo, DrumReadsTwoRowsAtATime) {
+    // strace's ptrace and LeakSanitizer's do not go together.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "LeakSanitizer cannot run under strace";
+#endif
+    // Returns the threads a filtered drum of BORA's started, its rows of five minutes.
+    const auto threads = [&](const std::string& nsec) {
+        const std::string sds = folder->WorkFile("sds");
+        folder->WriteWorkFile("wave.ini", "[DATA]\nSDS=" + sds +
+                                              "\n[WAVEFORMS]\nN#=1\nfilter=1,10\nFILE=drum.gif\n"
+                                              "[STA0]\nSTA=BORA\n");
+        const std::string calls = folder->WorkFile("threads.strace");
+        const ProcessResult result =
+            folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=clone,clone3", "-o", calls},
+                             {"tbeg=10:00:00 02.03.2004", "nsec=" + nsec, "/NOPREVIEW"});
+        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
+        std::istringstream lines(ReadFileBytes(calls));
+        std::string line;
+        int started = 0;
+        while (std::getline(lines, line)) started += line.find("clone") != std::string::npos;
+        return started;
+    };
+    // Two readers of two threads each, a row each at a time, and the filter thread, however
+    // many rows (one reader whose two threads share each row starts three).
+    EXPECT_EQ(threads("1800:300"), 5);
+    EXPECT_EQ(threads("900:300"), 5);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SdsDemo, testing::Values(Backend::Sqlite), BackendParamName);
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/trace_reader.h"
@@ -441,6 +442,34 @@ TEST(ReadSdsTrace, ListsTheSecondHalfOfALongDayFileApartForASecondThread) {
     EXPECT_EQ(readAt(true).count(middle), 1u);
     // One thread lists the file from its start alone.
     EXPECT_EQ(readAt(false).count(middle), 0u);
+}
+
+TEST(SdsDayIndex, ListsADayFileOnceWhenTwoThreadsNeedItAtOnce) {
+    // Nine megabytes: a scan takes long enough for the second thread to come while it runs.
+    TempDir root;
+    root.Write(DayFile(2024, 70), Join(PackRecords(DAY, 100.0, 2000000, 0, DE_INT32)));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        {
+            std::lock_guard<std::mutex> lock(readsMutex);
+            reads.clear();
+            recordingReads = true;
+        }
+        SdsDayIndex index;
+        // Windows far from the file's start: only a scan reads its first bytes.
+        const auto readRow = [&](double start) {
+            Trace trace;
+            std::vector<std::string> notes;
+            ReadSdsTrace(root.Path(), Stream(), start, start + 100, trace, notes, false, &index);
+            EXPECT_EQ(trace.SegmentCount(), 1);
+        };
+        std::thread other(readRow, DAY + 15000);
+        readRow(DAY + 16000);
+        other.join();
+        std::lock_guard<std::mutex> lock(readsMutex);
+        recordingReads = false;
+        EXPECT_EQ(std::count(reads.begin(), reads.end(), 0LL), 1);
+    }
 }
 
 TEST(SdsWindowRate, IsTheHighestRateOfTheRecordsInTheWindow) {
