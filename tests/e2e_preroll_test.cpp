@@ -291,16 +291,7 @@ TEST_P(Preroll, DrumFiltersOnAThreadOfItsOwn) {
     // threads (and this one, which draws): one thread more than the drum reads with.
     const auto threads = [&](const std::string& waveforms) {
         folder->WriteWaveIni("[WAVEFORMS]\nN#=1\n" + waveforms + "\n[STA0]\nSTA=SINE\n");
-        const std::string calls = folder->WorkFile("threads.strace");
-        const ProcessResult result =
-            folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=clone,clone3", "-o", calls},
-                             {"tbeg=10:10:00 02.03.2004", "nsec=3600:600", "/NOPREVIEW"});
-        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
-        std::istringstream lines(ReadFileBytes(calls));
-        std::string line;
-        int started = 0;
-        while (std::getline(lines, line)) started += line.find("clone") != std::string::npos;
-        return started;
+        return folder->ThreadsStarted({"tbeg=10:10:00 02.03.2004", "nsec=3600:600", "/NOPREVIEW"});
     };
     EXPECT_EQ(threads(std::string(BAND_TEXT) + "PREROLL=60\n"), 3);
     EXPECT_EQ(threads("PREROLL=60\n"), 2);

@@ -447,16 +447,7 @@ TEST_P(SdsDemo, DrumReadsTwoRowsAtATime) {
         folder->WriteWorkFile("wave.ini", "[DATA]\nSDS=" + sds +
                                               "\n[WAVEFORMS]\nN#=1\nfilter=1,10\nFILE=drum.gif\n"
                                               "[STA0]\nSTA=BORA\n");
-        const std::string calls = folder->WorkFile("threads.strace");
-        const ProcessResult result =
-            folder->RunUnder("/usr/bin/strace", {"-f", "-e", "trace=clone,clone3", "-o", calls},
-                             {"tbeg=10:00:00 02.03.2004", "nsec=" + nsec, "/NOPREVIEW"});
-        EXPECT_EQ(result.status, SHELL_OK) << result.errors;
-        std::istringstream lines(ReadFileBytes(calls));
-        std::string line;
-        int started = 0;
-        while (std::getline(lines, line)) started += line.find("clone") != std::string::npos;
-        return started;
+        return folder->ThreadsStarted({"tbeg=10:00:00 02.03.2004", "nsec=" + nsec, "/NOPREVIEW"});
     };
     // Two readers of two threads each, a row each at a time, and the filter thread, however
     // many rows (one reader whose two threads share each row starts three).

@@ -217,6 +217,18 @@ ProcessResult RunFolder::RunUnder(const std::string& program,
     return RunProcess(program, all, folder.File("work"), Environment(), timeLimit);
 }
 
+int RunFolder::ThreadsStarted(const std::vector<std::string>& arguments) const {
+    const std::string calls = folder.File("work/threads.strace");
+    const ProcessResult result =
+        RunUnder("/usr/bin/strace", {"-f", "-e", "trace=clone,clone3", "-o", calls}, arguments);
+    EXPECT_EQ(result.status, SHELL_OK) << result.errors;
+    std::istringstream lines(ReadFileBytes(calls));
+    std::string line;
+    int started = 0;
+    while (std::getline(lines, line)) started += line.find("clone") != std::string::npos;
+    return started;
+}
+
 ProcessResult RunFolder::RunWithFileSizeLimit(long fileBytes,
                                               const std::vector<std::string>& arguments) const {
     // The shell sets the limit (in blocks of 512 bytes) and ignores the signal a write past

@@ -83,6 +83,9 @@ public:
     ProcessResult RunUnder(const std::string& program,
                            const std::vector<std::string>& programArguments,
                            const std::vector<std::string>& arguments) const;
+    // Runs trazplot as Run does under strace and returns the threads it started; records a
+    // test failure when the run fails.
+    int ThreadsStarted(const std::vector<std::string>& arguments) const;
     // Runs trazplot as Run does, but unable to write any file beyond fileBytes bytes: a
     // write past the limit fails as on a full disk.
     ProcessResult RunWithFileSizeLimit(long fileBytes,
