@@ -436,7 +436,7 @@ TEST_P(SdsDemo, EventDrawsAsFromTheSegmentArchiveWithoutFillButForTheDistanceLab
     }
 }
 
-TEST_P(SdsDemo, DrumReadsTwoRowsAtATime) {
+TEST_P(SdsDemo, ReadsTwoRowsAtATime) {
     // strace's ptrace and LeakSanitizer's do not go together.
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "LeakSanitizer cannot run under strace";
@@ -453,6 +453,11 @@ TEST_P(SdsDemo, DrumReadsTwoRowsAtATime) {
     // many rows (one reader whose two threads share each row starts three).
     EXPECT_EQ(threads("1800:300"), 5);
     EXPECT_EQ(threads("900:300"), 5);
+    // Rows of three stations: the two readers, no filter thread.
+    folder->WriteWorkFile("wave.ini", "[DATA]\nSDS=" + folder->WorkFile("sds") +
+                                          "\n[WAVEFORMS]\nN#=3\nFILE=rows.gif\n[STA0]\nSTA=BORA\n"
+                                          "[STA1]\nSTA=CEDA\n[STA2]\nSTA=DUNK\n");
+    EXPECT_EQ(folder->ThreadsStarted({"tbeg=10:05:00 02.03.2004", "nsec=600", "/NOPREVIEW"}), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SdsDemo, testing::Values(Backend::Sqlite), BackendParamName);
