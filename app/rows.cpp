@@ -684,10 +684,11 @@ int RunRows(Settings& settings, Catalogue& catalogue, const SdsSource* sds, doub
     if (first.carried)
         carry.runSeconds = first.carriedSeconds;
     // Rows read from SDS day files are read two at a time, each by one thread of a reader of
-    // its own (sharing a row's records between two threads costs more than it saves), while
-    // three rows of the first row's samples take little of the memory spared for the rows, and
-    // a drum's rows go to its filter thread in groups.
-    constexpr double PAIRED_ROW_SAMPLES = 3e6;
+    // its own (sharing a short row's records between two threads costs more than it saves),
+    // while the first row holds at most a million samples, so that the third row in hand takes
+    // little of the memory spared beside two rows, and a drum's rows go to its filter thread in
+    // groups. Longer rows are read one at a time, shared by the two threads of one reader.
+    constexpr double PAIRED_ROW_SAMPLES = 1e6;
     std::unique_ptr<ReadAhead> secondReader;
     if (sds != nullptr && rowSamples <= PAIRED_ROW_SAMPLES && (!beside || handover.group > 1))
         secondReader = std::make_unique<ReadAhead>();
