@@ -60,13 +60,13 @@ struct Record {
     int file = 0;
     int length = 0;  // bytes
     int count = 0;   // samples
-    int datatype = 2;
-    // Where its samples lie, in which encoding and whether their bytes need swapping, as its
-    // header says; encoding -1 for a record whose header libmseed had to read, which libmseed
-    // then decodes whole.
-    int dataOffset = 0;
     std::int8_t encoding = -1;
+    // Where its samples lie and whether their bytes need swapping, as its header says, when the
+    // header was read here; libmseed reads the header of the others again and decodes them.
+    bool headerRead = false;
     bool swapData = false;
+    bool relaid = false;  // laid out again as libmseed reads its header
+    int dataOffset = 0;
 };
 
 }  // namespace
@@ -200,10 +200,10 @@ bool PeekRecord(const unsigned char* bytes, long long available, Record& record)
     record.startTime = start;
     record.start = static_cast<double>(start) / HPTMODULUS;
     record.rate = blocketteRate != 0.0 ? blocketteRate : ms_nomsamprate(factor, multiplier);
-    record.datatype = EncodingDatatype(encoding);
     record.count = static_cast<int>(count);
-    record.dataOffset = static_cast<int>(dataOffset);
     record.encoding = static_cast<std::int8_t>(encoding);
+    record.headerRead = true;
+    record.dataOffset = static_cast<int>(dataOffset);
     // Samples are swapped as libmseed swaps them: a word order other than 0 means big-endian
     // on a little-endian machine, and 0 little-endian on a big-endian one.
     static const bool bigEndianHost = ms_bigendianhost() != 0;
@@ -311,12 +311,12 @@ long long ScanRecords(std::FILE* stream, long long from, ScanPart& part, bool ke
             record.startTime = header->starttime;
             record.start = static_cast<double>(header->starttime) / HPTMODULUS;
             record.rate = msr_samprate(const_cast<MSRecord*>(header));
-            record.datatype = EncodingDatatype(header->encoding);
+            record.encoding = header->encoding;
             record.count = header->samplecnt > INT_MAX ? 0 : static_cast<int>(header->samplecnt);
         }
         offset += record.length;
         // Records without samples (text, or blockettes alone) hold nothing to draw.
-        if (record.datatype < 0 || record.count <= 0 ||
+        if (EncodingDatatype(record.encoding) < 0 || record.count <= 0 ||
             !(record.rate > 0.0 && std::isfinite(record.rate)))
             continue;
         part.records.push_back(record);
@@ -387,12 +387,10 @@ void JoinScans(ScanPart& first, long long meet, const ScanPart* rest, DayListing
     if (!first.unreadable.empty())
         listing.unreadableAt = first.unreadable.front();
     if (meet >= 0 && rest != nullptr) {
-        const auto from = [meet](const std::vector<Record>& records) {
-            return std::lower_bound(
-                records.begin(), records.end(), meet,
-                [](const Record& record, long long offset) { return record.offset < offset; });
-        };
-        listing.records.insert(listing.records.end(), from(rest->records), rest->records.end());
+        const auto from = std::lower_bound(
+            rest->records.begin(), rest->records.end(), meet,
+            [](const Record& record, long long offset) { return record.offset < offset; });
+        listing.records.insert(listing.records.end(), from, rest->records.end());
         const auto unreadable =
             std::lower_bound(rest->unreadable.begin(), rest->unreadable.end(), meet);
         if (listing.unreadableAt < 0 && unreadable != rest->unreadable.end())
@@ -472,13 +470,13 @@ std::vector<Chain> ChainRecords(const std::vector<Record>& records) {
             joined = &chains.back();
             joined->rate = record.rate;
             joined->start = record.start;
-            joined->datatype = record.datatype;
+            joined->datatype = EncodingDatatype(record.encoding);
         }
         joined->pieces.push_back({static_cast<int>(i), joined->total});
         joined->total += record.count;
         joined->end = record.start + record.count / record.rate;
         // Floats keep their values whatever integers the neighbours held.
-        if (record.datatype == 3)
+        if (EncodingDatatype(record.encoding) == 3)
             joined->datatype = 3;
     }
     return chains;
@@ -649,7 +647,7 @@ bool DecodedFromItsHeader(const Record& record) {
         case DE_FLOAT64:
         case DE_STEIM1:
         case DE_STEIM2:
-            return HeadersSayHowToDecode() && record.dataOffset >= 48 &&
+            return record.headerRead && HeadersSayHowToDecode() && record.dataOffset >= 48 &&
                    record.dataOffset < record.length;
         default:
             return false;
@@ -662,33 +660,36 @@ Decoded DecodeRecord(Record& record, unsigned char* bytes, const Job& job, Decod
         return DecodeSamples(record, bytes, job, decoder) ? Decoded::SAMPLES : Decoded::UNREADABLE;
     RecordBuffer& buffer = decoder.record;
     // libmseed takes the record as writable bytes. Its header is read first: a header that
-    // announces more samples than the record holds would have libmseed read past it.
+    // gives another length than the record was read with, or announces more samples than the
+    // record holds, would have libmseed read past the bytes at hand.
     char* writable = reinterpret_cast<char*>(bytes);
     if (msr_unpack(writable, record.length, buffer.Slot(), 0, 0) != MS_NOERROR)
         return Decoded::UNREADABLE;
     const MSRecord* header = buffer.Get();
-    if (header->fsdh == nullptr ||
-        !SamplesFitRecord(header->encoding, header->samplecnt,
-                          static_cast<long long>(header->reclen) - header->fsdh->data_offset))
+    if (header->fsdh == nullptr)
         return Decoded::UNREADABLE;
-    if (msr_unpack(writable, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
+    const double rate = msr_samprate(const_cast<MSRecord*>(header));
+    if (header->samplecnt != record.count || header->starttime != record.startTime ||
+        header->reclen != record.length || rate != record.rate) {
+        // Without samples or a rate it cannot be laid out at all; laid out once as libmseed
+        // reads it, it is not laid out again (its blockettes might name other lengths by turns).
+        if (header->samplecnt <= 0 || !(rate > 0.0 && std::isfinite(rate)) || record.relaid)
+            return Decoded::UNREADABLE;
+        record.count = static_cast<int>(std::min<std::int64_t>(header->samplecnt, INT_MAX));
+        record.startTime = header->starttime;
+        record.start = static_cast<double>(header->starttime) / HPTMODULUS;
+        record.length = header->reclen;
+        record.rate = rate;
+        record.relaid = true;
+        return Decoded::RELAID;
+    }
+    if (!SamplesFitRecord(header->encoding, header->samplecnt,
+                          static_cast<long long>(header->reclen) - header->fsdh->data_offset) ||
+        msr_unpack(writable, record.length, buffer.Slot(), 1, 0) != MS_NOERROR)
         return Decoded::UNREADABLE;
     const MSRecord* decoded = buffer.Get();
     if (decoded->numsamples != decoded->samplecnt || decoded->datasamples == nullptr)
         return Decoded::UNREADABLE;
-    const double rate = msr_samprate(const_cast<MSRecord*>(decoded));
-    if (decoded->numsamples != record.count || decoded->starttime != record.startTime ||
-        decoded->reclen != record.length || rate != record.rate) {
-        // Without samples or a rate it cannot be laid out at all.
-        if (decoded->numsamples <= 0 || !(rate > 0.0 && std::isfinite(rate)))
-            return Decoded::UNREADABLE;
-        record.count = static_cast<int>(std::min<std::int64_t>(decoded->numsamples, INT_MAX));
-        record.startTime = decoded->starttime;
-        record.start = static_cast<double>(decoded->starttime) / HPTMODULUS;
-        record.length = decoded->reclen;
-        record.rate = rate;
-        return Decoded::RELAID;
-    }
     switch (decoded->sampletype) {
         case 'i':
             StoreSamples(static_cast<const std::int32_t*>(decoded->datasamples), job,

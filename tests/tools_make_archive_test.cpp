@@ -166,13 +166,14 @@ TEST_P(MakeArchiveTest, ReadsBackExactlyTheSamplesItMeant) {
     }
 }
 
-// Every sample of a trace as (sample index from START, value), in order, each pair once: where
-// two segments overlap they hold the same samples.
-std::vector<std::pair<long long, float>> IndexedSamples(const Trace& trace) {
+// Every sample of a trace as (sample index from start at sps, value), in order, each pair once:
+// where two segments overlap they hold the same samples.
+std::vector<std::pair<long long, float>> IndexedSamples(const Trace& trace, double start = START,
+                                                        double sps = SPS) {
     std::vector<std::pair<long long, float>> samples;
     for (int s = 0; s < trace.SegmentCount(); ++s) {
         const SampleVector& segment = trace.SegmentAt(s);
-        const long long first = std::llround((segment.startTime - START) * SPS);
+        const long long first = std::llround((segment.startTime - start) * sps);
         for (int i = 0; i < segment.sampleCount; ++i)
             samples.emplace_back(first + i, segment.samples[i]);
     }
@@ -320,17 +321,8 @@ TEST_P(MakeSdsWithDefectsTest, KeepsTheSegmentFilesSamplesInRecordsThatCrossMidn
             ReadTrace(catalogue, folder.File("data") + "\\", station, channel, LONG_START,
                       LONG_START + LONG_SPAN, segments);
             segments.KeepPresentSamples();
-            std::vector<std::pair<long long, float>> expected;
-            for (int s = 0; s < segments.SegmentCount(); ++s) {
-                const SampleVector& segment = segments.SegmentAt(s);
-                const long long first = std::llround((segment.startTime - LONG_START) * LONG_SPS);
-                for (int i = 0; i < segment.sampleCount; ++i)
-                    expected.emplace_back(first + i, segment.samples[i]);
-            }
-            std::sort(expected.begin(), expected.end());
-            expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
             const std::vector<DayFile> files = Stream(station, "", channel);
-            EXPECT_TRUE(IndexedSamples(files) == expected);
+            EXPECT_TRUE(IndexedSamples(files) == IndexedSamples(segments, LONG_START, LONG_SPS));
 
             // At each midnight, the record that starts before it holds samples after it and
             // lies in the earlier day's file.
